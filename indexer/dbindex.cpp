@@ -1,0 +1,152 @@
+// dbindex: builds the .idx index of a .ful text database in one pass.
+#include "console.hpp"
+#include "index_builder.hpp"
+#include "line_stream.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+enum Status {
+    kDone = 0,
+    kNoName = 1,
+    kCannotOpenDatabase = 2,
+    kCannotOpenIndex = 3,
+    kNameTooLong = 4,
+    kReadFailed = 5,
+    kWriteFailed = 6,
+    kOutputFailed = 7,
+};
+
+const char kUsage[] =
+    "usage: dbindex NAME\n"
+    "       dbindex --help\n"
+    "\n"
+    "Builds NAME.idx, the index of the text database NAME.ful, in one pass.\n"
+    "NAME is cut at its first full stop and folded to lower case, directory\n"
+    "parts included: Base.FUL and base both index base.ful into base.idx.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the index was written\n"
+    "  1  no database name was given\n"
+    "  2  the .ful file cannot be opened for reading\n"
+    "  3  the .idx file cannot be opened for writing\n"
+    "  4  the name does not fit: more than 255 characters, or more than 251\n"
+    "     once cut at its first full stop; no file is opened\n"
+    "  5  the .ful file could not be read to its end; the index is partial\n"
+    "  6  the .idx file could not be written or closed; the index is partial\n"
+    "  7  standard output could not be written\n";
+
+constexpr size_t kPathSize = 256;
+constexpr size_t kSuffixLength = 4;  // ".ful", ".idx"
+
+struct Paths {
+    char szDatabase[kPathSize];
+    char szIndex[kPathSize];
+};
+
+// The name is copied whole, cut at its first full stop and folded to lower
+// case; the two paths get their suffixes.  False when it does not fit.
+bool buildPaths(const char* argument, Paths& paths)
+{
+    if (std::strlen(argument) >= kPathSize)
+        return false;
+    std::strcpy(paths.szDatabase, argument);
+    if (char* dot = std::strchr(paths.szDatabase, '.'))
+        *dot = '\0';
+    STR_lower(paths.szDatabase);
+    // The cut name plus a four-character suffix and the terminator fit.
+    if (std::strlen(paths.szDatabase) + kSuffixLength >= kPathSize)
+        return false;
+    std::strcpy(paths.szIndex, paths.szDatabase);
+    std::strcat(paths.szDatabase, ".ful");
+    std::strcat(paths.szIndex, ".idx");
+    return true;
+}
+
+int reportOpenFailure(char* path, int status)
+{
+    std::printf("*** Error : Enable to open %s\n", STR_upper(path));
+    return status;
+}
+
+int reportIoFailure(const char* verb, char* path, int error, int status)
+{
+    std::printf("\n*** Error : can't %s %s: %s\n", verb, STR_upper(path), std::strerror(error));
+    return status;
+}
+
+int indexDatabase(Paths& paths)
+{
+    const int ful = open(paths.szDatabase, O_RDONLY);
+    if (ful < 0)
+        return reportOpenFailure(paths.szDatabase, kCannotOpenDatabase);
+    const int idx = open(paths.szIndex, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (idx < 0) {
+        close(ful);
+        return reportOpenFailure(paths.szIndex, kCannotOpenIndex);
+    }
+    char szShownIndex[kPathSize];
+    std::strcpy(szShownIndex, paths.szIndex);
+    std::printf("\nCreating database index file %s ... ", STR_upper(szShownIndex));
+    std::fflush(stdout);
+
+    const int column = CON_column();
+    const int row = CON_row();
+    FdSource source(ful);
+    LineStream database(source);
+    IndexWriter writer(idx);
+    IDX_build(database, writer, column, row);
+    writer.flush();
+    const bool closedIndex = close(idx) == 0;
+    const int closeError = errno;
+    close(ful);
+
+    if (database.failed())
+        return reportIoFailure("read", paths.szDatabase, database.error(), kReadFailed);
+    if (writer.failed())
+        return reportIoFailure("write", paths.szIndex, writer.error(), kWriteFailed);
+    if (!closedIndex)
+        return reportIoFailure("close", paths.szIndex, closeError, kWriteFailed);
+    CON_moveTo(column, row);
+    std::printf("Done.\n");
+    return kDone;
+}
+
+// Standard output is checked to its final close: a full disk or a closed
+// pipe must not pass for success.
+int finish(int status)
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) || std::fclose(stdout) != 0) {
+        std::fprintf(stderr, "dbindex: standard output: %s\n", std::strerror(errno));
+        if (status == kDone)
+            return kOutputFailed;
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kUsage, stdout);
+        return finish(kDone);
+    }
+    IDX_spinInteractive(isatty(STDOUT_FILENO) == 1);
+    std::printf("Halvik's Kavex DataBase indexation utility v2.0\n");
+    if (argc < 2) {
+        std::printf("\n*** Error : can't continue.\nYou must specified the database name\n");
+        return finish(kNoName);
+    }
+    Paths paths;
+    if (!buildPaths(argv[1], paths)) {
+        std::printf("*** Error : database name too long: at most 255 characters, 251 once cut\n");
+        return finish(kNameTooLong);
+    }
+    return finish(indexDatabase(paths));
+}

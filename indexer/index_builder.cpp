@@ -1,0 +1,126 @@
+#include "index_builder.hpp"
+
+#include "console.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+IndexEntryStruct IDX_entry(uint16_t wHash, uint8_t byStep)
+{
+    return {{static_cast<uint8_t>(wHash & 0xFF), static_cast<uint8_t>(wHash >> 8), byStep, 0}};
+}
+
+uint16_t IDX_entryHash(const IndexEntryStruct& entry)
+{
+    return static_cast<uint16_t>(entry.bytes[0] | (entry.bytes[1] << 8));
+}
+
+uint8_t IDX_entryStep(const IndexEntryStruct& entry) { return entry.bytes[2]; }
+
+uint16_t IDX_keyHash(const char* pszKey)
+{
+    uint16_t hash = 0;
+    for (size_t i = 0; pszKey[i] != '\0'; ++i) {
+        const auto byte = static_cast<unsigned char>(pszKey[i]);
+        const unsigned weight = (i % 2 == 0) ? 256u : 1u;
+        hash = static_cast<uint16_t>(hash + byte * weight);
+    }
+    return hash;
+}
+
+bool IDX_readLine(char* pszBuffer, LineStream& stream, int nSize)
+{
+    return stream.readLine(pszBuffer, nSize);
+}
+
+namespace {
+const char kSpinner[4] = {'|', '/', '-', '\\'};
+int spinIndex = 0;
+bool spinFlushes = true;
+}  // namespace
+
+void IDX_spinInteractive(bool interactive) { spinFlushes = interactive; }
+
+void IDX_spin(int column, int row)
+{
+    CON_moveTo(column, row);
+    if (spinFlushes)
+        CON_putChar(kSpinner[spinIndex]);
+    else
+        std::putchar(kSpinner[spinIndex]);
+    spinIndex = spinIndex > 2 ? 0 : spinIndex + 1;
+}
+
+uint64_t IDX_entryCount(uint64_t distance)
+{
+    return distance > kContinuationStep ? (distance - 1) / kContinuationStep + 1 : 1;
+}
+
+void IndexWriter::put(IndexEntryStruct entry)
+{
+    if (used_ == kEntries)
+        flush();
+    buffer_[used_++] = entry;
+}
+
+void IndexWriter::record(uint16_t wHash, uint64_t distance, uint64_t, const char*)
+{
+    while (distance > kContinuationStep) {
+        put(IDX_entry(0, kContinuationStep));
+        distance -= kContinuationStep;
+    }
+    put(IDX_entry(wHash, static_cast<uint8_t>(distance)));
+}
+
+bool IndexWriter::flush()
+{
+    const char* from = reinterpret_cast<const char*>(buffer_);
+    size_t left = used_ * sizeof(IndexEntryStruct);
+    used_ = 0;
+    while (left > 0 && !failed_) {
+        const ssize_t wrote = write(fd_, from, left);
+        if (wrote < 0) {
+            if (errno == EINTR)
+                continue;
+            failed_ = true;
+            errno_ = errno;
+            break;
+        }
+        from += wrote;
+        left -= static_cast<size_t>(wrote);
+    }
+    return !failed_;
+}
+
+namespace {
+// The separator is compared over three bytes: two ampersands and the end of
+// the stored line, so "&&" followed by a NUL byte is one as well.
+bool isSeparator(const char* line) { return std::memcmp(line, "&&", 3) == 0; }
+}  // namespace
+
+void IDX_build(LineStream& database, RecordSink& sink, int column, int row)
+{
+    char line[256] = {};
+    char key[256] = {};
+    uint64_t previous = 0;
+    int passes = 0;
+    for (;;) {
+        if (++passes == 51) {
+            passes = 0;
+            IDX_spin(column, row);
+        }
+        const uint64_t position = database.offset();
+        const uint64_t distance = position - previous;
+        previous = position;
+        if (!IDX_readLine(line, database, 255))
+            break;
+        std::memcpy(key, line, sizeof key);
+        STR_upper(key);
+        STR_lower(key);
+        sink.record(IDX_keyHash(key), distance, position, line);
+        if (!isSeparator(key))
+            database.skipBody();
+    }
+}

@@ -1,0 +1,71 @@
+// Block reader over a byte source, with what the index builder needs from a
+// text database: the offset of the next byte, whole lines, and a fast skip
+// over a record's body.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// The disk behind a small interface, so that a test double can fail a read.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Bytes read (0 at the end), or -1 with errno set.
+    virtual long read(char* into, size_t size) = 0;
+};
+
+class FdSource : public ByteSource {
+public:
+    explicit FdSource(int fd) : fd_(fd) {}
+    long read(char* into, size_t size) override;
+
+private:
+    int fd_;
+};
+
+enum class BodyEnd { Separator, EndOfFile };
+
+class LineStream {
+public:
+    static constexpr size_t kDefaultBlock = size_t{1} << 20;
+
+    explicit LineStream(ByteSource& source, size_t blockSize = kDefaultBlock);
+
+    // Offset in the file of the next byte to be read.
+    uint64_t offset() const { return base_ + pos_; }
+
+    // Reads one line into buffer: at most size - 2 bytes are stored, the rest
+    // of a longer line is dropped, and the LF is consumed but not stored.
+    // True when the line ended with an LF; false at the end of the data.
+    bool readLine(char* buffer, int size);
+
+    // From the start of a body line, skips to just after the record's
+    // separator (a line that is "&&", or "&&" followed by a NUL byte), or to
+    // the end of the data.  Only a line that begins with "&&" can end a body,
+    // so the scan looks for ampersands, not for every line end.
+    BodyEnd skipBody();
+
+    // True once a read failed; the stream then behaves as at its end.
+    bool failed() const { return failed_; }
+    int error() const { return errno_; }
+
+private:
+    size_t available() const { return end_ - pos_; }
+    bool refill();
+    bool ensure(size_t count);
+    bool skipPastLineEnd();
+    bool separatorAhead(BodyEnd& how);
+
+    ByteSource& source_;
+    std::vector<char> buffer_;
+    size_t blockSize_;
+    // buffer_[pos_ - 1] always holds the byte before pos_; before the first
+    // byte of the file it holds an LF, since the file begins at a line start.
+    size_t pos_ = 1;
+    size_t end_ = 1;
+    uint64_t base_ = 0;  // offset of buffer_[0] plus one is that of buffer_[1]
+    bool atEnd_ = false;
+    bool failed_ = false;
+    int errno_ = 0;
+};

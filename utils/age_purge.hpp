@@ -1,0 +1,47 @@
+// The age purge that VOSKIL, TRABEN and MIRKOS share: every record older
+// than a number of days is deleted.  Each program supplies only its values.
+#pragma once
+
+#include "date_cache.hpp"
+#include "purge_engine.hpp"
+
+#include <cstdio>
+#include <ctime>
+
+struct AgeProgram {
+    PurgeProgram files;
+    const char* versionLine;     // "VOSKIL v 1.0\n"
+    const char* summaryFormat;   // the closing line, with the counts left and deleted
+    const char* recordsName;     // "announcements", for the usage text
+    // Calendar time of the start of the record's date.
+    time_t (*recordDay)(const unsigned char* record, DateCache& dates);
+};
+
+struct AgeSettings {
+    int nDelDays = 30;
+    char szBinPath[kDirectorySize] = "../system/bin/";
+};
+
+// Reads D= (the limit in days), P= (the directory) and V; a V prints the
+// version line at once.  False when the directory does not fit.
+bool parseAgeArguments(int argc, char* argv[], AgeSettings& settings, const char* versionLine,
+                       FILE* out);
+
+// A record survives while its age is below the limit: an age of exactly the
+// limit deletes it.  In floating point, so that no limit in days overflows.
+bool keptByAge(time_t recordDay, time_t now, int nDelDays);
+
+class AgeRules : public PurgeRules {
+public:
+    AgeRules(const AgeProgram& program, int nDelDays) : program_(program), nDelDays_(nDelDays) {}
+    bool keep(const unsigned char* record, time_t now) override;
+    void printSummary(FILE* out, long kept, long dropped) override;
+
+private:
+    const AgeProgram& program_;
+    int nDelDays_;
+    DateCache dates_;
+};
+
+// The whole program: arguments, paths, purge, and the checked end.
+int runAgePurge(const AgeProgram& program, int argc, char* argv[]);

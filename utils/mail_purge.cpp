@@ -1,0 +1,86 @@
+#include "mail_purge.hpp"
+
+#include "purge_args.hpp"
+#include "records.hpp"
+
+#include <cstddef>
+#include <cstring>
+
+MailArguments parseMailArguments(int argc, char* argv[], MailSettings& settings,
+                                 const char* versionLine, FILE* out)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (const char* value = optionValue(argument, 'B')) {
+            settings.nBullDelete = readDays(value);
+        } else if (const char* limit = optionValue(argument, 'P')) {
+            settings.nPrivDelete = readDays(limit);
+        } else if (const char* directory = optionValue(argument, 'D')) {
+            if (!copyText(settings.szBinPath, sizeof settings.szBinPath, directory))
+                return MailArguments::PathTooLong;
+        } else if (const char* mail = optionValue(argument, 'M')) {
+            if (!copyText(settings.szMailPath, sizeof settings.szMailPath, mail))
+                return MailArguments::PathTooLong;
+        } else if (startsWith(argument, 'V')) {
+            std::fputs(versionLine, out);
+        }
+    }
+    settings.nBullDelete = atLeastOneDay(settings.nBullDelete);
+    settings.nPrivDelete = atLeastOneDay(settings.nPrivDelete);
+    return MailArguments::Run;
+}
+
+long mailNumber(const unsigned char* record)
+{
+    return static_cast<int32_t>(loadLE32(record + offsetof(DirMesStruct, dwNumber)));
+}
+
+bool mailRecordDropped(const unsigned char* record, const MailSettings& settings, time_t now,
+                       DateCache& dates)
+{
+    const char cStatus = static_cast<char>(record[offsetof(DirMesStruct, cStatus)]);
+    bool candidate = cStatus == 'K';
+    if (!candidate) {
+        const char* szDate = reinterpret_cast<const char*>(record + offsetof(DirMesStruct, szDate));
+        const time_t tMsgTime = dates.fromText(szDate);
+        const char cType = static_cast<char>(record[offsetof(DirMesStruct, cType)]);
+        const int days = cType == 'P' ? settings.nPrivDelete : settings.nBullDelete;
+        // In floating point, so that no limit in days can overflow.
+        candidate = difftime(now, tMsgTime) > days * 86400.0;
+    }
+    return candidate && record[offsetof(DirMesStruct, byNoAutoDelete)] == 0;
+}
+
+bool buildMessagePath(char* buffer, size_t size, const char* mailPath, long number)
+{
+    const int built = std::snprintf(buffer, size, "%sm%07ld.msg", mailPath, number);
+    return built >= 0 && static_cast<size_t>(built) < size;
+}
+
+size_t longestMessagePath(const char* mailPath)
+{
+    return std::strlen(mailPath) + std::strlen("m-2147483648.msg") + 1;
+}
+
+bool MailRules::keep(const unsigned char* record, time_t now)
+{
+    if (!mailRecordDropped(record, settings_, now, dates_))
+        return true;
+    const long number = mailNumber(record);
+    std::fprintf(out_, "Deleting message #%ld ...\n", number);
+    droppedNumbers_.push_back(number);
+    return false;
+}
+
+// The removals come only once the new directory is on disk: a run that fails
+// before never leaves a kept record without its message file.  A file that
+// is missing or cannot be removed passes without a message.
+void MailRules::afterRewrite(FileIo& io)
+{
+    char szMsg[kPathSize];
+    for (long number : droppedNumbers_)
+        if (buildMessagePath(szMsg, sizeof szMsg, settings_.szMailPath, number))
+            io.unlink(szMsg);
+}
+
+void MailRules::printSummary(FILE* out, long, long) { std::fputs("KELDRAN completed.\n", out); }

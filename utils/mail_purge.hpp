@@ -1,0 +1,54 @@
+// The purge of the mail directory dirmes.bin: records of status 'K' and
+// records older than their limit are dropped, unless protected, and the
+// message file of each dropped record is removed.
+#pragma once
+
+#include "date_cache.hpp"
+#include "purge_engine.hpp"
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+struct MailSettings {
+    int nBullDelete = 30;
+    int nPrivDelete = 30;
+    char szBinPath[kDirectorySize] = "../system/bin/";
+    char szMailPath[kPathSize] = "../mail/";
+};
+
+enum class MailArguments { Run, PathTooLong };
+
+// Reads the options B=, P=, D=, M= and V; a V prints versionLine at once.
+MailArguments parseMailArguments(int argc, char* argv[], MailSettings& settings,
+                                 const char* versionLine, FILE* out);
+
+// True when the record is dropped: status 'K', or older than the limit of
+// its type ('P' private, anything else the B= limit), and not protected.
+bool mailRecordDropped(const unsigned char* record, const MailSettings& settings, time_t now,
+                       DateCache& dates);
+
+// The message number as the node formats it: a signed 32-bit number.
+long mailNumber(const unsigned char* record);
+
+// "%sm%07ld.msg"; false when the path would not fit.
+bool buildMessagePath(char* buffer, size_t size, const char* mailPath, long number);
+
+// The longest message path that a mail directory text can give, with its
+// terminator: the number takes at most 11 characters ("-2147483648").
+size_t longestMessagePath(const char* mailPath);
+
+class MailRules : public PurgeRules {
+public:
+    MailRules(const MailSettings& settings, FILE* out) : settings_(settings), out_(out) {}
+    bool keep(const unsigned char* record, time_t now) override;
+    void afterRewrite(FileIo& io) override;
+    void printSummary(FILE* out, long kept, long dropped) override;
+
+private:
+    const MailSettings& settings_;
+    FILE* out_;
+    DateCache dates_;
+    std::vector<long> droppedNumbers_;
+};
