@@ -217,8 +217,15 @@ bool Purge::restoreData()
 
 int Purge::recoverInterruptedRun(const char*& source)
 {
-    if (io_.access(paths_.szMark) != 0)
-        return kPurged;
+    if (io_.access(paths_.szMark) != 0) {
+        if (errno == ENOENT)
+            return kPurged;
+        // Not knowing whether a rewrite was interrupted, the run must not
+        // overwrite the backup that may be the only whole copy.
+        std::fprintf(err_, "%s -> look for %s: %s\n", program_.name, paths_.szMark,
+                     std::strerror(errno));
+        return kRecoveryFailed;
+    }
     if (dryRun_) {
         std::fprintf(out_, "%s: %s marks an interrupted run; a real run first restores %s from %s\n",
                      program_.name, paths_.szMark, paths_.szBin, paths_.szOld);
@@ -337,7 +344,7 @@ int Purge::finishRewrite()
     if (!closeChecked(backup_) || !closeChecked(backupRead_))
         return failAfterTruncation("close", paths_.szOld);
     rules_.afterRewrite(io_);
-    if (io_.unlink(paths_.szMark) != 0 || !syncDirectory(io_, paths_.szDirectory)) {
+    if (io_.unlink(paths_.szMark) != 0) {
         std::fprintf(err_,
                      "%s -> remove %s: %s; %s is complete, and the next run restores it from %s "
                      "and purges again\n",
@@ -345,6 +352,14 @@ int Purge::finishRewrite()
         return kFailedRestorePending;
     }
     markWritten_ = false;
+    if (!syncDirectory(io_, paths_.szDirectory)) {
+        std::fprintf(err_,
+                     "%s -> fsync %s: %s; %s is complete, and if the mark comes back after a "
+                     "crash, the next run restores it from %s and purges again\n",
+                     program_.name, paths_.szDirectory, std::strerror(errno), paths_.szBin,
+                     paths_.szOld);
+        return kFailedRestorePending;
+    }
     return kPurged;
 }
 

@@ -1,0 +1,204 @@
+#include "index_builder.hpp"
+#include "line_stream.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A database in memory, handed out in reads of at most chunk bytes; it can
+// fail with EIO once failAt bytes were handed out.
+class MemorySource : public ByteSource {
+public:
+    MemorySource(std::string bytes, size_t chunk, size_t failAt = std::string::npos)
+        : bytes_(std::move(bytes)), chunk_(chunk), failAt_(failAt)
+    {
+    }
+    long read(char* into, size_t size) override
+    {
+        if (at_ >= failAt_) {
+            errno = EIO;
+            return -1;
+        }
+        size_t n = std::min({size, chunk_, bytes_.size() - at_});
+        if (failAt_ != std::string::npos)
+            n = std::min(n, failAt_ - at_);
+        std::memcpy(into, bytes_.data() + at_, n);
+        at_ += n;
+        return static_cast<long>(n);
+    }
+
+private:
+    std::string bytes_;
+    size_t chunk_;
+    size_t failAt_;
+    size_t at_ = 0;
+};
+
+struct Entry {
+    uint16_t hash;
+    uint8_t step;
+    bool operator==(const Entry&) const = default;
+};
+
+class EntryCollector : public RecordSink {
+public:
+    void record(uint16_t wHash, uint64_t distance, uint64_t offset, const char*) override
+    {
+        for (; distance > 255; distance -= 255)
+            entries.push_back({0, 255});
+        entries.push_back({wHash, static_cast<uint8_t>(distance)});
+        offsets.push_back(offset);
+    }
+    std::vector<Entry> entries;
+    std::vector<uint64_t> offsets;
+};
+
+EntryCollector build(const std::string& database, size_t chunk = 1 << 20, size_t block = 1 << 20)
+{
+    MemorySource source(database, chunk);
+    LineStream stream(source, block);
+    EntryCollector collector;
+    testing::internal::CaptureStdout();  // the spinner
+    IDX_build(stream, collector, 1, 1);
+    testing::internal::GetCapturedStdout();
+    return collector;
+}
+
+TEST(IndexKeyHash, MatchesKnownKeys)
+{
+    const struct {
+        const char* key;
+        uint16_t hash;
+    } cases[] = {
+        {"", 0},          {"alpha", 0x32D4}, {"bravo", 0x32E8},
+        {"&&", 0x2626},   {"a", 0x6100},     {"alpha\r", 0x32E1},
+        {"\xFF\xFF\xFF", 0xFEFF},  // wraps at 16 bits, no carry folding
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IDX_keyHash(c.key), c.hash) << c.key;
+}
+
+TEST(IndexEntry, IsLittleEndianWithZeroPad)
+{
+    const IndexEntryStruct entry = IDX_entry(0x32D4, 0x14);
+    EXPECT_EQ(std::memcmp(entry.bytes, "\xD4\x32\x14\x00", 4), 0);
+    EXPECT_EQ(IDX_entryHash(entry), 0x32D4);
+    EXPECT_EQ(IDX_entryStep(entry), 0x14);
+}
+
+TEST(IndexReadLine, StoresAtMost253BytesAndDropsTheLf)
+{
+    const struct {
+        std::string input;
+        std::vector<std::pair<std::string, bool>> lines;
+    } cases[] = {
+        {"one\ntwo\n", {{"one", true}, {"two", true}, {"", false}}},
+        {"cr\r\nlast", {{"cr\r", true}, {"last", false}}},
+        {std::string(253, 'x') + "\n", {{std::string(253, 'x'), true}}},
+        {std::string(300, 'y') + "\nz\n", {{std::string(253, 'y'), true}, {"z", true}}},
+        {"\n\n", {{"", true}, {"", true}, {"", false}}},
+    };
+    for (const auto& c : cases) {
+        for (size_t chunk : {size_t{1}, size_t{7}, size_t{1} << 20}) {
+            MemorySource source(c.input, chunk);
+            LineStream stream(source, 64);
+            char buffer[256];
+            for (const auto& [text, ended] : c.lines) {
+                EXPECT_EQ(IDX_readLine(buffer, stream, 255), ended);
+                EXPECT_EQ(std::string(buffer), text);
+            }
+        }
+    }
+}
+
+TEST(IndexBuild, EntriesFollowTheRecords)
+{
+    const std::string longBody(590, 'b');  // "Alpha\n", body, "\n&&\n": Bravo at 600
+    const struct {
+        const char* name;
+        std::string database;
+        std::vector<Entry> entries;
+    } cases[] = {
+        {"worked example", "Alpha\nfirst line\n&&\nBravo\nsecond\n&&\n", {{0x32D4, 0}, {0x32E8, 20}}},
+        {"continuations", "Alpha\n" + longBody + "\n&&\nBravo\n",
+         {{0x32D4, 0}, {0, 255}, {0, 255}, {0x32E8, 90}}},
+        {"empty file", "", {}},
+        {"key without LF", "Alpha", {}},
+        {"last key without LF", "Alpha\n&&\nBravo", {{0x32D4, 0}}},
+        {"no final separator", "Alpha\nbody\n", {{0x32D4, 0}}},
+        {"separator key is a record", "&&\n&&\nA\n", {{0x2626, 0}, {0x2626, 3}, {0x6100, 3}}},
+        {"NUL after separator", std::string("A\n&&\0xy\nB\n", 10), {{0x6100, 0}, {0x6200, 8}}},
+        {"NUL key separator", std::string("&&\0z\nB\n", 7), {{0x2626, 0}, {0x6200, 5}}},
+        {"blank key", "A\n&&\n\nx\n&&\nB\n", {{0x6100, 0}, {0, 5}, {0x6200, 6}}},
+        {"not separators", "A\n&& \n&&\r\n&&&\n&&\nB\n", {{0x6100, 0}, {0x6200, 17}}},
+        {"CRLF is one record", "Alpha\r\nx\r\n&&\r\nBravo\r\n", {{0x32E1, 0}}},
+        {"case folded, high bytes kept", "ABC\n&&\nabc\n&&\n\xC9\n",
+         {{0x6162 + 0x6300, 0}, {0x6162 + 0x6300, 7}, {0xC900, 7}}},
+        {"separator at end without LF", "A\nb\n&&", {{0x6100, 0}}},
+        {"ampersand lines in body", "A\n&x\nx&&\n &&\n&&\nB\n", {{0x6100, 0}, {0x6200, 16}}},
+    };
+    for (const auto& c : cases) {
+        for (size_t chunk : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{1} << 20}) {
+            EXPECT_EQ(build(c.database, chunk, 16).entries, c.entries) << c.name << " chunk " << chunk;
+            EXPECT_EQ(build(c.database, chunk).entries, c.entries) << c.name << " chunk " << chunk;
+        }
+    }
+}
+
+TEST(IndexBuild, LongKeyHashesIts253FirstBytesAndCountsEveryByte)
+{
+    const std::string key = std::string(253, 'k') + std::string(47, 'z');
+    const EntryCollector built = build(key + "\n&&\nB\n");
+    ASSERT_EQ(built.entries.size(), 3u);
+    EXPECT_EQ(built.entries[0].hash, IDX_keyHash(std::string(253, 'k').c_str()));
+    EXPECT_EQ(built.entries[1], (Entry{0, 255}));
+    EXPECT_EQ(built.entries[2], (Entry{0x6200, 301 + 3 - 255}));
+}
+
+// A record of 65,536 bytes or more is carried by continuation entries, so
+// that summing the steps still gives every key line's offset.
+TEST(IndexBuild, StepsSumToKeyOffsetsBeyondSixteenBits)
+{
+    for (size_t body : {size_t{255}, size_t{65530}, size_t{65536}, size_t{200000}}) {
+        const std::string database =
+            "A\n" + std::string(body, 'x') + "\n&&\nB\n" + std::string(10, 'y') + "\n&&\nC\n";
+        const EntryCollector built = build(database, 4093, 4096);
+        uint64_t sum = 0;
+        size_t record = 0;
+        for (size_t i = 0; i < built.entries.size(); ++i) {
+            sum += built.entries[i].step;
+            if (built.entries[i].hash != 0) {
+                ASSERT_LT(record, built.offsets.size());
+                EXPECT_EQ(sum, built.offsets[record]) << "body " << body;
+                EXPECT_EQ(database.substr(sum, 1), std::string(1, static_cast<char>('A' + record)));
+                ++record;
+            }
+        }
+        EXPECT_EQ(record, 3u);
+    }
+}
+
+TEST(IndexBuild, ReadErrorIsNotAnEndOfFile)
+{
+    const std::string database = "A\n&&\nB\n&&\nC\n&&\n";
+    for (size_t failAt : {size_t{0}, size_t{3}, size_t{8}}) {
+        MemorySource source(database, 2, failAt);
+        LineStream stream(source, 16);
+        EntryCollector collector;
+        IDX_build(stream, collector, 1, 1);
+        EXPECT_TRUE(stream.failed()) << failAt;
+        EXPECT_EQ(stream.error(), EIO);
+    }
+    MemorySource whole(database, 2);
+    LineStream stream(whole, 16);
+    EntryCollector collector;
+    IDX_build(stream, collector, 1, 1);
+    EXPECT_FALSE(stream.failed());
+}
+
+}  // namespace

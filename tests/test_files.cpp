@@ -1,0 +1,129 @@
+#include "test_files.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+TempDir::TempDir()
+{
+    char pattern[] = "/tmp/kavex-test-XXXXXX";
+    if (!mkdtemp(pattern))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+    chmod(path_.c_str(), 0777);
+}
+
+TempDir::~TempDir()
+{
+    const std::string command = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
+    if (std::system(command.c_str()) != 0)
+        std::fprintf(stderr, "could not remove %s\n", path_.c_str());
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush())
+        throw std::runtime_error("cannot write " + path);
+}
+
+bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+void makeDirectory(const std::string& path)
+{
+    if (mkdir(path.c_str(), 0777) != 0)
+        throw std::runtime_error("cannot make " + path);
+    chmod(path.c_str(), 0777);
+}
+
+std::string dateText(int year, int month, int day)
+{
+    static const char* const months[] = {"Jan", "Fev", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char text[32];
+    std::snprintf(text, sizeof text, "%2d-%s-%04d", day, months[month - 1], year);
+    return std::string(text, 11) + std::string(1, '\0');
+}
+
+time_t utcTime(int year, int month, int day, int hour, int minute, int second)
+{
+    struct tm broken = {};
+    broken.tm_year = year - 1900;
+    broken.tm_mon = month - 1;
+    broken.tm_mday = day;
+    broken.tm_hour = hour;
+    broken.tm_min = minute;
+    broken.tm_sec = second;
+    return timegm(&broken);
+}
+
+std::string dateTextDaysBefore(time_t when, int days)
+{
+    const time_t then = when - static_cast<time_t>(days) * 86400;
+    struct tm broken;
+    gmtime_r(&then, &broken);
+    return dateText(broken.tm_year + 1900, broken.tm_mon + 1, broken.tm_mday);
+}
+
+uint32_t packedDateTime(int year, int month, int day, int hour, int minute)
+{
+    return static_cast<uint32_t>(day) | static_cast<uint32_t>(month - 1) << 5 |
+           static_cast<uint32_t>(year - 1980) << 9 | static_cast<uint32_t>(minute) << 21 |
+           static_cast<uint32_t>(hour) << 27;
+}
+
+namespace {
+void putLE32(std::string& record, size_t offset, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        record[offset + static_cast<size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+std::string patterned(size_t size, int seed)
+{
+    std::string record(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        record[i] = static_cast<char>((static_cast<size_t>(seed) * 31 + i * 7) & 0xFF);
+    return record;
+}
+}  // namespace
+
+std::string mailRecord(const MailRecord& fields)
+{
+    std::string record = patterned(244, static_cast<int>(fields.number));
+    record[0] = fields.type;
+    record[1] = fields.status;
+    putLE32(record, 4, fields.number);
+    record.replace(8, 12, fields.date);
+    record[140] = static_cast<char>(fields.noAutoDelete);
+    return record;
+}
+
+std::string datedRecord(size_t size, size_t dateOffset, const std::string& date, int seed)
+{
+    std::string record = patterned(size, seed);
+    record.replace(dateOffset, date.size(), date);
+    return record;
+}
+
+std::string packedRecord(uint32_t dateTime, int seed)
+{
+    std::string record = patterned(128, seed);
+    putLE32(record, 124, dateTime);
+    return record;
+}

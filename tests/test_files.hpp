@@ -1,0 +1,51 @@
+// Files and records for the tests: a temporary directory removed at the end,
+// whole-file reads and writes, and records of the node's files.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+bool fileExists(const std::string& path);
+void makeDirectory(const std::string& path);
+
+// The date text dd-Mon-yyyy of a calendar date, in a 12-byte field.
+std::string dateText(int year, int month, int day);
+
+// The date text of the day that lies days before the UTC date of when.
+std::string dateTextDaysBefore(time_t when, int days);
+
+// Seconds since 1970 of a UTC date and time.
+time_t utcTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+
+// The packed date-time of a date (month 1-12) and time.
+uint32_t packedDateTime(int year, int month, int day, int hour = 0, int minute = 0);
+
+struct MailRecord {
+    char type = 'B';
+    char status = 'N';
+    uint32_t number = 1;
+    std::string date;           // 12-byte date field
+    unsigned char noAutoDelete = 0;
+};
+std::string mailRecord(const MailRecord& fields);
+
+// A record of size bytes filled with a pattern of seed, with the date placed
+// at offset: a 12-byte date text, or a packed date-time when packed.
+std::string datedRecord(size_t size, size_t dateOffset, const std::string& date, int seed);
+std::string packedRecord(uint32_t dateTime, int seed);

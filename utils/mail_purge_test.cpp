@@ -1,0 +1,146 @@
+#include "mail_purge.hpp"
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+const time_t kNow = utcTime(2026, 12, 7, 12, 0, 0);
+
+class MailJudgement : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+};
+
+MailArguments parse(std::vector<std::string> arguments, MailSettings& settings, std::string& out)
+{
+    std::vector<char*> argv = {const_cast<char*>("KELDRAN")};
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    testing::internal::CaptureStdout();
+    const MailArguments result = parseMailArguments(static_cast<int>(argv.size()), argv.data(),
+                                                    settings, "KELDRAN v 1.1\n", stdout);
+    out = testing::internal::GetCapturedStdout();
+    return result;
+}
+
+TEST(MailArgumentsTest, OptionsByTheirFirstLetter)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        int bull, priv;
+        const char* bin;
+        const char* mail;
+        const char* out;
+    } cases[] = {
+        {{}, 30, 30, "../system/bin/", "../mail/", ""},
+        {{"B=5", "P=9"}, 5, 9, "../system/bin/", "../mail/", ""},
+        {{"b=5", "B=9", "p=2"}, 9, 2, "../system/bin/", "../mail/", ""},
+        {{"B=0", "P=-4"}, 1, 1, "../system/bin/", "../mail/", ""},
+        {{"B=x", "P="}, 1, 1, "../system/bin/", "../mail/", ""},
+        {{"B=7x", "P= 3"}, 7, 3, "../system/bin/", "../mail/", ""},
+        {{"B5", "Bull=5", "-B=5", "B", "x=1"}, 30, 30, "../system/bin/", "../mail/", ""},
+        {{"D=/data/bin", "m=/var/mail/"}, 30, 30, "/data/bin", "/var/mail/", ""},
+        {{"D=", "M="}, 30, 30, "", "", ""},
+        {{"V", "verbose", "B=3"}, 3, 30, "../system/bin/", "../mail/", "KELDRAN v 1.1\nKELDRAN v 1.1\n"},
+        {{"B=100000"}, 100000, 30, "../system/bin/", "../mail/", ""},
+    };
+    for (const auto& c : cases) {
+        MailSettings settings;
+        std::string out;
+        ASSERT_EQ(parse(c.arguments, settings, out), MailArguments::Run);
+        EXPECT_EQ(settings.nBullDelete, c.bull);
+        EXPECT_EQ(settings.nPrivDelete, c.priv);
+        EXPECT_STREQ(settings.szBinPath, c.bin);
+        EXPECT_STREQ(settings.szMailPath, c.mail);
+        EXPECT_EQ(out, c.out);
+    }
+    MailSettings settings;
+    std::string out;
+    EXPECT_EQ(parse({"D=" + std::string(1023, 'd')}, settings, out), MailArguments::Run);
+    EXPECT_EQ(parse({"D=" + std::string(1024, 'd')}, settings, out), MailArguments::PathTooLong);
+    EXPECT_EQ(parse({"M=" + std::string(256, 'm')}, settings, out), MailArguments::PathTooLong);
+}
+
+TEST_F(MailJudgement, DropsKAndOldUnlessProtected)
+{
+    const std::string yesterday = dateTextDaysBefore(kNow, 1);
+    const std::string old = dateTextDaysBefore(kNow, 31);
+    const struct {
+        const char* name;
+        MailRecord record;
+        int bull, priv;
+        time_t now;
+        bool dropped;
+    } cases[] = {
+        {"fresh", {'B', 'N', 1, yesterday, 0}, 30, 30, kNow, false},
+        {"old bulletin", {'B', 'N', 1, old, 0}, 30, 30, kNow, true},
+        {"old but protected", {'B', 'N', 1, old, 1}, 30, 30, kNow, false},
+        {"K whatever its date", {'B', 'K', 1, yesterday, 0}, 30, 30, kNow, true},
+        {"K with an unreadable date", {'P', 'K', 1, std::string(12, '\xFF'), 0}, 30, 30, kNow, true},
+        {"K protected", {'B', 'K', 1, yesterday, 7}, 30, 30, kNow, false},
+        {"private limit", {'P', 'N', 1, dateTextDaysBefore(kNow, 5), 0}, 30, 4, kNow, true},
+        {"lower-case p is a bulletin", {'p', 'N', 1, dateTextDaysBefore(kNow, 5), 0}, 30, 4, kNow, false},
+        {"bulletin limit", {'B', 'N', 1, dateTextDaysBefore(kNow, 5), 0}, 4, 30, kNow, true},
+        // The age is measured from 00:00 of the date: exactly the limit stays.
+        {"exactly the limit", {'B', 'N', 1, dateText(2026, 12, 6), 0}, 1, 1,
+         utcTime(2026, 12, 7), false},
+        {"one second more", {'B', 'N', 1, dateText(2026, 12, 6), 0}, 1, 1,
+         utcTime(2026, 12, 7, 0, 0, 1), true},
+        {"future date", {'B', 'N', 1, dateText(2027, 3, 1), 0}, 1, 1, kNow, false},
+        {"no overflow", {'B', 'N', 1, dateText(1980, 1, 1), 0}, 100000, 100000, kNow, false},
+        {"largest limit", {'B', 'N', 1, dateText(1980, 1, 1), 0}, 2147483647, 1, kNow, false},
+        {"unreadable date", {'B', 'N', 1, std::string("garbage\0\0\0\0\0", 12), 0}, 30, 30, kNow, true},
+    };
+    for (const auto& c : cases) {
+        MailSettings settings;
+        settings.nBullDelete = c.bull;
+        settings.nPrivDelete = c.priv;
+        DateCache dates;
+        const std::string record = mailRecord(c.record);
+        EXPECT_EQ(mailRecordDropped(reinterpret_cast<const unsigned char*>(record.data()), settings,
+                                    c.now, dates),
+                  c.dropped)
+            << c.name;
+    }
+}
+
+TEST(MailMessagePath, FormatsTheNumberAsSigned32Bits)
+{
+    const struct {
+        const char* mail;
+        uint32_t number;
+        const char* path;
+    } cases[] = {
+        {"../mail/", 42, "../mail/m0000042.msg"},
+        {"/var/mail", 42, "/var/mailm0000042.msg"},
+        {"", 12345678, "m12345678.msg"},
+        {"", 2147483648u, "m-2147483648.msg"},
+        {"", 4294967254u, "m-000042.msg"},
+    };
+    for (const auto& c : cases) {
+        MailRecord fields;
+        fields.number = c.number;
+        fields.date = dateText(2026, 1, 1);
+        const std::string record = mailRecord(fields);
+        char path[kPathSize];
+        ASSERT_TRUE(buildMessagePath(path, sizeof path, c.mail,
+                                     mailNumber(reinterpret_cast<const unsigned char*>(record.data()))));
+        EXPECT_STREQ(path, c.path);
+    }
+    const std::string longest(kPathSize - 17, 'm');
+    EXPECT_EQ(longestMessagePath(longest.c_str()), kPathSize);
+    char path[kPathSize];
+    EXPECT_TRUE(buildMessagePath(path, sizeof path, longest.c_str(), -2147483647L - 1));
+    EXPECT_FALSE(buildMessagePath(path, sizeof path, (longest + "m").c_str(), -2147483647L - 1));
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+#include "date_cache.hpp"
+#include "purgdate.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Sets the time zone for one test and puts the old one back.
+class ZoneTest : public testing::Test {
+protected:
+    void useZone(const char* zone)
+    {
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    void TearDown() override
+    {
+        unsetenv("TZ");
+        tzset();
+    }
+};
+
+time_t utc(int year, int month, int day, int hour = 0)
+{
+    struct tm broken = {};
+    broken.tm_year = year - 1900;
+    broken.tm_mon = month - 1;
+    broken.tm_mday = day;
+    broken.tm_hour = hour;
+    return timegm(&broken);
+}
+
+using DateTextTest = ZoneTest;
+
+TEST_F(DateTextTest, ReadsFixedColumnsToMidnightOfStandardTime)
+{
+    useZone("UTC");
+    const struct {
+        const char* text;
+        time_t expected;
+    } cases[] = {
+        {" 5-Jan-1999", utc(1999, 1, 5)},
+        {"05-Jan-1999", utc(1999, 1, 5)},
+        {"12-Fev-2003", utc(2003, 2, 12)},
+        {"12-Feb-2003", utc(2003, 1, 12)},  // not in the table: January
+        {"12-fev-2003", utc(2003, 1, 12)},
+        {" 0-Mar-2001", utc(2001, 2, 28)},  // mktime normalises
+        {"31-Apr-2001", utc(2001, 5, 1)},
+        {" 0-Jan-1980", utc(1979, 12, 31)},
+        {"31-Dec-2026", utc(2026, 12, 31)},
+        {"5-Jan-1999", utc(999, 1, 5)},  // unpadded: month "an-", year 999
+        {"12-Mar-2003xyz", utc(2003, 3, 12)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DATE_hms(c.text), c.expected) << c.text;
+}
+
+// While daylight saving is in force, midnight of standard time is 01:00 by
+// the clock: in Paris, 23:00 UTC of the day before.
+TEST_F(DateTextTest, DaylightSavingDateGivesStandardMidnight)
+{
+    useZone("Europe/Paris");
+    EXPECT_EQ(DATE_hms("15-Jul-2026"), utc(2026, 7, 14, 23));
+    EXPECT_EQ(DATE_hms("15-Jan-2026"), utc(2026, 1, 14, 23));
+    useZone("America/New_York");
+    EXPECT_EQ(DATE_hms(" 1-Aug-2025"), utc(2025, 8, 1, 5));
+}
+
+// A text shorter than its columns is read only up to its terminator; the
+// bytes behind it are never looked at.
+TEST_F(DateTextTest, ShortTextsStopAtTheirTerminator)
+{
+    useZone("UTC");
+    const char* texts[] = {"", " ", "7", "12-Ma", "12-Mar", "12-Mar-", "12-Mar-2"};
+    for (const char* text : texts) {
+        const size_t size = std::strlen(text) + 1;
+        char* exact = static_cast<char*>(std::malloc(size));  // the sanitizer sees any overread
+        std::memcpy(exact, text, size);
+        const time_t value = DATE_hms(exact);
+        std::free(exact);
+        EXPECT_EQ(value, DATE_hms(std::string(text).c_str())) << text;
+    }
+    EXPECT_EQ(DATE_hms("12-Mar-2"), utc(2, 3, 12));
+}
+
+TEST(PackedDateTime, WritesTimeAndDateTexts)
+{
+    const struct {
+        uint32_t value;
+        const char* date;
+        const char* time;
+    } cases[] = {
+        {0, " 0-Jan-1980", "0000"},
+        {5u | 1u << 5 | 18u << 9 | 30u << 21 | 9u << 27, " 5-Fev-1998", "0930"},
+        {31u | 11u << 5 | 46u << 9 | 61u << 21 | 25u << 27, "31-Dec-2026", "2561"},
+        {1u | 12u << 5, " 1-?\?\?-1980", "0000"},
+        {1u | 15u << 5 | 4095u << 9, " 1-?\?\?-6075", "0000"},
+        {0xFFFFFFFFu, "31-?\?\?-6075", "3163"},
+    };
+    for (const auto& c : cases) {
+        char date[12];
+        char time[5];
+        DATE_dateTime_Long2Str(date, time, c.value);
+        EXPECT_STREQ(date, c.date);
+        EXPECT_STREQ(time, c.time);
+    }
+}
+
+TEST_F(DateTextTest, PackedDateReadsBackAsItsDayWhateverTheTime)
+{
+    useZone("Europe/Paris");
+    const uint32_t day = 5u | 1u << 5 | 18u << 9;
+    DateCache cache;
+    for (uint32_t hourMinute : {0u, 30u << 21 | 9u << 27, 0xFFE00000u}) {
+        char date[12];
+        char time[5];
+        DATE_dateTime_Long2Str(date, time, day | hourMinute);
+        EXPECT_EQ(DATE_hms(date), utc(1998, 2, 4, 23));
+        EXPECT_EQ(cache.fromPacked(day | hourMinute), utc(1998, 2, 4, 23));
+    }
+}
+
+TEST_F(DateTextTest, CacheGivesWhatTheConversionGives)
+{
+    useZone("Europe/Paris");
+    DateCache cache;
+    const char* fields[] = {"12-Fev-2003", " 5-Jul-2026", "bad", "", "31-Apr-2001"};
+    for (int round = 0; round < 2; ++round)
+        for (const char* field : fields) {
+            char padded[12] = {};
+            std::memcpy(padded, field, std::strlen(field));
+            EXPECT_EQ(cache.fromText(padded), DATE_hms(field)) << field;
+        }
+    // A field without a terminator is read as its 12 characters.
+    const char full[12] = {'1', '2', '-', 'M', 'a', 'r', '-', '2', '0', '0', '3', '9'};
+    EXPECT_EQ(cache.fromText(full), DATE_hms("12-Mar-20039"));
+}
+
+}  // namespace
