@@ -1,0 +1,172 @@
+// Writes a sample node tree for the demo: the mail directory with its
+// message files, the announcement, WWV and DX spot files, and a text
+// database, all dated relative to today.
+//
+//   sample_tree DIR   creates DIR/system/bin, DIR/mail and DIR/run
+#include "records.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+const char* const kMonths[] = {"Jan", "Fev", "Mar", "Apr", "May", "Jun",
+                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+struct tm daysAgo(int days)
+{
+    const time_t then = time(nullptr) - static_cast<time_t>(days) * 86400;
+    struct tm local;
+    localtime_r(&then, &local);
+    return local;
+}
+
+void putDate(unsigned char* field, int days)
+{
+    const struct tm day = daysAgo(days);
+    char text[32];
+    std::snprintf(text, sizeof text, "%2d-%s-%04d", day.tm_mday, kMonths[day.tm_mon],
+                  day.tm_year + 1900);
+    std::memcpy(field, text, 12);
+}
+
+void putText(unsigned char* field, size_t size, const char* text)
+{
+    const size_t length = std::strlen(text);
+    std::memcpy(field, text, length < size ? length : size - 1);
+}
+
+void putLE32(unsigned char* field, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        field[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+bool writeFile(const std::string& path, const void* bytes, size_t size)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    const bool written = std::fwrite(bytes, 1, size, file) == size;
+    return std::fclose(file) == 0 && written;
+}
+
+struct Mail {
+    char type, status;
+    int age;
+    bool protect;
+    const char* title;
+};
+
+bool writeMail(const std::string& root)
+{
+    const Mail mails[] = {
+        {'B', 'N', 2, false, "Club meeting on Friday"},
+        {'P', 'N', 45, false, "Old private note"},
+        {'B', 'N', 40, false, "Contest results (old)"},
+        {'B', 'N', 40, true, "Node rules (kept for ever)"},
+        {'P', 'K', 1, false, "Killed by its reader"},
+        {'P', 'N', 10, false, "Schedule for tonight"},
+        {'B', 'K', 3, true, "Killed but protected"},
+        {'B', 'N', 31, false, "Swap meet last month"},
+    };
+    std::string directory;
+    uint32_t number = 101;
+    for (const Mail& mail : mails) {
+        unsigned char record[sizeof(DirMesStruct)] = {};
+        record[offsetof(DirMesStruct, cType)] = static_cast<unsigned char>(mail.type);
+        record[offsetof(DirMesStruct, cStatus)] = static_cast<unsigned char>(mail.status);
+        putLE32(record + offsetof(DirMesStruct, dwNumber), number);
+        putDate(record + offsetof(DirMesStruct, szDate), mail.age);
+        putText(record + offsetof(DirMesStruct, szRecipient), 7, "ALL");
+        putText(record + offsetof(DirMesStruct, szSender), 7, "F6XYZ");
+        putText(record + offsetof(DirMesStruct, szTitle), 61, mail.title);
+        record[offsetof(DirMesStruct, byNoAutoDelete)] = mail.protect ? 1 : 0;
+        directory.append(reinterpret_cast<char*>(record), sizeof record);
+        char name[64];
+        std::snprintf(name, sizeof name, "/mail/m%07u.msg", number);
+        const std::string text = std::string(mail.title) + "\n";
+        if (!writeFile(root + name, text.data(), text.size()))
+            return false;
+        ++number;
+    }
+    return writeFile(root + "/system/bin/dirmes.bin", directory.data(), directory.size());
+}
+
+template <typename Fill>
+bool writeSpots(const std::string& path, size_t size, Fill fill)
+{
+    const int ages[] = {0, 1, 6, 13, 29, 30, 31, 45, 90};
+    std::string records;
+    for (int age : ages) {
+        std::string record(size, '\0');
+        fill(reinterpret_cast<unsigned char*>(record.data()), age);
+        records += record;
+    }
+    return writeFile(path, records.data(), records.size());
+}
+
+uint32_t packed(int days)
+{
+    const struct tm day = daysAgo(days);
+    return static_cast<uint32_t>(day.tm_mday) | static_cast<uint32_t>(day.tm_mon) << 5 |
+           static_cast<uint32_t>(day.tm_year + 1900 - 1980) << 9 | 30u << 21 | 18u << 27;
+}
+
+bool writeSpotFiles(const std::string& bin)
+{
+    return writeSpots(bin + "/announce.bin", sizeof(AnnounceStruct),
+                      [](unsigned char* r, int age) {
+                          putText(r + offsetof(AnnounceStruct, sFromNode), 10, "F6KDX");
+                          putText(r + offsetof(AnnounceStruct, sString), 81, "Net on 3.650 tonight");
+                          putLE32(r + offsetof(AnnounceStruct, lDateTime), packed(age));
+                      }) &&
+           writeSpots(bin + "/wwv.bin", sizeof(WwvSpotStruct),
+                      [](unsigned char* r, int age) {
+                          putText(r + offsetof(WwvSpotStruct, sForecast), 81, "SFI=142 A=8 K=2");
+                          putDate(r + offsetof(WwvSpotStruct, sDate), age);
+                          putText(r + offsetof(WwvSpotStruct, sTime), 5, "1800");
+                      }) &&
+           writeSpots(bin + "/dx.bin", sizeof(DxSpotStruct), [](unsigned char* r, int age) {
+               putText(r + offsetof(DxSpotStruct, DxCall), 15, "VP8ABC");
+               putText(r + offsetof(DxSpotStruct, Comments), 31, "CW up 2");
+               putDate(r + offsetof(DxSpotStruct, Date), age);
+               putText(r + offsetof(DxSpotStruct, Time), 5, "1230");
+               putLE32(r + offsetof(DxSpotStruct, Frequency), 14025);
+           });
+}
+
+bool writeDatabase(const std::string& bin)
+{
+    std::string text;
+    const char* keys[] = {"F6ABC", "G4XYZ", "DL1ZZ", "VP8ABC", "JA1AA"};
+    for (const char* key : keys)
+        text += std::string(key) + "\nName: operator of " + key + "\nQTH: somewhere\n&&\n";
+    // A long record: the record after it needs continuation entries.
+    text += "Records\n" + std::string(1000, '.') + "\n&&\nZL2AB\nName: last one\n&&\n";
+    return writeFile(bin + "/callbook.ful", text.data(), text.size());
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: sample_tree DIR\n");
+        return 2;
+    }
+    const std::string root = argv[1];
+    for (const char* sub : {"", "/system", "/system/bin", "/mail", "/run"})
+        mkdir((root + sub).c_str(), 0777);
+    if (!writeMail(root) || !writeSpotFiles(root + "/system/bin") ||
+        !writeDatabase(root + "/system/bin")) {
+        std::perror("sample_tree");
+        return 1;
+    }
+    return 0;
+}

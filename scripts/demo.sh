@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Runs the five tools on a sample node tree made on the spot, dated
+# relative to today.   scripts/demo.sh BUILD_DIR [TREE_DIR]
+set -euo pipefail
+build=$(cd "${1:?usage: demo.sh BUILD_DIR [TREE_DIR]}" && pwd)
+tree=${2:-demo-node}
+
+rm -rf "$tree"
+"$build/sample_tree" "$tree"
+cd "$tree/run"    # the tools' default paths are ../system/bin/ and ../mail/
+
+step() { printf '\n\033[1m$ %s\033[0m\n' "$*"; "$@"; }
+show() { printf '\n\033[1m# %s\033[0m\n' "$1"; }
+
+show "A node tree: the server's data files and the message files"
+step ls -l ../system/bin ../mail
+
+show "dbindex indexes a text database: one 4-byte entry per record (hash, step, pad)"
+show "(the name is cut at its first full stop, so it runs beside the database)"
+cd ../system/bin
+step "$build/dbindex" CallBook.FUL
+step od -An -tx1 -w16 callbook.idx
+cd ../../run
+
+show "KELDRAN first as a dry run: what it would drop, nothing touched"
+step "$build/KELDRAN" --dry-run B=30 P=30
+show "then for real: K-status and old mail go, protected mail stays"
+step "$build/KELDRAN" V B=30 P=30
+step ls ../mail
+
+show "The age purges, 30 days each (the default): today and the 29 days before stay"
+step "$build/VOSKIL"
+step "$build/TRABEN" D=30
+step "$build/MIRKOS" D=14 V
+
+show "Each data file now holds the records that stay; the .old files hold what was there"
+step ls -l ../system/bin
+
+show "A run stopped midway leaves a mark; the next run restores from the backup first"
+cp ../system/bin/dx.old ../system/bin/dx.bin
+: > ../system/bin/dx.purging
+head -c 88 ../system/bin/dx.bin > ../system/bin/dx.partial && mv ../system/bin/dx.partial ../system/bin/dx.bin
+step "$build/MIRKOS" D=14
+echo
+echo "demo tree left in $tree"
