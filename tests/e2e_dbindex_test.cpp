@@ -1,0 +1,133 @@
+// dbindex, run as a program in a temporary directory: output bytes, index
+// bytes and exit status.
+#include "run_program.hpp"
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const std::string kBanner = "Halvik's Kavex DataBase indexation utility v2.0\n";
+const std::string kWorkedExample = "Alpha\nfirst line\n&&\nBravo\nsecond\n&&\n";
+
+std::string creating(const std::string& index, const std::string& spinner = "")
+{
+    return kBanner + "\nCreating database index file " + index + " ... " + spinner + "Done.\n";
+}
+
+std::string records(int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += "key" + std::to_string(i) + "\nbody\n&&\n";
+    return text;
+}
+
+struct Case {
+    const char* name;
+    std::map<std::string, std::string> files;  // a value "DIR" makes a directory
+    std::vector<std::string> arguments;
+    int status;
+    std::string out;
+    std::map<std::string, std::string> expected;  // files after the run
+};
+
+TEST(DbindexProgram, OutputIndexAndStatus)
+{
+    const std::string full = std::string(252, 'n');
+    const Case cases[] = {
+        {"worked example", {{"base.ful", kWorkedExample}}, {"Base.FUL"}, 0, creating("BASE.IDX"),
+         {{"base.idx", std::string("\xD4\x32\x00\x00\xE8\x32\x14\x00", 8)}}},
+        {"continuations", {{"base.ful", "Alpha\n" + std::string(590, 'b') + "\n&&\nBravo\n"}},
+         {"base"}, 0, creating("BASE.IDX"),
+         {{"base.idx", std::string("\xD4\x32\x00\x00\x00\x00\xFF\x00\x00\x00\xFF\x00\xE8\x32\x5A\x00", 16)}}},
+        {"empty database", {{"base.ful", ""}}, {"base"}, 0, creating("BASE.IDX"), {{"base.idx", ""}}},
+        {"key without LF", {{"base.ful", "Alpha"}}, {"base"}, 0, creating("BASE.IDX"), {{"base.idx", ""}}},
+        {"cut at the first full stop", {{"data.ful", "A\n"}}, {"Data.Old.FUL", "ignored"}, 0,
+         creating("DATA.IDX"), {{"data.idx", std::string("\x00\x61\x00\x00", 4)}}},
+        {"whole path folded", {{"sub", "DIR"}, {"sub/base.ful", "A\n"}}, {"Sub/BASE"}, 0,
+         creating("SUB/BASE.IDX"), {{"sub/base.idx", std::string("\x00\x61\x00\x00", 4)}}},
+        {"dot-dot gives an empty name", {{".ful", "A\n"}}, {"../elsewhere/base"}, 0, creating(".IDX"),
+         {{".idx", std::string("\x00\x61\x00\x00", 4)}}},
+        {"50 records, one spinner character", {{"base.ful", records(50)}}, {"base"}, 0,
+         creating("BASE.IDX", "|"), {}},
+        {"101 records, two", {{"base.ful", records(101)}}, {"base"}, 0, creating("BASE.IDX", "|/"), {}},
+        {"254 records, five", {{"base.ful", records(254)}}, {"base"}, 0,
+         creating("BASE.IDX", "|/-\\|"), {}},
+        {"no name", {}, {}, 1, kBanner + "\n*** Error : can't continue.\nYou must specified the database name\n", {}},
+        {"missing database", {{"base.idx", "old"}}, {"Base"}, 2,
+         kBanner + "*** Error : Enable to open BASE.FUL\n", {{"base.idx", "old"}}},
+        {"index cannot be opened", {{"base.ful", "A\n"}, {"base.idx", "DIR"}}, {"base"}, 3,
+         kBanner + "*** Error : Enable to open BASE.IDX\n", {}},
+        {"name too long", {}, {std::string(256, 'n')}, 4,
+         kBanner + "*** Error : database name too long: at most 255 characters, 251 once cut\n", {}},
+        {"cut name too long", {}, {full + ".ful"}, 4,
+         kBanner + "*** Error : database name too long: at most 255 characters, 251 once cut\n", {}},
+        {"longest cut name", {}, {full.substr(1) + ".ful"}, 2,
+         kBanner + "*** Error : Enable to open " + std::string(251, 'N') + ".FUL\n", {}},
+        {"read error", {{"base.ful", "DIR"}}, {"base"}, 5,
+         kBanner + "\nCreating database index file BASE.IDX ... \n*** Error : can't read BASE.FUL: Is a directory\n",
+         {{"base.idx", ""}}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        for (const auto& [name, bytes] : c.files) {
+            if (bytes == "DIR")
+                makeDirectory(dir / name);
+            else
+                writeFile(dir / name, bytes);
+        }
+        RunOptions options;
+        options.directory = dir.path();
+        const RunResult result = runProgram(DBINDEX_PATH, c.arguments, options);
+        EXPECT_EQ(result.status, c.status) << c.name;
+        EXPECT_EQ(result.out, c.out) << c.name;
+        EXPECT_EQ(result.err, "") << c.name;
+        for (const auto& [name, bytes] : c.expected)
+            EXPECT_EQ(readFile(dir / name), bytes) << c.name << ": " << name;
+    }
+}
+
+TEST(DbindexProgram, FailedIndexWriteIsReported)
+{
+    TempDir dir;
+    writeFile(dir / "base.ful", records(20000));
+    ASSERT_EQ(symlink("/dev/full", (dir / "base.idx").c_str()), 0);
+    RunOptions options;
+    options.directory = dir.path();
+    const RunResult result = runProgram(DBINDEX_PATH, {"base"}, options);
+    EXPECT_EQ(result.status, 6);
+    EXPECT_NE(result.out.find("\n*** Error : can't write BASE.IDX: No space left on device\n"),
+              std::string::npos);
+    EXPECT_EQ(result.out.find("Done."), std::string::npos);
+}
+
+TEST(DbindexProgram, HelpTouchesNothing)
+{
+    TempDir dir;
+    RunOptions options;
+    options.directory = dir.path();
+    const RunResult result = runProgram(DBINDEX_PATH, {"--help"}, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.rfind("usage: dbindex NAME\n", 0), 0u);
+    EXPECT_NE(result.out.find("  6  the .idx file could not be written"), std::string::npos);
+    EXPECT_FALSE(fileExists(dir / "--help.idx"));
+    EXPECT_FALSE(fileExists(dir / "-.idx"));
+}
+
+TEST(DbindexProgram, FullStandardOutputFails)
+{
+    TempDir dir;
+    writeFile(dir / "base.ful", kWorkedExample);
+    const std::string command = "cd '" + dir.path() + "' && " DBINDEX_PATH " base >/dev/full";
+    const int raw = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 7);
+}
+
+}  // namespace
