@@ -1,0 +1,366 @@
+// The four purge programs, run as programs in a temporary node tree with
+// their clock frozen: what they keep, print, and exit with.
+#include "run_program.hpp"
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// A node tree: system/bin, mail, and run, where the programs start so that
+// their default paths hold.
+struct Node {
+    TempDir dir;
+    std::string bin = dir / "system/bin";
+    std::string mail = dir / "mail";
+    Node()
+    {
+        makeDirectory(dir / "system");
+        makeDirectory(bin);
+        makeDirectory(mail);
+        makeDirectory(dir / "run");
+    }
+    RunOptions at(time_t clock, const char* tz = "UTC") const
+    {
+        RunOptions options;
+        options.directory = dir / "run";
+        options.frozenClock = clock;
+        options.tz = tz;
+        return options;
+    }
+    std::string data(const std::string& name) const { return bin + "/" + name; }
+};
+
+struct Day {
+    int year, month, day;
+};
+
+struct AgeProgramUnderTest {
+    const char* name;
+    const char* path;
+    const char* data;
+    const char* backup;
+    const char* noun;
+    std::function<std::string(Day, int)> record;
+};
+
+const AgeProgramUnderTest kAgePrograms[] = {
+    {"VOSKIL", VOSKIL_PATH, "announce.bin", "announce.old", "announcements",
+     [](Day d, int seed) {
+         // The time of day in the packed value never counts.
+         return packedRecord(packedDateTime(d.year, d.month, d.day, seed % 24, seed % 60), seed);
+     }},
+    {"TRABEN", TRABEN_PATH, "wwv.bin", "wwv.old", "spots",
+     [](Day d, int seed) { return datedRecord(128, 98, dateText(d.year, d.month, d.day), seed); }},
+    {"MIRKOS", MIRKOS_PATH, "dx.bin", "dx.old", "spots",
+     [](Day d, int seed) { return datedRecord(88, 66, dateText(d.year, d.month, d.day), seed); }},
+};
+
+std::string summary(const AgeProgramUnderTest& p, int left, int deleted)
+{
+    return std::string(p.name) + " completed : " + std::to_string(left) + " " + p.noun + " left, " +
+           std::to_string(deleted) + " deleted.\n";
+}
+
+std::string creating(const AgeProgramUnderTest& p) { return std::string("Creating ") + p.backup + "\n"; }
+
+struct AgeCase {
+    const char* name;
+    std::vector<Day> days;
+    std::vector<bool> kept;
+    std::vector<std::string> arguments;
+    time_t clock;
+    const char* tz;
+};
+
+TEST(AgePurgePrograms, KeepRecordsYoungerThanTheLimit)
+{
+    const time_t dec7 = utcTime(2026, 12, 7);
+    // 00:30 of 15 July by the Paris clock, in summer time: 22:30 UTC the day before.
+    const time_t julyNight = utcTime(2026, 7, 14, 22, 30);
+    const AgeCase cases[] = {
+        {"exactly the limit is deleted", {{2026, 11, 7}, {2026, 11, 8}}, {false, true}, {"D=30"}, dec7, "UTC"},
+        {"one second younger survives", {{2026, 11, 7}, {2026, 11, 8}}, {true, true}, {"D=30"}, dec7 - 1, "UTC"},
+        {"default of 30 days", {{2026, 11, 7}, {2026, 11, 8}}, {false, true}, {}, dec7 + 43200, "UTC"},
+        {"D=1 keeps today and later", {{2026, 12, 6}, {2026, 12, 7}, {2027, 1, 1}}, {false, true, true},
+         {"D=1"}, dec7 + 86399, "UTC"},
+        {"D=0 counts as 1", {{2026, 12, 6}, {2026, 12, 7}}, {false, true}, {"D=0", "x", "-D=5"}, dec7 + 5, "UTC"},
+        {"later D= counts, d= too", {{2026, 12, 1}, {2026, 12, 2}}, {false, true}, {"D=1", "d=6"}, dec7, "UTC"},
+        {"summer night: yesterday survives until 01:00", {{2026, 7, 14}, {2026, 7, 13}}, {true, false},
+         {"D=1"}, julyNight, "Europe/Paris"},
+        {"summer night: at 01:00 it is deleted", {{2026, 7, 14}}, {false}, {"D=1"}, julyNight + 1800,
+         "Europe/Paris"},
+        {"across a daylight-saving change", {{2026, 10, 20}, {2026, 10, 21}}, {false, true}, {"D=30"},
+         utcTime(2026, 11, 18, 23), "Europe/Paris"},
+        {"no overflow far beyond 24855 days", {{1980, 1, 1}, {2026, 12, 7}}, {true, true}, {"D=100000"},
+         dec7, "UTC"},
+    };
+    for (const AgeProgramUnderTest& p : kAgePrograms) {
+        for (const AgeCase& c : cases) {
+            Node node;
+            std::string records;
+            std::string expected;
+            int left = 0;
+            for (size_t i = 0; i < c.days.size(); ++i) {
+                const std::string record = p.record(c.days[i], static_cast<int>(i) + 5);
+                records += record;
+                if (c.kept[i]) {
+                    expected += record;
+                    ++left;
+                }
+            }
+            writeFile(node.data(p.data), records);
+            const RunResult result = runProgram(p.path, c.arguments, node.at(c.clock, c.tz));
+            const std::string what = std::string(p.name) + ": " + c.name;
+            EXPECT_EQ(result.status, 0) << what << result.err;
+            EXPECT_EQ(result.out, creating(p) + summary(p, left, static_cast<int>(c.days.size()) - left))
+                << what;
+            EXPECT_TRUE(readFile(node.data(p.data)) == expected) << what;
+            EXPECT_TRUE(readFile(node.data(p.backup)) == records) << what;
+        }
+    }
+}
+
+TEST(AgePurgePrograms, DirectoriesVersionFragmentsAndReruns)
+{
+    const time_t now = utcTime(2026, 12, 7, 12);
+    for (const AgeProgramUnderTest& p : kAgePrograms) {
+        Node node;
+        const std::string keep = p.record({2026, 12, 1}, 1) + p.record({2026, 12, 7}, 2);
+        const std::string old = p.record({2026, 10, 1}, 3);
+        // A trailing fragment is neither copied nor kept.
+        writeFile(node.data(p.data), old + keep + "frag");
+        for (const std::string& directory : {node.bin, node.bin + "/"}) {
+            const RunResult result = runProgram(p.path, {"v", "P=" + directory, "Verbose"}, node.at(now));
+            const std::string version = std::string(p.name) + " v 1.0\n";
+            EXPECT_EQ(result.status, 0) << p.name;
+            const bool first = directory == node.bin;
+            EXPECT_EQ(result.out, version + version + creating(p) + summary(p, 2, first ? 1 : 0)) << p.name;
+            EXPECT_TRUE(readFile(node.data(p.data)) == keep) << p.name;
+            EXPECT_TRUE(readFile(node.data(p.backup)) == (first ? old + keep : keep)) << p.name;
+        }
+    }
+}
+
+TEST(AgePurgePrograms, FailuresAndTheirStatuses)
+{
+    const time_t now = utcTime(2026, 12, 7, 12);
+    for (const AgeProgramUnderTest& p : kAgePrograms) {
+        const std::string name = p.name;
+        const std::string records = p.record({2026, 1, 1}, 1) + p.record({2026, 12, 7}, 2);
+        {
+            Node node;  // missing data file: no backup made
+            const RunResult result = runProgram(p.path, {}, node.at(now));
+            EXPECT_EQ(result.status, 1) << name;
+            EXPECT_EQ(result.err, name + " -> fopen in MAIN (fBinFile 1): No such file or directory\n");
+            EXPECT_EQ(result.out, "");
+            EXPECT_FALSE(fileExists(node.data(p.backup)));
+        }
+        {
+            Node node;  // the backup cannot be created
+            writeFile(node.data(p.data), records);
+            chmod(node.bin.c_str(), 0555);
+            RunOptions options = node.at(now);
+            options.unprivileged = true;
+            const RunResult result = runProgram(p.path, {}, options);
+            chmod(node.bin.c_str(), 0777);
+            EXPECT_EQ(result.status, 2) << name;
+            EXPECT_EQ(result.err, name + " -> fopen in MAIN (fOldFile 1): Permission denied\n");
+            EXPECT_TRUE(readFile(node.data(p.data)) == records);
+        }
+        {
+            Node node;  // the data file cannot be written
+            writeFile(node.data(p.data), records);
+            chmod(node.data(p.data).c_str(), 0444);
+            RunOptions options = node.at(now);
+            options.unprivileged = true;
+            const RunResult result = runProgram(p.path, {}, options);
+            EXPECT_EQ(result.status, 3) << name;
+            EXPECT_EQ(result.out, creating(p));
+            EXPECT_EQ(result.err, name + " -> fopen in MAIN (fBinOld 2): Permission denied\n");
+            EXPECT_TRUE(readFile(node.data(p.data)) == records);
+            EXPECT_TRUE(readFile(node.data(p.backup)) == records);
+        }
+        {
+            Node node;  // a backup that cannot be written leaves the data file as it was
+            writeFile(node.data(p.data), records);
+            ASSERT_EQ(symlink("/dev/full", node.data(p.backup).c_str()), 0);
+            const RunResult result = runProgram(p.path, {}, node.at(now));
+            EXPECT_EQ(result.status, 5) << name;
+            EXPECT_NE(result.err.find("No space left on device"), std::string::npos) << result.err;
+            EXPECT_TRUE(readFile(node.data(p.data)) == records);
+        }
+        {
+            Node node;  // a path that does not fit touches nothing
+            const RunResult result = runProgram(p.path, {"P=" + std::string(250, 'd')}, node.at(now));
+            EXPECT_EQ(result.status, 4) << name;
+            EXPECT_EQ(result.err.rfind(name + " -> path too long", 0), 0u);
+        }
+    }
+}
+
+TEST(AgePurgePrograms, HelpAndDryRunChangeNothing)
+{
+    const time_t now = utcTime(2026, 12, 7, 12);
+    for (const AgeProgramUnderTest& p : kAgePrograms) {
+        Node node;
+        const std::string records = p.record({2026, 1, 1}, 1) + p.record({2026, 12, 7}, 2);
+        writeFile(node.data(p.data), records);
+        const RunResult help = runProgram(p.path, {"D=1", "--help"}, node.at(now));
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind(std::string("usage: ") + p.name, 0), 0u);
+        EXPECT_NE(help.out.find("Exit status:"), std::string::npos);
+        EXPECT_NE(help.out.find(".purging"), std::string::npos);
+
+        const RunResult dry = runProgram(p.path, {"--dry-run", "V"}, node.at(now));
+        EXPECT_EQ(dry.status, 0);
+        EXPECT_EQ(dry.out, std::string(p.name) + " v 1.0\n" + creating(p) + summary(p, 1, 1));
+        EXPECT_TRUE(readFile(node.data(p.data)) == records);
+        EXPECT_FALSE(fileExists(node.data(p.backup)));
+    }
+}
+
+// --- KELDRAN ---------------------------------------------------------------
+
+std::string message(const Node& node, uint32_t number)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "/m%07d.msg", static_cast<int32_t>(number));
+    return node.mail + name;
+}
+
+TEST(MailPurgeProgram, DropsAndRemovesTheMessageFiles)
+{
+    const time_t dec7 = utcTime(2026, 12, 7);
+    struct Case {
+        const char* name;
+        std::vector<MailRecord> records;
+        std::vector<bool> kept;
+        std::vector<std::string> arguments;
+        time_t clock;
+        const char* tz;
+    };
+    const std::string nov7 = dateText(2026, 11, 7);
+    const Case cases[] = {
+        {"exactly the limit stays", {{'B', 'N', 1, nov7, 0}}, {true}, {"B=30"}, dec7, "UTC"},
+        {"a second more is dropped", {{'B', 'N', 1, nov7, 0}}, {false}, {"B=30"}, dec7 + 1, "UTC"},
+        {"private by P=, others by B=",
+         {{'P', 'N', 1, dateText(2026, 12, 1), 0}, {'p', 'N', 2, dateText(2026, 12, 1), 0},
+          {'B', 'N', 3, dateText(2026, 12, 1), 0}},
+         {false, true, true}, {"P=2", "b=9"}, dec7 + 3600, "UTC"},
+        {"K goes, protected stays",
+         {{'B', 'K', 4, dateText(2026, 12, 7), 0}, {'B', 'K', 5, dateText(2026, 12, 7), 1},
+          {'B', 'N', 6, dateText(2000, 1, 1), 2}},
+         {false, true, true}, {}, dec7 + 3600, "UTC"},
+        {"limits below 1 count as 1", {{'B', 'N', 7, dateText(2026, 12, 6), 0}}, {false},
+         {"B=0", "P=-4"}, dec7 + 1, "UTC"},
+        {"summer: standard midnight is 01:00", {{'B', 'N', 8, dateText(2026, 7, 14), 0}}, {true},
+         {"B=1"}, utcTime(2026, 7, 14, 22, 59, 59), "Europe/Paris"},
+        {"summer: a second after it", {{'B', 'N', 8, dateText(2026, 7, 14), 0}}, {false}, {"B=1"},
+         utcTime(2026, 7, 14, 23, 0, 1), "Europe/Paris"},
+        {"future date stays", {{'B', 'N', 9, dateText(2027, 6, 1), 0}}, {true}, {"B=1"}, dec7, "UTC"},
+        {"numbers as signed 32 bits", {{'B', 'K', 2147483648u, nov7, 0}}, {false}, {}, dec7, "UTC"},
+    };
+    for (const Case& c : cases) {
+        Node node;
+        std::string records;
+        std::string expected;
+        std::string deleting;
+        for (size_t i = 0; i < c.records.size(); ++i) {
+            const std::string record = mailRecord(c.records[i]);
+            records += record;
+            writeFile(message(node, c.records[i].number), "text");
+            if (c.kept[i])
+                expected += record;
+            else
+                deleting += "Deleting message #" +
+                            std::to_string(static_cast<int32_t>(c.records[i].number)) + " ...\n";
+        }
+        writeFile(node.data("dirmes.bin"), records + "tail");
+        const RunResult result = runProgram(KELDRAN_PATH, c.arguments, node.at(c.clock, c.tz));
+        EXPECT_EQ(result.status, 0) << c.name << result.err;
+        EXPECT_EQ(result.out, "Creating dirmes.old\n" + deleting + "KELDRAN completed.\n") << c.name;
+        EXPECT_TRUE(readFile(node.data("dirmes.bin")) == expected) << c.name;
+        EXPECT_TRUE(readFile(node.data("dirmes.old")) == records) << c.name;
+        for (size_t i = 0; i < c.records.size(); ++i)
+            EXPECT_EQ(fileExists(message(node, c.records[i].number)), c.kept[i]) << c.name;
+    }
+}
+
+TEST(MailPurgeProgram, PathsVersionAndDryRun)
+{
+    const time_t now = utcTime(2026, 12, 7, 12);
+    Node node;
+    const MailRecord old = {'B', 'N', 42, dateText(2026, 1, 1), 0};
+    const std::string records = mailRecord(old);
+    writeFile(node.data("dirmes.bin"), records);
+    writeFile(node.mail + "/m0000042.msg", "text");
+    writeFile(node.dir / "mailm0000042.msg", "text");
+
+    const RunResult dry = runProgram(KELDRAN_PATH, {"--dry-run", "V", "D=" + node.bin}, node.at(now));
+    EXPECT_EQ(dry.status, 0);
+    EXPECT_EQ(dry.out, "KELDRAN v 1.1\nCreating dirmes.old\nDeleting message #42 ...\nKELDRAN completed.\n");
+    EXPECT_TRUE(readFile(node.data("dirmes.bin")) == records);
+    EXPECT_FALSE(fileExists(node.data("dirmes.old")));
+    EXPECT_TRUE(fileExists(node.mail + "/m0000042.msg"));
+
+    // M= is a prefix, used as given: without its slash it names another file.
+    const RunResult run = runProgram(KELDRAN_PATH, {"D=" + node.bin + "/", "M=" + node.mail}, node.at(now));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_FALSE(fileExists(node.dir / "mailm0000042.msg"));
+    EXPECT_TRUE(fileExists(node.mail + "/m0000042.msg"));
+    EXPECT_EQ(readFile(node.data("dirmes.bin")), "");
+
+    const RunResult help = runProgram(KELDRAN_PATH, {"--help"}, node.at(now));
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: KELDRAN", 0), 0u);
+}
+
+TEST(MailPurgeProgram, FailuresLeaveTheDirectoryAndTheMessages)
+{
+    const time_t now = utcTime(2026, 12, 7, 12);
+    const std::string records = mailRecord({'B', 'K', 42, dateText(2026, 1, 1), 0});
+    struct Case {
+        const char* name;
+        std::function<void(Node&)> prepare;
+        bool unprivileged;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"missing", [](Node& n) { unlink(n.data("dirmes.bin").c_str()); }, false, 1,
+         "KELDRAN -> fopen in MAIN (fDirMes 1): No such file or directory\n"},
+        {"backup cannot be made", [](Node& n) { chmod(n.bin.c_str(), 0555); }, true, 2,
+         "KELDRAN -> fopen in MAIN (fDirOld): Permission denied\n"},
+        {"directory not writable", [](Node& n) { chmod(n.data("dirmes.bin").c_str(), 0444); }, true, 3,
+         "KELDRAN -> fopen in MAIN (fDirMes 2): Permission denied\n"},
+        {"backup on a full disk",
+         [](Node& n) { ASSERT_EQ(symlink("/dev/full", n.data("dirmes.old").c_str()), 0); }, false, 5, ""},
+    };
+    for (const Case& c : cases) {
+        Node node;
+        writeFile(node.data("dirmes.bin"), records);
+        writeFile(node.mail + "/m0000042.msg", "text");
+        c.prepare(node);
+        RunOptions options = node.at(now);
+        options.unprivileged = c.unprivileged;
+        const RunResult result = runProgram(KELDRAN_PATH, {}, options);
+        chmod(node.bin.c_str(), 0777);
+        EXPECT_EQ(result.status, c.status) << c.name;
+        if (!c.err.empty()) {
+            EXPECT_EQ(result.err, c.err) << c.name;
+        }
+        if (c.status != 1) {
+            EXPECT_TRUE(readFile(node.data("dirmes.bin")) == records) << c.name;
+        }
+        EXPECT_TRUE(fileExists(node.mail + "/m0000042.msg")) << c.name;
+    }
+}
+
+}  // namespace
