@@ -290,9 +290,9 @@ int Purge::makeBackupDurable()
     }
     if (!syncDirectory(io_, paths_.szDirectory))
         return failUnchanged("fsync", paths_.szDirectory);
+    holdSignals();
     if (!writeMark())
         return failUnchanged("write", paths_.szMark);
-    holdSignals();
     if (!copyPass(grew))
         return failUnchanged("copy to", paths_.szOld);
     if (grew && io_.fsync(backup_) != 0)
