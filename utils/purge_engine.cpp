@@ -23,7 +23,7 @@ bool buildPurgePaths(const char* directory, const char* dataFileName, PurgePaths
     std::memcpy(paths.szMark + binLength - 4, kMarkSuffix, sizeof kMarkSuffix);
 
     // The directory of the files, for syncing their directory entries.
-    const size_t slash = std::strrchr(paths.szBin, '/') - paths.szBin;
+    const auto slash = static_cast<size_t>(std::strrchr(paths.szBin, '/') - paths.szBin);
     const size_t dirLength = slash == 0 ? 1 : slash;
     std::memcpy(paths.szDirectory, paths.szBin, dirLength);
     paths.szDirectory[dirLength] = '\0';
