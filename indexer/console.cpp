@@ -17,27 +17,37 @@ char* STR_reverse(char* psz)
     return psz;
 }
 
-// The byte goes through unsigned char: a byte of 0x80 or more must not reach
-// the class tables as a negative index.
-char* STR_upper(char* psz)
-{
-    for (char* p = psz; *p != '\0'; ++p) {
-        const int c = static_cast<unsigned char>(*p);
-        if (std::islower(c))
-            *p = static_cast<char>(std::toupper(c));
+namespace {
+
+// The C library's classes and conversion tables, read once for all 256 byte
+// values: the program never changes its locale, so they stay the same, and
+// a fold costs one table look-up per byte instead of two library calls.
+struct CaseTables {
+    char upper[256];
+    char lower[256];
+    CaseTables()
+    {
+        for (int c = 0; c < 256; ++c) {
+            upper[c] = static_cast<char>(std::islower(c) ? std::toupper(c) : c);
+            lower[c] = static_cast<char>(std::isupper(c) ? std::tolower(c) : c);
+        }
     }
+};
+
+const CaseTables kCaseTables;
+
+char* convert(char* psz, const char* table)
+{
+    for (char* p = psz; *p != '\0'; ++p)
+        *p = table[static_cast<unsigned char>(*p)];
     return psz;
 }
 
-char* STR_lower(char* psz)
-{
-    for (char* p = psz; *p != '\0'; ++p) {
-        const int c = static_cast<unsigned char>(*p);
-        if (std::isupper(c))
-            *p = static_cast<char>(std::tolower(c));
-    }
-    return psz;
-}
+}  // namespace
+
+char* STR_upper(char* psz) { return convert(psz, kCaseTables.upper); }
+
+char* STR_lower(char* psz) { return convert(psz, kCaseTables.lower); }
 
 void CON_moveTo(int, int) {}
 

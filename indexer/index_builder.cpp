@@ -19,15 +19,16 @@ uint16_t IDX_entryHash(const IndexEntryStruct& entry)
 
 uint8_t IDX_entryStep(const IndexEntryStruct& entry) { return entry.bytes[2]; }
 
+// Two bytes at a time: the first of a pair weighs 256, the second 1.
 uint16_t IDX_keyHash(const char* pszKey)
 {
-    uint16_t hash = 0;
-    for (size_t i = 0; pszKey[i] != '\0'; ++i) {
-        const auto byte = static_cast<unsigned char>(pszKey[i]);
-        const unsigned weight = (i % 2 == 0) ? 256u : 1u;
-        hash = static_cast<uint16_t>(hash + byte * weight);
-    }
-    return hash;
+    const auto* key = reinterpret_cast<const unsigned char*>(pszKey);
+    unsigned hash = 0;
+    for (; key[0] != '\0' && key[1] != '\0'; key += 2)
+        hash += key[0] * 256u + key[1];
+    if (key[0] != '\0')
+        hash += key[0] * 256u;
+    return static_cast<uint16_t>(hash);
 }
 
 bool IDX_readLine(char* pszBuffer, LineStream& stream, int nSize)
@@ -116,11 +117,17 @@ void IDX_build(LineStream& database, RecordSink& sink, int column, int row)
         previous = position;
         if (!IDX_readLine(line, database, 255))
             break;
-        std::memcpy(key, line, sizeof key);
-        STR_upper(key);
-        STR_lower(key);
-        sink.record(IDX_keyHash(key), distance, position, line);
-        if (!isSeparator(key))
+        // Folding to upper case first would give the same: the lower-case
+        // fold of every byte.
+        if (sink.wantsKeyLine()) {
+            std::memcpy(key, line, database.lineLength() + 1);
+            STR_lower(key);
+        } else {
+            STR_lower(line);
+        }
+        const char* folded = sink.wantsKeyLine() ? key : line;
+        sink.record(IDX_keyHash(folded), distance, position, line);
+        if (!isSeparator(folded))
             database.skipBody();
     }
 }

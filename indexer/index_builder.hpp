@@ -38,7 +38,9 @@ void IDX_spinInteractive(bool interactive);
 class RecordSink {
 public:
     virtual ~RecordSink() = default;
+    // keyLine is the line as read when wantsKeyLine(), else its fold.
     virtual void record(uint16_t wHash, uint64_t distance, uint64_t offset, const char* keyLine) = 0;
+    virtual bool wantsKeyLine() const { return false; }
 };
 
 // Writes the entries of a record: the continuation entries, then the key

@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 long FdSource::read(char* into, size_t size)
 {
@@ -64,6 +67,7 @@ bool LineStream::readLine(char* buffer, int size)
     for (;;) {
         if (available() == 0 && !refill()) {
             buffer[stored] = '\0';
+            lineLength_ = stored;
             return false;
         }
         const char* from = buffer_.data() + pos_;
@@ -76,6 +80,7 @@ bool LineStream::readLine(char* buffer, int size)
         if (lf) {
             ++pos_;
             buffer[stored] = '\0';
+            lineLength_ = stored;
             return true;
         }
     }
@@ -100,8 +105,11 @@ bool LineStream::skipPastLineEnd()
 // (whatever follows on the line), or "&&" as the last bytes of the data.
 bool LineStream::separatorAhead(BodyEnd& how)
 {
-    ensure(3);
     const char* p = buffer_.data() + pos_;
+    if (available() >= 2 && (p[0] != '&' || p[1] != '&'))
+        return false;
+    ensure(3);
+    p = buffer_.data() + pos_;
     if (available() < 2 || p[0] != '&' || p[1] != '&')
         return false;
     if (available() == 2) {
@@ -121,6 +129,79 @@ bool LineStream::separatorAhead(BodyEnd& how)
     return false;
 }
 
+namespace {
+
+bool beginsAmpersandLine(const char* q) { return q[-1] == '\n' && q[0] == '&' && q[1] == '&'; }
+
+// The first line start q in [from, end - 1) whose line begins with "&&":
+// q[-1] is an LF and q[0], q[1] are ampersands.  from[-1] must be readable.
+// Many places are tested at a time, so a database with an ampersand on
+// every line costs no more than one without.
+const char* findAmpersandLineBytes(const char* q, const char* end)
+{
+    for (; q + 1 < end; ++q)
+        if (beginsAmpersandLine(q))
+            return q;
+    return nullptr;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) inline __m256i ampersandLines(const char* q)
+{
+    const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q - 1));
+    const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+    const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 1));
+    return _mm256_and_si256(
+        _mm256_and_si256(_mm256_cmpeq_epi8(before, _mm256_set1_epi8('\n')),
+                         _mm256_cmpeq_epi8(first, _mm256_set1_epi8('&'))),
+        _mm256_cmpeq_epi8(second, _mm256_set1_epi8('&')));
+}
+
+// 64 places a step; the exact place is looked for only in a step that has one.
+__attribute__((target("avx2"))) const char* findAmpersandLineAvx2(const char* q, const char* end)
+{
+    for (; q + 65 <= end; q += 64) {
+        const __m256i low = ampersandLines(q);
+        const __m256i high = ampersandLines(q + 32);
+        if (_mm256_testz_si256(_mm256_or_si256(low, high), _mm256_or_si256(low, high)))
+            continue;
+        const auto lowMask = static_cast<unsigned>(_mm256_movemask_epi8(low));
+        if (lowMask != 0)
+            return q + __builtin_ctz(lowMask);
+        return q + 32 + __builtin_ctz(static_cast<unsigned>(_mm256_movemask_epi8(high)));
+    }
+    return findAmpersandLineBytes(q, end);
+}
+
+const char* findAmpersandLineSse2(const char* q, const char* end)
+{
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i amp = _mm_set1_epi8('&');
+    for (; q + 17 <= end; q += 16) {
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q - 1));
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 1));
+        const __m128i hit = _mm_and_si128(
+            _mm_and_si128(_mm_cmpeq_epi8(before, lf), _mm_cmpeq_epi8(first, amp)),
+            _mm_cmpeq_epi8(second, amp));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (mask != 0)
+            return q + __builtin_ctz(mask);
+    }
+    return findAmpersandLineBytes(q, end);
+}
+
+const char* findAmpersandLine(const char* q, const char* end)
+{
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2 ? findAmpersandLineAvx2(q, end) : findAmpersandLineSse2(q, end);
+}
+#else
+const char* findAmpersandLine(const char* q, const char* end) { return findAmpersandLineBytes(q, end); }
+#endif
+
+}  // namespace
+
 BodyEnd LineStream::skipBody()
 {
     BodyEnd how = BodyEnd::EndOfFile;
@@ -130,20 +211,21 @@ BodyEnd LineStream::skipBody()
         if (available() == 0)
             return BodyEnd::EndOfFile;
         ++pos_;  // the current line is not a separator
-        // Find the next ampersand that begins a line.
+        // Find the next line that begins with "&&"; the last byte of the
+        // buffer may begin one, so it is kept for the next block.
         for (;;) {
-            if (available() == 0 && !refill())
-                return BodyEnd::EndOfFile;
-            const char* from = buffer_.data() + pos_;
-            const char* amp = static_cast<const char*>(std::memchr(from, '&', available()));
-            if (!amp) {
-                pos_ = end_;
-                continue;
-            }
-            pos_ += static_cast<size_t>(amp - from);
-            if (amp[-1] == '\n')
+            const char* base = buffer_.data();
+            const char* found = findAmpersandLine(base + pos_, base + end_);
+            if (found) {
+                pos_ = static_cast<size_t>(found - base);
                 break;
-            ++pos_;
+            }
+            if (pos_ + 1 < end_)
+                pos_ = end_ - 1;
+            if (!refill()) {
+                pos_ = end_;
+                return BodyEnd::EndOfFile;
+            }
         }
     }
 }

@@ -40,6 +40,9 @@ public:
     // True when the line ended with an LF; false at the end of the data.
     bool readLine(char* buffer, int size);
 
+    // The number of bytes that the last readLine stored.
+    size_t lineLength() const { return lineLength_; }
+
     // From the start of a body line, skips to just after the record's
     // separator (a line that is "&&", or "&&" followed by a NUL byte), or to
     // the end of the data.  Only a line that begins with "&&" can end a body,
@@ -65,6 +68,7 @@ private:
     size_t pos_ = 1;
     size_t end_ = 1;
     uint64_t base_ = 0;  // offset of buffer_[0] plus one is that of buffer_[1]
+    size_t lineLength_ = 0;
     bool atEnd_ = false;
     bool failed_ = false;
     int errno_ = 0;

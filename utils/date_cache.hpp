@@ -1,13 +1,52 @@
-// Remembers the calendar time of the date texts a run has already converted.
+// Remembers the calendar time of the dates a run has already converted.
 // mktime reads the time zone file again on every call when TZ is unset, and
 // the zone does not change during a run, so each distinct date is converted
-// once.  The tables are direct-mapped and fixed in size: memory stays
-// constant however many distinct dates a file holds.
+// once.  The tables are fixed in size, so memory stays constant however many
+// distinct dates a file holds: a full table is emptied and starts again.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+
+template <typename Key, size_t Slots>
+class DateTable {
+public:
+    // The cached value of key, or nullptr.  hash spreads the keys.
+    const time_t* find(const Key& key, size_t hash) const
+    {
+        for (size_t i = hash % Slots;; i = (i + 1) % Slots) {
+            if (!slots_[i].used)
+                return nullptr;
+            if (slots_[i].key == key)
+                return &slots_[i].value;
+        }
+    }
+
+    void insert(const Key& key, size_t hash, time_t value)
+    {
+        // Kept at most three quarters full, so that a probe always ends.
+        if (used_ >= Slots / 4 * 3) {
+            slots_ = {};
+            used_ = 0;
+        }
+        size_t i = hash % Slots;
+        while (slots_[i].used)
+            i = (i + 1) % Slots;
+        slots_[i] = {key, value, true};
+        ++used_;
+    }
+
+private:
+    struct Slot {
+        Key key;
+        time_t value;
+        bool used;
+    };
+    std::array<Slot, Slots> slots_ = {};
+    size_t used_ = 0;
+};
 
 class DateCache {
 public:
@@ -21,19 +60,7 @@ public:
     time_t fromPacked(uint32_t dateTime);
 
 private:
-    static constexpr size_t kSlots = 4096;
-
-    struct TextSlot {
-        char key[kTextSize];
-        bool used;
-        time_t value;
-    };
-    struct PackedSlot {
-        uint32_t key;
-        bool used;
-        time_t value;
-    };
-
-    TextSlot text_[kSlots] = {};
-    PackedSlot packed_[kSlots] = {};
+    using Text = std::array<char, kTextSize>;
+    DateTable<Text, 4096> text_;
+    DateTable<uint32_t, 4096> packed_;
 };

@@ -1,0 +1,146 @@
+// Writes the large files of the benchmark, dated relative to today.
+//   make_bench_data ful MB PATH        a text database of MB megabytes
+//   make_bench_data dirmes MB DIR      DIR/dirmes.bin, and DIR/mail/ with the
+//                                      message files of the 1 in 20 records
+//                                      that a purge drops
+//   make_bench_data dx|wwv|announce MB PATH   a spot file, half of it old
+#include "records.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+const char* const kMonths[] = {"Jan", "Fev", "Mar", "Apr", "May", "Jun",
+                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+struct tm daysAgo(int days)
+{
+    const time_t then = time(nullptr) - static_cast<time_t>(days) * 86400;
+    struct tm local;
+    localtime_r(&then, &local);
+    return local;
+}
+
+void putDate(char* field, int days)
+{
+    const struct tm day = daysAgo(days);
+    char text[32];
+    std::snprintf(text, sizeof text, "%2d-%s-%04d", day.tm_mday, kMonths[day.tm_mon], day.tm_year + 1900);
+    std::memcpy(field, text, 12);
+}
+
+void putLE32(char* field, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        field[i] = static_cast<char>(value >> (8 * i));
+}
+
+bool put(FILE* file, const std::string& bytes)
+{
+    return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+}
+
+bool writeDatabase(FILE* file, size_t bytes)
+{
+    std::string block;
+    for (int i = 0; block.size() < (size_t{1} << 20); ++i) {
+        block += "K" + std::to_string(i * 7919 % 1000003) + "CALL\n";
+        for (int line = 0; line < 3 + i % 5; ++line)
+            block += "Body line " + std::to_string(line) + " of a record, with some text & more text\n";
+        block += "&&\n";
+    }
+    for (size_t written = 0; written < bytes; written += block.size())
+        if (!put(file, block))
+            return false;
+    return true;
+}
+
+bool writeMail(FILE* file, size_t bytes, const std::string& mailDir)
+{
+    char record[sizeof(DirMesStruct)] = {};
+    for (uint32_t number = 0; static_cast<size_t>(number) * sizeof record < bytes; ++number) {
+        std::memset(record, 'x', sizeof record);
+        const bool dropped = number % 20 == 0;
+        record[offsetof(DirMesStruct, cType)] = number % 3 ? 'B' : 'P';
+        record[offsetof(DirMesStruct, cStatus)] = dropped ? 'K' : 'N';
+        putLE32(record + offsetof(DirMesStruct, dwNumber), number);
+        putDate(record + offsetof(DirMesStruct, szDate), static_cast<int>(number % 25));
+        record[offsetof(DirMesStruct, byNoAutoDelete)] = 0;
+        if (std::fwrite(record, 1, sizeof record, file) != sizeof record)
+            return false;
+        if (dropped) {
+            char name[64];
+            std::snprintf(name, sizeof name, "/m%07u.msg", number);
+            FILE* message = std::fopen((mailDir + name).c_str(), "w");
+            if (!message || std::fclose(message) != 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+bool writeSpots(FILE* file, size_t bytes, const char* kind)
+{
+    const bool announce = std::strcmp(kind, "announce") == 0;
+    const size_t size = std::strcmp(kind, "dx") == 0 ? sizeof(DxSpotStruct) : 128;
+    const size_t dateAt = std::strcmp(kind, "dx") == 0 ? offsetof(DxSpotStruct, Date)
+                                                        : offsetof(WwvSpotStruct, sDate);
+    std::string block;
+    for (int i = 0; block.size() < (size_t{1} << 20); ++i) {
+        std::string record(size, 'r');
+        const int age = i % 60;  // half of them older than 30 days
+        if (announce) {
+            const struct tm day = daysAgo(age);
+            putLE32(&record[offsetof(AnnounceStruct, lDateTime)],
+                    static_cast<uint32_t>(day.tm_mday) | static_cast<uint32_t>(day.tm_mon) << 5 |
+                        static_cast<uint32_t>(day.tm_year + 1900 - 1980) << 9 |
+                        static_cast<uint32_t>(i % 60) << 21 | static_cast<uint32_t>(i % 24) << 27);
+        } else {
+            putDate(&record[dateAt], age);
+        }
+        block += record;
+    }
+    for (size_t written = 0; written < bytes; written += block.size())
+        if (!put(file, block))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: make_bench_data ful|dirmes|dx|wwv|announce MB PATH\n");
+        return 2;
+    }
+    const std::string kind = argv[1];
+    const size_t bytes = std::strtoul(argv[2], nullptr, 10) << 20;
+    std::string path = argv[3];
+    std::string mailDir;
+    if (kind == "dirmes") {
+        mailDir = path + "/mail";
+        mkdir(mailDir.c_str(), 0777);
+        path += "/dirmes.bin";
+    }
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        std::perror(path.c_str());
+        return 1;
+    }
+    const bool written = kind == "ful" ? writeDatabase(file, bytes)
+                         : kind == "dirmes" ? writeMail(file, bytes, mailDir)
+                                            : writeSpots(file, bytes, kind.c_str());
+    if (std::fclose(file) != 0 || !written) {
+        std::perror(path.c_str());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Speed and memory of the programs against floors measured in the same run,
+# on files in the page cache.  Prints each time as a ratio to its floor (best
+# of BENCH_TRIALS runs each, side by side), and the peak memory of a small
+# and a large input.  Exits 1 when a target is missed.
+#   bench/run.sh BUILD_DIR
+# BENCH_FUL_MB (1024), BENCH_MAIL_MB (200), BENCH_SPOT_MB (1024) and
+# BENCH_TRIALS (3) scale it down for a quick look.
+set -euo pipefail
+build=$(cd "${1:?usage: bench/run.sh BUILD_DIR}" && pwd)
+ful_mb=${BENCH_FUL_MB:-1024}
+mail_mb=${BENCH_MAIL_MB:-200}
+spot_mb=${BENCH_SPOT_MB:-1024}
+trials=${BENCH_TRIALS:-3}
+work=$(mktemp -d /var/tmp/kavex-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+unset TZ    # the slow case of mktime: the zone file is read on every call
+missed=0
+
+# Seconds that a command takes, its output discarded.
+seconds() {
+    local start end
+    start=$(date +%s.%N)
+    "$@" >/dev/null 2>&1 || { echo "bench: failed: $*" >&2; exit 1; }
+    end=$(date +%s.%N)
+    awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
+}
+
+# The best of the trials: before each, the setup function runs untimed.
+best() {
+    local setup=$1 run=$2 best="" t
+    for _ in $(seq "$trials"); do
+        $setup
+        t=$(seconds $run)
+        best=$(awk -v a="$best" -v b="$t" 'BEGIN { print (a == "" || b < a) ? b : a }')
+    done
+    echo "$best"
+}
+
+report() {  # name, time, floor name, floor, target
+    local ratio verdict
+    ratio=$(awk -v t="$2" -v f="$4" 'BEGIN { printf "%.2f", t / f }')
+    verdict=$(awk -v r="$ratio" -v g="$5" 'BEGIN { print (r <= g) ? "met" : "MISSED" }')
+    [ "$verdict" = met ] || missed=1
+    printf '%-34s %7ss   %-44s %7ss   ratio %s (target <= %s) %s\n' "$1" "$2" "$3" "$4" "$ratio" "$5" "$verdict"
+}
+
+peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
+
+memory() {  # name, small kB, large kB
+    local verdict=met
+    # Constant memory: the large input may not take noticeably more.
+    awk -v s="$2" -v l="$3" 'BEGIN { exit !(l <= s * 1.1 + 1024) }' || { verdict=MISSED; missed=1; }
+    printf '%-34s peak %s kB on the small input, %s kB on the large one: constant memory %s\n' "$1" "$2" "$3" "$verdict"
+}
+
+nothing() { :; }
+
+# --- dbindex against wc -l ---------------------------------------------------
+mkdir "$work/ful"
+"$build/make_bench_data" ful "$ful_mb" "$work/ful/base.ful"
+"$build/make_bench_data" ful 64 "$work/ful/small.ful"
+cat "$work/ful/base.ful" >/dev/null
+cd "$work/ful"
+t_index=$(best nothing "$build/dbindex base")
+t_wc=$(best nothing "wc -l base.ful")
+report "dbindex, ${ful_mb} MB" "$t_index" "wc -l" "$t_wc" 1.25
+memory "dbindex" "$(peak_kb "$build/dbindex" small)" "$(peak_kb "$build/dbindex" base)"
+
+# --- KELDRAN against the durable copy and the removals ----------------------
+mkdir -p "$work/mail/pristine"
+"$build/make_bench_data" dirmes "$mail_mb" "$work/mail/pristine"
+cd "$work/mail"
+ls pristine/mail | sed 's|^|run/mail/|' >removed.list
+reset_mail() {
+    rm -rf run && mkdir run && cp pristine/dirmes.bin run/ && cp -r pristine/mail run/mail
+    rm -f run/dirmes.old && cat run/dirmes.bin >/dev/null
+}
+floor_mail() {
+    cp run/dirmes.bin run/dirmes.old && sync run/dirmes.old && cp run/dirmes.old run/dirmes.bin &&
+        sync run/dirmes.bin && xargs rm -f <removed.list
+}
+t_keldran=$(best reset_mail "$build/KELDRAN D=run M=run/mail/")
+t_floor=$(best reset_mail floor_mail)
+report "KELDRAN, ${mail_mb} MB" "$t_keldran" "cp+sync, cp+sync, rm -f of $(wc -l <removed.list) files" "$t_floor" 1.2
+reset_mail
+small=$(peak_kb "$build/KELDRAN" D=run M=run/mail/ B=100000 P=100000)
+reset_mail
+head -c $((244 * 40000)) pristine/dirmes.bin >run/dirmes.bin
+memory "KELDRAN (no file dropped)" "$(peak_kb "$build/KELDRAN" D=run M=run/mail/ B=100000 P=100000)" "$small"
+
+# --- VOSKIL, TRABEN, MIRKOS against the durable copy -------------------------
+for program in VOSKIL:announce TRABEN:wwv MIRKOS:dx; do
+    name=${program%%:*}
+    file=${program##*:}
+    mkdir -p "$work/$file"
+    cd "$work/$file"
+    "$build/make_bench_data" "$file" "$spot_mb" pristine.bin
+    reset_spots() { cp pristine.bin "$file.bin" && rm -f "$file.old" && cat "$file.bin" >/dev/null; }
+    floor_spots() {
+        cp "$file.bin" "$file.old" && sync "$file.old" && cp "$file.old" "$file.bin" && sync "$file.bin"
+    }
+    t_purge=$(best reset_spots "$build/$name P=.")
+    t_floor=$(best reset_spots floor_spots)
+    report "$name, ${spot_mb} MB" "$t_purge" "cp+sync, cp+sync" "$t_floor" 1.25
+    reset_spots
+    large=$(peak_kb "$build/$name" P=.)
+    head -c $((1 << 20)) pristine.bin >"$file.bin"
+    memory "$name" "$(peak_kb "$build/$name" P=.)" "$large"
+    rm -f pristine.bin "$file.bin" "$file.old"
+done
+
+[ "$missed" -eq 0 ] && echo "bench: every target met" || echo "bench: a target was missed"
+exit "$missed"
