@@ -16,10 +16,78 @@ long FdSource::read(char* into, size_t size)
     }
 }
 
+namespace {
+
+bool beginsAmpersandLine(const char* q) { return q[-1] == '\n' && q[0] == '&' && q[1] == '&'; }
+
+// The first line start q in [from, end - 1) whose line begins with "&&":
+// q[-1] is an LF and q[0], q[1] are ampersands.  from[-1] must be readable.
+// Many places are tested at a time, so a database with an ampersand on
+// every line costs no more than one without.
+const char* findAmpersandLineBytes(const char* q, const char* end)
+{
+    for (; q + 1 < end; ++q)
+        if (beginsAmpersandLine(q))
+            return q;
+    return nullptr;
+}
+
+#if defined(__x86_64__)
+// Places where an LF is followed by an ampersand; the second ampersand is
+// checked only at those, which are rare.
+__attribute__((target("avx2"))) inline unsigned lineStartAmpersands(const char* q)
+{
+    const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q - 1));
+    const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+    return static_cast<unsigned>(_mm256_movemask_epi8(
+        _mm256_and_si256(_mm256_cmpeq_epi8(before, _mm256_set1_epi8('\n')),
+                         _mm256_cmpeq_epi8(first, _mm256_set1_epi8('&')))));
+}
+
+__attribute__((target("avx2"))) const char* findAmpersandLineAvx2(const char* q, const char* end)
+{
+    for (; q + 65 <= end; q += 64) {
+        const uint64_t mask = lineStartAmpersands(q) | uint64_t{lineStartAmpersands(q + 32)} << 32;
+        for (uint64_t left = mask; left != 0; left &= left - 1) {
+            const char* candidate = q + __builtin_ctzll(left);
+            if (candidate[1] == '&')
+                return candidate;
+        }
+    }
+    return findAmpersandLineBytes(q, end);
+}
+
+const char* findAmpersandLineSse2(const char* q, const char* end)
+{
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i amp = _mm_set1_epi8('&');
+    for (; q + 17 <= end; q += 16) {
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q - 1));
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 1));
+        const __m128i hit = _mm_and_si128(
+            _mm_and_si128(_mm_cmpeq_epi8(before, lf), _mm_cmpeq_epi8(first, amp)),
+            _mm_cmpeq_epi8(second, amp));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (mask != 0)
+            return q + __builtin_ctz(mask);
+    }
+    return findAmpersandLineBytes(q, end);
+}
+
+auto* const findAmpersandLine =
+    __builtin_cpu_supports("avx2") ? findAmpersandLineAvx2 : findAmpersandLineSse2;
+#else
+auto* const findAmpersandLine = findAmpersandLineBytes;
+#endif
+
+}  // namespace
+
 // The buffer keeps room for a block plus the short tail of unread bytes that
 // is carried over when a lookahead crosses the end of a block.
 LineStream::LineStream(ByteSource& source, size_t blockSize)
-    : source_(source), buffer_(blockSize + 512), blockSize_(blockSize)
+    : findSeparator_(findAmpersandLine), source_(source), buffer_(blockSize + 512),
+      blockSize_(blockSize)
 {
     buffer_[0] = '\n';
     base_ = static_cast<uint64_t>(-1);  // buffer_[1] is offset 0
@@ -60,7 +128,7 @@ bool LineStream::ensure(size_t count)
     return true;
 }
 
-bool LineStream::readLine(char* buffer, int size)
+bool LineStream::readLineAcrossBlocks(char* buffer, int size)
 {
     const size_t room = size > 2 ? static_cast<size_t>(size - 2) : 0;
     size_t stored = 0;
@@ -129,80 +197,8 @@ bool LineStream::separatorAhead(BodyEnd& how)
     return false;
 }
 
-namespace {
 
-bool beginsAmpersandLine(const char* q) { return q[-1] == '\n' && q[0] == '&' && q[1] == '&'; }
-
-// The first line start q in [from, end - 1) whose line begins with "&&":
-// q[-1] is an LF and q[0], q[1] are ampersands.  from[-1] must be readable.
-// Many places are tested at a time, so a database with an ampersand on
-// every line costs no more than one without.
-const char* findAmpersandLineBytes(const char* q, const char* end)
-{
-    for (; q + 1 < end; ++q)
-        if (beginsAmpersandLine(q))
-            return q;
-    return nullptr;
-}
-
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) inline __m256i ampersandLines(const char* q)
-{
-    const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q - 1));
-    const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
-    const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 1));
-    return _mm256_and_si256(
-        _mm256_and_si256(_mm256_cmpeq_epi8(before, _mm256_set1_epi8('\n')),
-                         _mm256_cmpeq_epi8(first, _mm256_set1_epi8('&'))),
-        _mm256_cmpeq_epi8(second, _mm256_set1_epi8('&')));
-}
-
-// 64 places a step; the exact place is looked for only in a step that has one.
-__attribute__((target("avx2"))) const char* findAmpersandLineAvx2(const char* q, const char* end)
-{
-    for (; q + 65 <= end; q += 64) {
-        const __m256i low = ampersandLines(q);
-        const __m256i high = ampersandLines(q + 32);
-        if (_mm256_testz_si256(_mm256_or_si256(low, high), _mm256_or_si256(low, high)))
-            continue;
-        const auto lowMask = static_cast<unsigned>(_mm256_movemask_epi8(low));
-        if (lowMask != 0)
-            return q + __builtin_ctz(lowMask);
-        return q + 32 + __builtin_ctz(static_cast<unsigned>(_mm256_movemask_epi8(high)));
-    }
-    return findAmpersandLineBytes(q, end);
-}
-
-const char* findAmpersandLineSse2(const char* q, const char* end)
-{
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i amp = _mm_set1_epi8('&');
-    for (; q + 17 <= end; q += 16) {
-        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q - 1));
-        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 1));
-        const __m128i hit = _mm_and_si128(
-            _mm_and_si128(_mm_cmpeq_epi8(before, lf), _mm_cmpeq_epi8(first, amp)),
-            _mm_cmpeq_epi8(second, amp));
-        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-        if (mask != 0)
-            return q + __builtin_ctz(mask);
-    }
-    return findAmpersandLineBytes(q, end);
-}
-
-const char* findAmpersandLine(const char* q, const char* end)
-{
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2 ? findAmpersandLineAvx2(q, end) : findAmpersandLineSse2(q, end);
-}
-#else
-const char* findAmpersandLine(const char* q, const char* end) { return findAmpersandLineBytes(q, end); }
-#endif
-
-}  // namespace
-
-BodyEnd LineStream::skipBody()
+BodyEnd LineStream::skipBodyAcrossBlocks()
 {
     BodyEnd how = BodyEnd::EndOfFile;
     for (;;) {
@@ -215,7 +211,7 @@ BodyEnd LineStream::skipBody()
         // buffer may begin one, so it is kept for the next block.
         for (;;) {
             const char* base = buffer_.data();
-            const char* found = findAmpersandLine(base + pos_, base + end_);
+            const char* found = findSeparator_(base + pos_, base + end_);
             if (found) {
                 pos_ = static_cast<size_t>(found - base);
                 break;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 // The disk behind a small interface, so that a test double can fail a read.
@@ -38,7 +39,20 @@ public:
     // Reads one line into buffer: at most size - 2 bytes are stored, the rest
     // of a longer line is dropped, and the LF is consumed but not stored.
     // True when the line ended with an LF; false at the end of the data.
-    bool readLine(char* buffer, int size);
+    bool readLine(char* buffer, int size)
+    {
+        // Most lines lie whole in the buffer and fit.
+        const char* from = buffer_.data() + pos_;
+        const void* lf = available() > 0 ? std::memchr(from, '\n', available()) : nullptr;
+        const size_t length = lf ? static_cast<size_t>(static_cast<const char*>(lf) - from) : 0;
+        if (!lf || size < 2 || length > static_cast<size_t>(size - 2))
+            return readLineAcrossBlocks(buffer, size);
+        std::memcpy(buffer, from, length);
+        buffer[length] = '\0';
+        lineLength_ = length;
+        pos_ += length + 1;
+        return true;
+    }
 
     // The number of bytes that the last readLine stored.
     size_t lineLength() const { return lineLength_; }
@@ -47,7 +61,20 @@ public:
     // separator (a line that is "&&", or "&&" followed by a NUL byte), or to
     // the end of the data.  Only a line that begins with "&&" can end a body,
     // so the scan looks for ampersands, not for every line end.
-    BodyEnd skipBody();
+    BodyEnd skipBody()
+    {
+        // Most bodies begin with a line that is not a separator and end with
+        // an "&&" line that lies whole in the buffer.
+        const char* base = buffer_.data();
+        if (available() >= 3 && base[pos_] != '&') {
+            const char* found = findSeparator_(base + pos_ + 1, base + end_);
+            if (found && found + 2 < base + end_ && found[2] == '\n') {
+                pos_ = static_cast<size_t>(found - base) + 3;
+                return BodyEnd::Separator;
+            }
+        }
+        return skipBodyAcrossBlocks();
+    }
 
     // True once a read failed; the stream then behaves as at its end.
     bool failed() const { return failed_; }
@@ -55,11 +82,16 @@ public:
 
 private:
     size_t available() const { return end_ - pos_; }
+    bool readLineAcrossBlocks(char* buffer, int size);
+    BodyEnd skipBodyAcrossBlocks();
     bool refill();
     bool ensure(size_t count);
     bool skipPastLineEnd();
     bool separatorAhead(BodyEnd& how);
 
+    // Finds the next line start in [from, end - 1) whose line begins with
+    // "&&"; chosen once for the processor.
+    const char* (*findSeparator_)(const char* from, const char* end);
     ByteSource& source_;
     std::vector<char> buffer_;
     size_t blockSize_;
