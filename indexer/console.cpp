@@ -17,24 +17,15 @@ char* STR_reverse(char* psz)
     return psz;
 }
 
-namespace {
-
-// The C library's classes and conversion tables, read once for all 256 byte
-// values: the program never changes its locale, so they stay the same, and
-// a fold costs one table look-up per byte instead of two library calls.
-struct CaseTables {
-    char upper[256];
-    char lower[256];
-    CaseTables()
-    {
-        for (int c = 0; c < 256; ++c) {
-            upper[c] = static_cast<char>(std::islower(c) ? std::toupper(c) : c);
-            lower[c] = static_cast<char>(std::isupper(c) ? std::tolower(c) : c);
-        }
+CaseTables::CaseTables()
+{
+    for (int c = 0; c < 256; ++c) {
+        upper[c] = static_cast<char>(std::islower(c) ? std::toupper(c) : c);
+        lower[c] = static_cast<char>(std::isupper(c) ? std::tolower(c) : c);
     }
-};
+}
 
-const CaseTables kCaseTables;
+namespace {
 
 char* convert(char* psz, const char* table)
 {

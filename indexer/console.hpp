@@ -4,6 +4,16 @@
 // does nothing.
 #pragma once
 
+// The C library's classes and conversion tables, read once for all 256 byte
+// values: the program never changes its locale, so they stay the same, and a
+// fold costs one table look-up per byte instead of two library calls.
+struct CaseTables {
+    char upper[256];
+    char lower[256];
+    CaseTables();
+};
+inline const CaseTables kCaseTables;
+
 char* STR_reverse(char* psz);
 char* STR_upper(char* psz);
 char* STR_lower(char* psz);

@@ -96,6 +96,26 @@ bool IndexWriter::flush()
 }
 
 namespace {
+// STR_lower and IDX_keyHash in one pass over the key line: the lower-case
+// fold in place (folding to upper case first would change nothing), and the
+// hash of the folded key up to its first NUL.
+uint16_t foldAndHash(char* line)
+{
+    unsigned hash = 0;
+    for (size_t i = 0;; i += 2) {
+        const auto high = static_cast<unsigned char>(kCaseTables.lower[static_cast<unsigned char>(line[i])]);
+        line[i] = static_cast<char>(high);
+        if (high == 0)
+            break;
+        const auto low = static_cast<unsigned char>(kCaseTables.lower[static_cast<unsigned char>(line[i + 1])]);
+        line[i + 1] = static_cast<char>(low);
+        hash += high * 256u + low;
+        if (low == 0)
+            break;
+    }
+    return static_cast<uint16_t>(hash);
+}
+
 // The separator is compared over three bytes: two ampersands and the end of
 // the stored line, so "&&" followed by a NUL byte is one as well.
 bool isSeparator(const char* line) { return std::memcmp(line, "&&", 3) == 0; }
@@ -107,6 +127,7 @@ void IDX_build(LineStream& database, RecordSink& sink, int column, int row)
     char key[256] = {};
     uint64_t previous = 0;
     int passes = 0;
+    const bool keepLine = sink.wantsKeyLine();
     for (;;) {
         if (++passes == 51) {
             passes = 0;
@@ -117,16 +138,12 @@ void IDX_build(LineStream& database, RecordSink& sink, int column, int row)
         previous = position;
         if (!IDX_readLine(line, database, 255))
             break;
-        // Folding to upper case first would give the same: the lower-case
-        // fold of every byte.
-        if (sink.wantsKeyLine()) {
+        char* folded = line;
+        if (keepLine) {
             std::memcpy(key, line, database.lineLength() + 1);
-            STR_lower(key);
-        } else {
-            STR_lower(line);
+            folded = key;
         }
-        const char* folded = sink.wantsKeyLine() ? key : line;
-        sink.record(IDX_keyHash(folded), distance, position, line);
+        sink.record(foldAndHash(folded), distance, position, line);
         if (!isSeparator(folded))
             database.skipBody();
     }
