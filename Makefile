@@ -4,6 +4,7 @@
 #   make sanitize  the same tests under the address and undefined-behaviour sanitizers
 #   make fuzz      runs each libFuzzer target for FUZZ_SECONDS seconds
 #   make bench     speed and memory against their floors (several GB of disk)
+#   make package   the Debian package, in build/default
 FUZZ_SECONDS ?= 30
 JOBS ?= 2
 
@@ -38,6 +39,12 @@ bench:
 	cmake --preset default >/dev/null
 	cmake --build --preset default -j$(JOBS) -- --no-print-directory
 	bench/run.sh build/default
+
+package:
+	scripts/setup.sh build docs
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j$(JOBS) -- --no-print-directory
+	cd build/default && cpack -G DEB
 
 clean:
 	rm -rf build demo-node

@@ -1,5 +1,7 @@
 // Writes the large files of the benchmark, dated relative to today.
-//   make_bench_data ful MB PATH        a text database of MB megabytes
+//   make_bench_data ful MB PATH        a text database of MB megabytes, in
+//                                      records of about 330 bytes
+//   make_bench_data ful-long MB PATH   the same in records of about 64 KB
 //   make_bench_data dirmes MB DIR      DIR/dirmes.bin, and DIR/mail/ with the
 //                                      message files of the 1 in 20 records
 //                                      that a purge drops
@@ -47,12 +49,12 @@ bool put(FILE* file, const std::string& bytes)
     return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
-bool writeDatabase(FILE* file, size_t bytes)
+bool writeDatabase(FILE* file, size_t bytes, int bodyLines)
 {
     std::string block;
     for (int i = 0; block.size() < (size_t{1} << 20); ++i) {
         block += "K" + std::to_string(i * 7919 % 1000003) + "CALL\n";
-        for (int line = 0; line < 3 + i % 5; ++line)
+        for (int line = 0; line < bodyLines + i % 5; ++line)
             block += "Body line " + std::to_string(line) + " of a record, with some text & more text\n";
         block += "&&\n";
     }
@@ -118,7 +120,7 @@ bool writeSpots(FILE* file, size_t bytes, const char* kind)
 int main(int argc, char* argv[])
 {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: make_bench_data ful|dirmes|dx|wwv|announce MB PATH\n");
+        std::fprintf(stderr, "usage: make_bench_data ful|ful-long|dirmes|dx|wwv|announce MB PATH\n");
         return 2;
     }
     const std::string kind = argv[1];
@@ -135,7 +137,8 @@ int main(int argc, char* argv[])
         std::perror(path.c_str());
         return 1;
     }
-    const bool written = kind == "ful" ? writeDatabase(file, bytes)
+    const bool written = kind == "ful"        ? writeDatabase(file, bytes, 3)
+                         : kind == "ful-long" ? writeDatabase(file, bytes, 1000)
                          : kind == "dirmes" ? writeMail(file, bytes, mailDir)
                                             : writeSpots(file, bytes, kind.c_str());
     if (std::fclose(file) != 0 || !written) {

@@ -20,15 +20,19 @@ enum Status {
     kReadFailed = 5,
     kWriteFailed = 6,
     kOutputFailed = 7,
+    kIndexDiffers = 8,
 };
 
 const char kUsage[] =
     "usage: dbindex NAME\n"
+    "       dbindex --check NAME\n"
     "       dbindex --help\n"
     "\n"
     "Builds NAME.idx, the index of the text database NAME.ful, in one pass.\n"
     "NAME is cut at its first full stop and folded to lower case, directory\n"
     "parts included: Base.FUL and base both index base.ful into base.idx.\n"
+    "With --check, builds the index in memory and compares it with NAME.idx,\n"
+    "writing nothing; where they differ it names the first record that does.\n"
     "\n"
     "Exit status:\n"
     "  0  the index was written\n"
@@ -38,8 +42,10 @@ const char kUsage[] =
     "  4  the name does not fit: more than 255 characters, or more than 251\n"
     "     once cut at its first full stop; no file is opened\n"
     "  5  the .ful file could not be read to its end; the index is partial\n"
-    "  6  the .idx file could not be written or closed; the index is partial\n"
-    "  7  standard output could not be written\n";
+    "  6  the .idx file could not be written or closed (the index is partial),\n"
+    "     or with --check could not be read\n"
+    "  7  standard output could not be written\n"
+    "  8  with --check: the index differs from the database\n";
 
 constexpr size_t kPathSize = 256;
 constexpr size_t kSuffixLength = 4;  // ".ful", ".idx"
@@ -117,6 +123,75 @@ int indexDatabase(Paths& paths)
     return kDone;
 }
 
+// A key line as it can be shown on one line: bytes outside printable ASCII
+// as \xNN.
+void printKeyLine(const char* line)
+{
+    for (const char* p = line; *p != '\0'; ++p) {
+        const auto byte = static_cast<unsigned char>(*p);
+        if (byte >= 0x20 && byte < 0x7F && byte != '\\')
+            std::putchar(byte);
+        else
+            std::printf("\\x%02X", byte);
+    }
+}
+
+int reportDifference(const char* what, const IndexChecker& checker)
+{
+    std::printf("\n*** Error : %s offset %llu, key line \"", what,
+                static_cast<unsigned long long>(checker.offset()));
+    printKeyLine(checker.keyLine());
+    std::printf("\"\n");
+    return kIndexDiffers;
+}
+
+// Builds the index in memory and compares it with the one on disk; nothing
+// is written.
+int checkIndex(Paths& paths)
+{
+    const int ful = open(paths.szDatabase, O_RDONLY);
+    if (ful < 0)
+        return reportOpenFailure(paths.szDatabase, kCannotOpenDatabase);
+    const int idx = open(paths.szIndex, O_RDONLY);
+    if (idx < 0) {
+        close(ful);
+        return reportOpenFailure(paths.szIndex, kCannotOpenIndex);
+    }
+    char szShownIndex[kPathSize];
+    std::strcpy(szShownIndex, paths.szIndex);
+    std::printf("\nChecking database index file %s ... ", STR_upper(szShownIndex));
+    std::fflush(stdout);
+
+    FdSource source(ful);
+    LineStream database(source);
+    FdSource indexSource(idx);
+    IndexChecker checker(indexSource);
+    IDX_build(database, checker, CON_column(), CON_row());
+    const IndexChecker::Verdict verdict = checker.finish();
+    close(idx);
+    close(ful);
+
+    if (database.failed())
+        return reportIoFailure("read", paths.szDatabase, database.error(), kReadFailed);
+    switch (verdict) {
+    case IndexChecker::Verdict::Agrees:
+        std::printf("agrees with the database (%llu records).\n",
+                    static_cast<unsigned long long>(checker.records()));
+        return kDone;
+    case IndexChecker::Verdict::RecordDiffers:
+        return reportDifference("the index differs from the database at the record at", checker);
+    case IndexChecker::Verdict::IndexEndsEarly:
+        return reportDifference("the index ends before the record at", checker);
+    case IndexChecker::Verdict::IndexRunsOn:
+        std::printf("\n*** Error : the index holds entries after the last record (%llu records)\n",
+                    static_cast<unsigned long long>(checker.records()));
+        return kIndexDiffers;
+    case IndexChecker::Verdict::ReadFailed:
+        break;
+    }
+    return reportIoFailure("read", paths.szIndex, checker.error(), kWriteFailed);
+}
+
 // Standard output is checked to its final close: a full disk or a closed
 // pipe must not pass for success.
 int finish(int status)
@@ -137,16 +212,18 @@ int main(int argc, char* argv[])
         std::fputs(kUsage, stdout);
         return finish(kDone);
     }
+    const bool check = argc >= 2 && std::strcmp(argv[1], "--check") == 0;
+    const char* name = argv[check ? 2 : 1];
     IDX_spinInteractive(isatty(STDOUT_FILENO) == 1);
     std::printf("Halvik's Kavex DataBase indexation utility v2.0\n");
-    if (argc < 2) {
+    if (argc < (check ? 3 : 2)) {
         std::printf("\n*** Error : can't continue.\nYou must specified the database name\n");
         return finish(kNoName);
     }
     Paths paths;
-    if (!buildPaths(argv[1], paths)) {
+    if (!buildPaths(name, paths)) {
         std::printf("*** Error : database name too long: at most 255 characters, 251 once cut\n");
         return finish(kNameTooLong);
     }
-    return finish(indexDatabase(paths));
+    return finish(check ? checkIndex(paths) : indexDatabase(paths));
 }

@@ -131,3 +131,71 @@ TEST(DbindexProgram, FullStandardOutputFails)
 }
 
 }  // namespace
+
+namespace {
+
+// --check builds the index in memory and compares it with the one on disk.
+TEST(DbindexCheck, AgreesOrNamesTheFirstRecordThatDiffers)
+{
+    const std::string database = "Alpha\nfirst\n&&\nBravo\nsecond\n&&\nCharlie\n&&\n";
+    const std::string good("\xD4\x32\x00\x00\xE8\x32\x0F\x00\x43\x96\x10\x00", 12);
+    struct CheckCase {
+        const char* name;
+        std::string index;
+        int status;
+        std::string ending;
+    };
+    const CheckCase cases[] = {
+        {"matching", good, 0, "agrees with the database (3 records).\n"},
+        {"pad bytes are ignored", std::string("\xD4\x32\x00\x07\xE8\x32\x0F\x07\x43\x96\x10\x07", 12), 0,
+         "agrees with the database (3 records).\n"},
+        {"stale: the database grew", good.substr(0, 8), 8,
+         "\n*** Error : the index ends before the record at offset 31, key line \"Charlie\"\n"},
+        {"stale: the database shrank", good + std::string("\x00\x61\x05\x00", 4), 8,
+         "\n*** Error : the index holds entries after the last record (3 records)\n"},
+        {"corrupted hash", std::string("\xD4\x32\x00\x00\xE8\x33\x0F\x00\x43\x96\x10\x00", 12), 8,
+         "\n*** Error : the index differs from the database at the record at offset 15, key line \"Bravo\"\n"},
+        {"corrupted step", std::string("\xD4\x32\x00\x00\xE8\x32\x0E\x00\x43\x96\x10\x00", 12), 8,
+         "\n*** Error : the index differs from the database at the record at offset 15, key line \"Bravo\"\n"},
+        {"torn last entry", good + "\x01", 8,
+         "\n*** Error : the index holds entries after the last record (3 records)\n"},
+    };
+    for (const CheckCase& c : cases) {
+        TempDir dir;
+        writeFile(dir / "base.ful", database);
+        writeFile(dir / "base.idx", c.index);
+        RunOptions options;
+        options.directory = dir.path();
+        const RunResult result = runProgram(DBINDEX_PATH, {"--check", "Base"}, options);
+        EXPECT_EQ(result.status, c.status) << c.name;
+        EXPECT_EQ(result.out, kBanner + "\nChecking database index file BASE.IDX ... " + c.ending) << c.name;
+        EXPECT_EQ(readFile(dir / "base.idx"), c.index) << c.name << ": the index was changed";
+    }
+}
+
+// What dbindex writes, --check accepts; a key line out of printable ASCII is
+// shown escaped.
+TEST(DbindexCheck, AcceptsWhatABuildWrites)
+{
+    TempDir dir;
+    writeFile(dir / "base.ful", "K\xE9y\t1\n" + std::string(70000, 'x') + "\n&&\nnext\n&&\n");
+    RunOptions options;
+    options.directory = dir.path();
+    ASSERT_EQ(runProgram(DBINDEX_PATH, {"base"}, options).status, 0);
+    EXPECT_EQ(runProgram(DBINDEX_PATH, {"--check", "base"}, options).status, 0);
+    std::string index = readFile(dir / "base.idx");
+    index[0] = 'X';
+    writeFile(dir / "base.idx", index);
+    const RunResult result = runProgram(DBINDEX_PATH, {"--check", "base"}, options);
+    EXPECT_EQ(result.status, 8);
+    EXPECT_NE(result.out.find("offset 0, key line \"K\\xE9y\\x091\""), std::string::npos) << result.out;
+
+    const RunResult missing = runProgram(DBINDEX_PATH, {"--check", "other"}, options);
+    EXPECT_EQ(missing.status, 2);
+    writeFile(dir / "other.ful", "A\n");
+    EXPECT_EQ(runProgram(DBINDEX_PATH, {"--check", "other"}, options).status, 3);
+    EXPECT_FALSE(fileExists(dir / "other.idx"));
+    EXPECT_EQ(runProgram(DBINDEX_PATH, {"--check"}, options).status, 1);
+}
+
+}  // namespace
