@@ -12,21 +12,21 @@ JOBS ?= 2
 
 demo:
 	scripts/setup.sh build
-	cmake --preset default -DKAVEX_TESTS=OFF >/dev/null
+	cmake --preset default -DKAVEX_TESTS=OFF -DKAVEX_REQUIRE_TESTS=OFF >/dev/null
 	cmake --build --preset default -j$(JOBS) -- --no-print-directory
 	scripts/demo.sh build/default
 
 test:
 	scripts/setup.sh test docs
-	cmake --preset default -DKAVEX_TESTS=ON >/dev/null
+	cmake --preset default -DKAVEX_TESTS=ON -DKAVEX_REQUIRE_TESTS=ON >/dev/null
 	cmake --build --preset default -j$(JOBS) -- --no-print-directory
-	ctest --preset default -j$(JOBS) -- --no-print-directory
+	ctest --preset default -j$(JOBS)
 
 sanitize:
 	scripts/setup.sh test
 	cmake --preset sanitize >/dev/null
 	cmake --build --preset sanitize -j$(JOBS) -- --no-print-directory
-	ctest --preset sanitize -j$(JOBS) -- --no-print-directory
+	ctest --preset sanitize -j$(JOBS)
 
 fuzz:
 	scripts/setup.sh fuzz

@@ -320,6 +320,17 @@ TEST(MailPurgeProgram, PathsVersionAndDryRun)
     const RunResult help = runProgram(KELDRAN_PATH, {"--help"}, node.at(now));
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage: KELDRAN", 0), 0u);
+
+    // A mail prefix that leaves no room for the longest message file name is
+    // refused before anything is touched.
+    const std::string records2 = mailRecord(old);
+    writeFile(node.data("dirmes.bin"), records2);
+    const std::string backup = readFile(node.data("dirmes.old"));
+    const RunResult tooLong = runProgram(KELDRAN_PATH, {"D=" + node.bin, "M=/" + std::string(240, 'm')}, node.at(now));
+    EXPECT_EQ(tooLong.status, 4);
+    EXPECT_EQ(tooLong.err.rfind("KELDRAN -> path too long", 0), 0u);
+    EXPECT_TRUE(readFile(node.data("dirmes.bin")) == records2);
+    EXPECT_TRUE(readFile(node.data("dirmes.old")) == backup);
 }
 
 TEST(MailPurgeProgram, FailuresLeaveTheDirectoryAndTheMessages)

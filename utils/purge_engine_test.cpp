@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -375,6 +376,67 @@ TEST_F(EngineTest, RecordsAppendedDuringTheCopyAreKept)
     EXPECT_EQ(outcome.status, kPurged);
     EXPECT_EQ(outcome.backup, announcements() + fresh);
     EXPECT_EQ(outcome.data.substr(outcome.data.size() - 128), fresh);
+}
+
+}  // namespace
+
+namespace {
+
+// Fails one open of the run, found by what it opens and how.
+class FailingOpen : public FileIo {
+public:
+    FailingOpen(std::string path, int accessMode) : path_(std::move(path)), mode_(accessMode) {}
+    int open(const char* path, int flags, mode_t mode) override
+    {
+        if (path_ == path && (flags & O_ACCMODE) == mode_) {
+            errno = EACCES;
+            return -1;
+        }
+        return FileIo::open(path, flags, mode);
+    }
+
+private:
+    std::string path_;
+    int mode_;
+};
+
+// The backup is opened for reading back before the data file is emptied: a
+// failure there keeps its message and status and leaves the data file whole.
+TEST_F(EngineTest, BackupThatCannotBeReadBackLeavesTheDataFile)
+{
+    Tree tree;
+    plant(tree, false, announcements());
+    FailingOpen io(tree.data("announce.old"), O_RDONLY);
+    PurgePaths paths;
+    ASSERT_TRUE(buildPurgePaths(tree.bin.c_str(), "announce.bin", paths));
+    AgeRules rules(kAnnounce, 10);
+    FILE* out = tmpfile();
+    FILE* err = tmpfile();
+    const PurgeContext context = {io, out, err, frozenClock, false};
+    EXPECT_EQ(runPurge(kAnnounce.files, paths, rules, context), kCannotOpenBackup);
+    std::rewind(err);
+    char message[256] = {};
+    EXPECT_NE(std::fgets(message, sizeof message, err), nullptr);
+    EXPECT_STREQ(message, "reopen backup: Permission denied\n");
+    std::fclose(out);
+    std::fclose(err);
+    EXPECT_TRUE(readFile(paths.szBin) == announcements());
+    EXPECT_FALSE(fileExists(paths.szMark));
+}
+
+// The data file is rewritten in place: the node server may hold it open.
+TEST_F(EngineTest, DataFileKeepsItsInode)
+{
+    Tree tree;
+    plant(tree, true, mailDirectory());
+    struct stat before;
+    struct stat after;
+    ASSERT_EQ(stat(tree.data("dirmes.bin").c_str(), &before), 0);
+    FileIo io;
+    EXPECT_EQ(run(tree, true, io).status, kPurged);
+    ASSERT_EQ(stat(tree.data("dirmes.bin").c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_LT(after.st_size, before.st_size);
 }
 
 }  // namespace
