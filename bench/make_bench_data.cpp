@@ -7,6 +7,7 @@
 //                                      that a purge drops
 //   make_bench_data dx|wwv|announce MB PATH   a spot file, half of it old
 #include "records.hpp"
+#include "sample_records.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,31 +19,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-const char* const kMonths[] = {"Jan", "Fev", "Mar", "Apr", "May", "Jun",
-                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-struct tm daysAgo(int days)
-{
-    const time_t then = time(nullptr) - static_cast<time_t>(days) * 86400;
-    struct tm local;
-    localtime_r(&then, &local);
-    return local;
-}
-
-void putDate(char* field, int days)
-{
-    const struct tm day = daysAgo(days);
-    char text[32];
-    std::snprintf(text, sizeof text, "%2d-%s-%04d", day.tm_mday, kMonths[day.tm_mon], day.tm_year + 1900);
-    std::memcpy(field, text, 12);
-}
-
-void putLE32(char* field, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        field[i] = static_cast<char>(value >> (8 * i));
-}
 
 bool put(FILE* file, const std::string& bytes)
 {
@@ -99,11 +75,8 @@ bool writeSpots(FILE* file, size_t bytes, const char* kind)
         std::string record(size, 'r');
         const int age = i % 60;  // half of them older than 30 days
         if (announce) {
-            const struct tm day = daysAgo(age);
             putLE32(&record[offsetof(AnnounceStruct, lDateTime)],
-                    static_cast<uint32_t>(day.tm_mday) | static_cast<uint32_t>(day.tm_mon) << 5 |
-                        static_cast<uint32_t>(day.tm_year + 1900 - 1980) << 9 |
-                        static_cast<uint32_t>(i % 60) << 21 | static_cast<uint32_t>(i % 24) << 27);
+                    packedDaysAgo(age, static_cast<unsigned>(i % 24), static_cast<unsigned>(i % 60)));
         } else {
             putDate(&record[dateAt], age);
         }

@@ -4,6 +4,7 @@
 //
 //   sample_tree DIR   creates DIR/system/bin, DIR/mail and DIR/run
 #include "records.hpp"
+#include "sample_records.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,36 +16,10 @@
 
 namespace {
 
-const char* const kMonths[] = {"Jan", "Fev", "Mar", "Apr", "May", "Jun",
-                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-struct tm daysAgo(int days)
-{
-    const time_t then = time(nullptr) - static_cast<time_t>(days) * 86400;
-    struct tm local;
-    localtime_r(&then, &local);
-    return local;
-}
-
-void putDate(unsigned char* field, int days)
-{
-    const struct tm day = daysAgo(days);
-    char text[32];
-    std::snprintf(text, sizeof text, "%2d-%s-%04d", day.tm_mday, kMonths[day.tm_mon],
-                  day.tm_year + 1900);
-    std::memcpy(field, text, 12);
-}
-
 void putText(unsigned char* field, size_t size, const char* text)
 {
     const size_t length = std::strlen(text);
     std::memcpy(field, text, length < size ? length : size - 1);
-}
-
-void putLE32(unsigned char* field, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        field[i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
 bool writeFile(const std::string& path, const void* bytes, size_t size)
@@ -111,20 +86,13 @@ bool writeSpots(const std::string& path, size_t size, Fill fill)
     return writeFile(path, records.data(), records.size());
 }
 
-uint32_t packed(int days)
-{
-    const struct tm day = daysAgo(days);
-    return static_cast<uint32_t>(day.tm_mday) | static_cast<uint32_t>(day.tm_mon) << 5 |
-           static_cast<uint32_t>(day.tm_year + 1900 - 1980) << 9 | 30u << 21 | 18u << 27;
-}
-
 bool writeSpotFiles(const std::string& bin)
 {
     return writeSpots(bin + "/announce.bin", sizeof(AnnounceStruct),
                       [](unsigned char* r, int age) {
                           putText(r + offsetof(AnnounceStruct, sFromNode), 10, "F6KDX");
                           putText(r + offsetof(AnnounceStruct, sString), 81, "Net on 3.650 tonight");
-                          putLE32(r + offsetof(AnnounceStruct, lDateTime), packed(age));
+                          putLE32(r + offsetof(AnnounceStruct, lDateTime), packedDaysAgo(age, 18, 30));
                       }) &&
            writeSpots(bin + "/wwv.bin", sizeof(WwvSpotStruct),
                       [](unsigned char* r, int age) {

@@ -86,20 +86,33 @@ int reportIoFailure(const char* verb, char* path, int error, int status)
     return status;
 }
 
-int indexDatabase(Paths& paths)
+// Opens the database, then the index with indexFlags (the index is never
+// touched when the database cannot be opened), and announces the work; a
+// status other than kDone when an open failed.
+int openFiles(Paths& paths, int indexFlags, const char* work, int& ful, int& idx)
 {
-    const int ful = open(paths.szDatabase, O_RDONLY);
+    ful = open(paths.szDatabase, O_RDONLY);
     if (ful < 0)
         return reportOpenFailure(paths.szDatabase, kCannotOpenDatabase);
-    const int idx = open(paths.szIndex, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    idx = open(paths.szIndex, indexFlags, 0666);
     if (idx < 0) {
         close(ful);
         return reportOpenFailure(paths.szIndex, kCannotOpenIndex);
     }
     char szShownIndex[kPathSize];
     std::strcpy(szShownIndex, paths.szIndex);
-    std::printf("\nCreating database index file %s ... ", STR_upper(szShownIndex));
+    std::printf("\n%s database index file %s ... ", work, STR_upper(szShownIndex));
     std::fflush(stdout);
+    return kDone;
+}
+
+int indexDatabase(Paths& paths)
+{
+    int ful = -1;
+    int idx = -1;
+    if (const int status = openFiles(paths, O_WRONLY | O_CREAT | O_TRUNC, "Creating", ful, idx);
+        status != kDone)
+        return status;
 
     const int column = CON_column();
     const int row = CON_row();
@@ -149,18 +162,10 @@ int reportDifference(const char* what, const IndexChecker& checker)
 // is written.
 int checkIndex(Paths& paths)
 {
-    const int ful = open(paths.szDatabase, O_RDONLY);
-    if (ful < 0)
-        return reportOpenFailure(paths.szDatabase, kCannotOpenDatabase);
-    const int idx = open(paths.szIndex, O_RDONLY);
-    if (idx < 0) {
-        close(ful);
-        return reportOpenFailure(paths.szIndex, kCannotOpenIndex);
-    }
-    char szShownIndex[kPathSize];
-    std::strcpy(szShownIndex, paths.szIndex);
-    std::printf("\nChecking database index file %s ... ", STR_upper(szShownIndex));
-    std::fflush(stdout);
+    int ful = -1;
+    int idx = -1;
+    if (const int status = openFiles(paths, O_RDONLY, "Checking", ful, idx); status != kDone)
+        return status;
 
     FdSource source(ful);
     LineStream database(source);

@@ -1,5 +1,7 @@
 #include "purgdate.hpp"
 
+#include "numbers.hpp"
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -13,19 +15,6 @@ const char* const pszMonth[12] = {"Jan", "Fev", "Mar", "Apr", "May", "Jun",
 // What a month field of 12 to 15 writes: three characters that are none of
 // the table's names, so that reading the text back gives January.
 const char kNoMonth[] = "???";
-
-// Reads a decimal number as atoi does (leading blanks, a sign, digits up to
-// the first non-digit, 0 without digits), saturating where atoi would
-// overflow.
-int readNumber(const char* text)
-{
-    const long value = std::strtol(text, nullptr, 10);
-    if (value > INT_MAX)
-        return INT_MAX;
-    if (value < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(value);
-}
 
 int clampToInt(long value)
 {
@@ -47,7 +36,7 @@ time_t DATE_hms(const char* pszDate)
     std::memset(&tmDay, 0, sizeof tmDay);
     tmDay.tm_isdst = 0;
 
-    tmDay.tm_mday = readNumber(pszDate[0] == ' ' ? pszDate + 1 : pszDate);
+    tmDay.tm_mday = readInteger(pszDate[0] == ' ' ? pszDate + 1 : pszDate);
     const size_t length = strnlen(pszDate, 8);
     if (length >= 6) {
         for (int i = 0; i < 12; ++i) {
@@ -57,7 +46,7 @@ time_t DATE_hms(const char* pszDate)
             }
         }
     }
-    const int year = length >= 8 ? readNumber(pszDate + 7) : 0;
+    const int year = length >= 8 ? readInteger(pszDate + 7) : 0;
     tmDay.tm_year = clampToInt(static_cast<long>(year) - 1900);
     return mktime(&tmDay);
 }

@@ -1,5 +1,6 @@
 #include "purge_args.hpp"
 
+#include "numbers.hpp"
 #include "purge_engine.hpp"
 
 #include <cctype>
@@ -20,15 +21,7 @@ const char* optionValue(const char* argument, char letter)
     return argument + 2;
 }
 
-int readDays(const char* text)
-{
-    const long value = std::strtol(text, nullptr, 10);
-    if (value > INT_MAX)
-        return INT_MAX;
-    if (value < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(value);
-}
+int readDays(const char* text) { return readInteger(text); }
 
 int atLeastOneDay(int days) { return days < 1 ? 1 : days; }
 
