@@ -118,6 +118,7 @@ private:
     bool purgePass(int source, int target);
     int finishRewrite();
     int failUnchanged(const char* step, const char* path);
+    int failCopy(const char* source);
     int failAfterTruncation(const char* step, const char* path);
     int reportOpen(const char* text, int status);
     bool closeChecked(int& fd);
@@ -143,6 +144,7 @@ private:
     uint64_t copied_ = 0;
     long kept_ = 0;
     long dropped_ = 0;
+    bool copyReadFailed_ = false;  // the last copy pass failed reading, not writing
     bool markWritten_ = false;
     bool signalsHeld_ = false;
     sigset_t savedMask_;
@@ -165,16 +167,27 @@ int Purge::failUnchanged(const char* step, const char* path)
     return kFailedDataUnchanged;
 }
 
+int Purge::failCopy(const char* source)
+{
+    return copyReadFailed_ ? failUnchanged("read", source) : failUnchanged("write", paths_.szOld);
+}
+
 int Purge::failAfterTruncation(const char* step, const char* path)
 {
     std::fprintf(err_, "%s -> %s %s: %s\n", program_.name, step, path, std::strerror(errno));
-    if (restoreData() && io_.unlink(paths_.szMark) == 0 && syncDirectory(io_, paths_.szDirectory)) {
-        std::fprintf(err_, "%s -> %s restored from %s\n", program_.name, paths_.szBin, paths_.szOld);
-        return kFailedDataRestored;
+    if (!restoreData()) {
+        std::fprintf(err_, "%s -> %s could not be restored (%s); the next run restores it from %s\n",
+                     program_.name, paths_.szBin, std::strerror(errno), paths_.szOld);
+        return kFailedRestorePending;
     }
-    std::fprintf(err_, "%s -> %s could not be restored (%s); the next run restores it from %s\n",
-                 program_.name, paths_.szBin, std::strerror(errno), paths_.szOld);
-    return kFailedRestorePending;
+    if (io_.unlink(paths_.szMark) != 0 || !syncDirectory(io_, paths_.szDirectory)) {
+        std::fprintf(err_, "%s -> %s restored from %s, but %s could not be removed (%s): the next run "
+                     "restores it again\n",
+                     program_.name, paths_.szBin, paths_.szOld, paths_.szMark, std::strerror(errno));
+        return kFailedRestorePending;
+    }
+    std::fprintf(err_, "%s -> %s restored from %s\n", program_.name, paths_.szBin, paths_.szOld);
+    return kFailedDataRestored;
 }
 
 // Closes a descriptor of the run once, checked.
@@ -251,6 +264,7 @@ bool Purge::copyPass(bool& grew)
     grew = false;
     for (;;) {
         const ssize_t got = copier_.next();
+        copyReadFailed_ = got < 0;
         if (got < 0)
             return false;
         if (got == 0)
@@ -286,7 +300,7 @@ int Purge::makeBackupDurable()
         if (io_.fsync(backup_) != 0)
             return failUnchanged("fsync", paths_.szOld);
         if (!copyPass(grew))
-            return failUnchanged("copy to", paths_.szOld);
+            return failCopy(paths_.szBin);
     }
     if (!syncDirectory(io_, paths_.szDirectory))
         return failUnchanged("fsync", paths_.szDirectory);
@@ -294,7 +308,7 @@ int Purge::makeBackupDurable()
     if (!writeMark())
         return failUnchanged("write", paths_.szMark);
     if (!copyPass(grew))
-        return failUnchanged("copy to", paths_.szOld);
+        return failCopy(paths_.szBin);
     if (grew && io_.fsync(backup_) != 0)
         return failUnchanged("fsync", paths_.szOld);
     return kPurged;
@@ -382,7 +396,7 @@ int Purge::run()
     copier_.start(dataRead_, UINT64_MAX);
     bool grew = false;
     if (!copyPass(grew))
-        return failUnchanged(dryRun_ ? "read" : "copy to", dryRun_ ? source : paths_.szOld);
+        return failCopy(source);
     if (dryRun_) {
         if (!purgePass(dataRead_, -1))
             return failUnchanged("read", source);
