@@ -86,6 +86,9 @@ int reportIoFailure(const char* verb, char* path, int error, int status)
     return status;
 }
 
+// 0, or the error of a failed close.
+int closeError(int fd) { return close(fd) == 0 ? 0 : errno; }
+
 // Opens the database, then the index with indexFlags (the index is never
 // touched when the database cannot be opened), and announces the work; a
 // status other than kDone when an open failed.
@@ -121,16 +124,17 @@ int indexDatabase(Paths& paths)
     IndexWriter writer(idx);
     IDX_build(database, writer, column, row);
     writer.flush();
-    const bool closedIndex = close(idx) == 0;
-    const int closeError = errno;
-    close(ful);
+    const int indexCloseError = closeError(idx);
+    const int databaseCloseError = closeError(ful);
 
     if (database.failed())
         return reportIoFailure("read", paths.szDatabase, database.error(), kReadFailed);
+    if (databaseCloseError != 0)
+        return reportIoFailure("close", paths.szDatabase, databaseCloseError, kReadFailed);
     if (writer.failed())
         return reportIoFailure("write", paths.szIndex, writer.error(), kWriteFailed);
-    if (!closedIndex)
-        return reportIoFailure("close", paths.szIndex, closeError, kWriteFailed);
+    if (indexCloseError != 0)
+        return reportIoFailure("close", paths.szIndex, indexCloseError, kWriteFailed);
     CON_moveTo(column, row);
     std::printf("Done.\n");
     return kDone;
@@ -173,11 +177,15 @@ int checkIndex(Paths& paths)
     IndexChecker checker(indexSource);
     IDX_build(database, checker, CON_column(), CON_row());
     const IndexChecker::Verdict verdict = checker.finish();
-    close(idx);
-    close(ful);
+    const int indexCloseError = closeError(idx);
+    const int databaseCloseError = closeError(ful);
 
     if (database.failed())
         return reportIoFailure("read", paths.szDatabase, database.error(), kReadFailed);
+    if (databaseCloseError != 0)
+        return reportIoFailure("close", paths.szDatabase, databaseCloseError, kReadFailed);
+    if (indexCloseError != 0)
+        return reportIoFailure("close", paths.szIndex, indexCloseError, kWriteFailed);
     switch (verdict) {
     case IndexChecker::Verdict::Agrees:
         std::printf("agrees with the database (%llu records).\n",
