@@ -24,7 +24,7 @@ const PurgeProgram kKeldran = {
 void printUsage()
 {
     std::fputs(
-        "usage: KELDRAN [B=days] [P=days] [D=directory] [M=mail-directory] [V] [--dry-run]\n"
+        "usage: KELDRAN [B=days] [P=days] [D=directory] [M=mail-prefix] [V] [--dry-run]\n"
         "       KELDRAN --help\n"
         "\n"
         "Purges the mail directory dirmes.bin: drops the messages of status K and the\n"

@@ -49,13 +49,13 @@ void printPurgeUsageTail(FILE* out, const char* dataFileName, const char* backup
                   dataFileName);
     std::fprintf(out,
                  "\n"
-                 "The data file is first copied to %s beside it, and the copy is made\n"
-                 "durable; then %s is rewritten in place with the records that stay.\n"
-                 "Just before %s is emptied, the mark %s%s is left beside the backup;\n"
-                 "it is removed once %s is whole and on disk again.  A run that finds\n"
-                 "the mark (a run before it was stopped midway) restores %s from %s,\n"
-                 "says so, and then purges as usual.  SIGINT, SIGTERM and SIGHUP are held\n"
-                 "off while %s is rewritten.\n"
+                 "Files:\n"
+                 "  %-16s the data file, rewritten in place\n"
+                 "  %-16s the backup, made durable before the data file is emptied\n"
+                 "  %s%-*s the mark of a rewrite under way\n"
+                 "A run stopped midway leaves the mark; the next run restores the data file\n"
+                 "from the backup, says so, and then purges as usual.  SIGINT, SIGTERM and\n"
+                 "SIGHUP are held off while the data file is rewritten.\n"
                  "\n"
                  "Exit status:\n"
                  "  0  the purge is complete\n"
@@ -74,8 +74,8 @@ void printPurgeUsageTail(FILE* out, const char* dataFileName, const char* backup
                  "  8  the mark of an interrupted run was found, and restoring the data file\n"
                  "     from the backup failed; nothing else was done\n"
                  "  9  standard output could not be written\n",
-                 backupFileName, dataFileName, dataFileName, stem, kMarkSuffix, dataFileName,
-                 dataFileName, backupFileName, dataFileName);
+                 dataFileName, backupFileName, stem,
+                 static_cast<int>(16 - std::strlen(stem)), kMarkSuffix);
 }
 
 int finishOutput(const char* program, int status)
