@@ -183,6 +183,35 @@ TEST(IndexBuild, StepsSumToKeyOffsetsBeyondSixteenBits)
     }
 }
 
+// Every form of the separator scan finds the same line, wherever it stands
+// in a vector step and whatever surrounds it.
+TEST(IndexScan, EveryFormFindsTheSameLine)
+{
+    std::vector<AmpersandLineFinder> finders = {findAmpersandLineBytes};
+#if defined(__x86_64__)
+    finders.push_back(findAmpersandLineSse2);
+    if (__builtin_cpu_supports("avx2"))
+        finders.push_back(findAmpersandLineAvx2);
+#endif
+    uint32_t seed = 12345;
+    const char alphabet[] = "&&&\n\nab\0";
+    for (int round = 0; round < 20000; ++round) {
+        std::string text(1 + (round % 150), 'x');
+        for (char& c : text) {
+            seed = seed * 1103515245u + 12345u;
+            c = alphabet[(seed >> 16) % (sizeof alphabet - 1)];
+        }
+        const size_t from = 1 + round % 3;
+        if (from >= text.size())
+            continue;
+        const char* begin = text.data() + from;
+        const char* end = text.data() + text.size();
+        const char* expected = findAmpersandLineBytes(begin, end);
+        for (AmpersandLineFinder find : finders)
+            ASSERT_EQ(find(begin, end), expected) << "round " << round;
+    }
+}
+
 TEST(IndexBuild, ReadErrorIsNotAnEndOfFile)
 {
     const std::string database = "A\n&&\nB\n&&\nC\n&&\n";

@@ -17,13 +17,9 @@ long FdSource::read(char* into, size_t size)
 }
 
 namespace {
-
 bool beginsAmpersandLine(const char* q) { return q[-1] == '\n' && q[0] == '&' && q[1] == '&'; }
+}  // namespace
 
-// The first line start q in [from, end - 1) whose line begins with "&&":
-// q[-1] is an LF and q[0], q[1] are ampersands.  from[-1] must be readable.
-// Many places are tested at a time, so a database with an ampersand on
-// every line costs no more than one without.
 const char* findAmpersandLineBytes(const char* q, const char* end)
 {
     for (; q + 1 < end; ++q)
@@ -33,6 +29,7 @@ const char* findAmpersandLineBytes(const char* q, const char* end)
 }
 
 #if defined(__x86_64__)
+namespace {
 // Places where an LF is followed by an ampersand; the second ampersand is
 // checked only at those, which are rare.
 __attribute__((target("avx2"))) inline unsigned lineStartAmpersands(const char* q)
@@ -43,6 +40,7 @@ __attribute__((target("avx2"))) inline unsigned lineStartAmpersands(const char* 
         _mm256_and_si256(_mm256_cmpeq_epi8(before, _mm256_set1_epi8('\n')),
                          _mm256_cmpeq_epi8(first, _mm256_set1_epi8('&')))));
 }
+}  // namespace
 
 __attribute__((target("avx2"))) const char* findAmpersandLineAvx2(const char* q, const char* end)
 {
@@ -75,13 +73,15 @@ const char* findAmpersandLineSse2(const char* q, const char* end)
     return findAmpersandLineBytes(q, end);
 }
 
-auto* const findAmpersandLine =
-    __builtin_cpu_supports("avx2") ? findAmpersandLineAvx2 : findAmpersandLineSse2;
+// The features are read here, during static initialisation, so the check
+// is initialised first.
+const AmpersandLineFinder findAmpersandLine = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? findAmpersandLineAvx2 : findAmpersandLineSse2;
+}();
 #else
-auto* const findAmpersandLine = findAmpersandLineBytes;
+const AmpersandLineFinder findAmpersandLine = findAmpersandLineBytes;
 #endif
-
-}  // namespace
 
 // The buffer keeps room for a block plus the short tail of unread bytes that
 // is carried over when a lookahead crosses the end of a block.

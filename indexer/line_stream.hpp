@@ -27,6 +27,19 @@ private:
 
 enum class BodyEnd { Separator, EndOfFile };
 
+// The first line start q in [from, end - 1) whose line begins with "&&": q[-1]
+// is an LF and q[0], q[1] are ampersands; null when there is none.  from[-1]
+// must be readable.  The vector forms test many places at a time, so a
+// database with an ampersand on every line costs no more than one without.
+using AmpersandLineFinder = const char* (*)(const char* from, const char* end);
+const char* findAmpersandLineBytes(const char* from, const char* end);
+#if defined(__x86_64__)
+const char* findAmpersandLineSse2(const char* from, const char* end);
+const char* findAmpersandLineAvx2(const char* from, const char* end);
+#endif
+// The fastest form that the processor runs.
+extern const AmpersandLineFinder findAmpersandLine;
+
 class LineStream {
 public:
     static constexpr size_t kDefaultBlock = size_t{1} << 20;
@@ -89,9 +102,7 @@ private:
     bool skipPastLineEnd();
     bool separatorAhead(BodyEnd& how);
 
-    // Finds the next line start in [from, end - 1) whose line begins with
-    // "&&"; chosen once for the processor.
-    const char* (*findSeparator_)(const char* from, const char* end);
+    AmpersandLineFinder findSeparator_;
     ByteSource& source_;
     std::vector<char> buffer_;
     size_t blockSize_;
