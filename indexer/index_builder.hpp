@@ -43,9 +43,8 @@ public:
     virtual bool wantsKeyLine() const { return false; }
 };
 
-// Writes the entries of a record: the continuation entries, then the key
-// entry.  Returns the number of entries stored in out, which must hold
-// IDX_entryCount(distance).
+// The number of entries that a record of this distance takes: its
+// continuation entries and its key entry.
 uint64_t IDX_entryCount(uint64_t distance);
 
 // Buffers the entries and writes them to a descriptor in large blocks.
