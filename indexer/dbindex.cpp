@@ -89,6 +89,16 @@ int reportIoFailure(const char* verb, char* path, int error, int status)
 // 0, or the error of a failed close.
 int closeError(int fd) { return close(fd) == 0 ? 0 : errno; }
 
+// The failure to read the database to its end or to close it, or kDone.
+int databaseFailure(Paths& paths, const LineStream& database, int closeError)
+{
+    if (database.failed())
+        return reportIoFailure("read", paths.szDatabase, database.error(), kReadFailed);
+    if (closeError != 0)
+        return reportIoFailure("close", paths.szDatabase, closeError, kReadFailed);
+    return kDone;
+}
+
 // Opens the database, then the index with indexFlags (the index is never
 // touched when the database cannot be opened), and announces the work; a
 // status other than kDone when an open failed.
@@ -127,10 +137,8 @@ int indexDatabase(Paths& paths)
     const int indexCloseError = closeError(idx);
     const int databaseCloseError = closeError(ful);
 
-    if (database.failed())
-        return reportIoFailure("read", paths.szDatabase, database.error(), kReadFailed);
-    if (databaseCloseError != 0)
-        return reportIoFailure("close", paths.szDatabase, databaseCloseError, kReadFailed);
+    if (const int status = databaseFailure(paths, database, databaseCloseError); status != kDone)
+        return status;
     if (writer.failed())
         return reportIoFailure("write", paths.szIndex, writer.error(), kWriteFailed);
     if (indexCloseError != 0)
@@ -180,10 +188,8 @@ int checkIndex(Paths& paths)
     const int indexCloseError = closeError(idx);
     const int databaseCloseError = closeError(ful);
 
-    if (database.failed())
-        return reportIoFailure("read", paths.szDatabase, database.error(), kReadFailed);
-    if (databaseCloseError != 0)
-        return reportIoFailure("close", paths.szDatabase, databaseCloseError, kReadFailed);
+    if (const int status = databaseFailure(paths, database, databaseCloseError); status != kDone)
+        return status;
     if (indexCloseError != 0)
         return reportIoFailure("close", paths.szIndex, indexCloseError, kWriteFailed);
     switch (verdict) {
