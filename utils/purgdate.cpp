@@ -4,7 +4,6 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
