@@ -37,6 +37,19 @@ void AgeRules::printSummary(FILE* out, long kept, long dropped)
     std::fprintf(out, program_.summaryFormat, kept, dropped);
 }
 
+void AgeRules::writeSettings(char* text, size_t size) const
+{
+    std::snprintf(text, size, "D=%d", nDelDays_);
+}
+
+std::unique_ptr<PurgeRules> AgeRules::fromSettings(const char* text) const
+{
+    int days = 0;
+    if (std::sscanf(text, "D=%d", &days) != 1)
+        return nullptr;
+    return std::make_unique<AgeRules>(program_, days);
+}
+
 namespace {
 
 void printUsage(const AgeProgram& program)

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <memory>
 
 struct AgeProgram {
     PurgeProgram files;
@@ -36,6 +37,8 @@ public:
     AgeRules(const AgeProgram& program, int nDelDays) : program_(program), nDelDays_(nDelDays) {}
     bool keep(const unsigned char* record, time_t now) override;
     void printSummary(FILE* out, long kept, long dropped) override;
+    void writeSettings(char* text, size_t size) const override;
+    std::unique_ptr<PurgeRules> fromSettings(const char* text) const override;
 
 private:
     const AgeProgram& program_;

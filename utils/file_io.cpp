@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -31,7 +32,17 @@ ssize_t FileIo::write(int fd, const void* from, size_t size)
     return retried([&] { return ::write(fd, from, size); });
 }
 
-off_t FileIo::lseek(int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); }
+ssize_t FileIo::pread(int fd, void* into, size_t size, off_t offset)
+{
+    return retried([&] { return ::pread(fd, into, size, offset); });
+}
+
+ssize_t FileIo::pwrite(int fd, const void* from, size_t size, off_t offset)
+{
+    return retried([&] { return ::pwrite(fd, from, size, offset); });
+}
+
+int FileIo::fstat(int fd, struct stat& status) { return ::fstat(fd, &status); }
 
 int FileIo::fsync(int fd)
 {
@@ -50,6 +61,18 @@ int FileIo::close(int fd) { return ::close(fd); }
 int FileIo::unlink(const char* path) { return ::unlink(path); }
 
 int FileIo::access(const char* path) { return ::access(path, F_OK); }
+
+int FileIo::flock(int fd, int operation)
+{
+    return retried([&] { return ::flock(fd, operation); });
+}
+
+int FileIo::setLease(int fd, int type)
+{
+    return retried([&] { return ::fcntl(fd, F_SETLEASE, type); });
+}
+
+int FileIo::getLease(int fd) { return ::fcntl(fd, F_GETLEASE); }
 
 ssize_t readFull(FileIo& io, int fd, void* into, size_t size)
 {
@@ -78,6 +101,24 @@ bool writeAll(FileIo& io, int fd, const void* from, size_t size)
             return false;
         }
         p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool writeAllAt(FileIo& io, int fd, const void* from, size_t size, off_t offset)
+{
+    const auto* p = static_cast<const char*>(from);
+    while (size > 0) {
+        const ssize_t n = io.pwrite(fd, p, size, offset);
+        if (n < 0)
+            return false;
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        p += n;
+        offset += n;
         size -= static_cast<size_t>(n);
     }
     return true;

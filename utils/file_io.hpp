@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 class FileIo {
@@ -13,12 +14,19 @@ public:
     virtual int open(const char* path, int flags, mode_t mode = 0);
     virtual ssize_t read(int fd, void* into, size_t size);
     virtual ssize_t write(int fd, const void* from, size_t size);
-    virtual off_t lseek(int fd, off_t offset, int whence);
+    virtual ssize_t pread(int fd, void* into, size_t size, off_t offset);
+    virtual ssize_t pwrite(int fd, const void* from, size_t size, off_t offset);
+    virtual int fstat(int fd, struct stat& status);
     virtual int fsync(int fd);
     virtual int ftruncate(int fd, off_t length);
     virtual int close(int fd);
     virtual int unlink(const char* path);
     virtual int access(const char* path);
+    // flock(2) on a descriptor.
+    virtual int flock(int fd, int operation);
+    // fcntl(2) F_SETLEASE and F_GETLEASE.
+    virtual int setLease(int fd, int type);
+    virtual int getLease(int fd);
 };
 
 // Reads until size bytes or the end of the file; -1 on a read error.
@@ -26,6 +34,9 @@ ssize_t readFull(FileIo& io, int fd, void* into, size_t size);
 
 // Writes every byte; false on a write error.
 bool writeAll(FileIo& io, int fd, const void* from, size_t size);
+
+// Writes every byte at offset; false on a write error.
+bool writeAllAt(FileIo& io, int fd, const void* from, size_t size, off_t offset);
 
 // Makes the directory entries of a directory durable.
 bool syncDirectory(FileIo& io, const char* directory);

@@ -64,12 +64,15 @@ size_t longestMessagePath(const char* mailPath)
 
 bool MailRules::keep(const unsigned char* record, time_t now)
 {
-    if (!mailRecordDropped(record, settings_, now, dates_))
-        return true;
+    return !mailRecordDropped(record, settings_, now, dates_);
+}
+
+void MailRules::dropped(const unsigned char* record)
+{
     const long number = mailNumber(record);
-    std::fprintf(out_, "Deleting message #%ld ...\n", number);
+    if (out_)
+        std::fprintf(out_, "Deleting message #%ld ...\n", number);
     droppedNumbers_.push_back(number);
-    return false;
 }
 
 // The removals come only once the new directory is on disk: a run that fails
@@ -84,3 +87,21 @@ void MailRules::afterRewrite(FileIo& io)
 }
 
 void MailRules::printSummary(FILE* out, long, long) { std::fputs("KELDRAN completed.\n", out); }
+
+// The mail prefix comes last, so that it may hold any character.
+void MailRules::writeSettings(char* text, size_t size) const
+{
+    std::snprintf(text, size, "B=%d P=%d M=%s", settings_.nBullDelete, settings_.nPrivDelete,
+                  settings_.szMailPath);
+}
+
+std::unique_ptr<PurgeRules> MailRules::fromSettings(const char* text) const
+{
+    MailSettings settings;
+    int prefixAt = 0;
+    if (std::sscanf(text, "B=%d P=%d M=%n", &settings.nBullDelete, &settings.nPrivDelete,
+                    &prefixAt) != 2 ||
+        prefixAt == 0 || !copyText(settings.szMailPath, sizeof settings.szMailPath, text + prefixAt))
+        return nullptr;
+    return std::make_unique<MailRules>(settings, nullptr);
+}

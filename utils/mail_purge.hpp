@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 struct MailSettings {
@@ -39,15 +40,19 @@ bool buildMessagePath(char* buffer, size_t size, const char* mailPath, long numb
 // terminator: the number takes at most 11 characters ("-2147483648").
 size_t longestMessagePath(const char* mailPath);
 
+// out receives a line for each record dropped; null prints nothing.
 class MailRules : public PurgeRules {
 public:
     MailRules(const MailSettings& settings, FILE* out) : settings_(settings), out_(out) {}
     bool keep(const unsigned char* record, time_t now) override;
+    void dropped(const unsigned char* record) override;
     void afterRewrite(FileIo& io) override;
     void printSummary(FILE* out, long kept, long dropped) override;
+    void writeSettings(char* text, size_t size) const override;
+    std::unique_ptr<PurgeRules> fromSettings(const char* text) const override;
 
 private:
-    const MailSettings& settings_;
+    MailSettings settings_;
     FILE* out_;
     DateCache dates_;
     std::vector<long> droppedNumbers_;

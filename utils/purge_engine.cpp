@@ -1,10 +1,16 @@
 #include "purge_engine.hpp"
 
+#include "purge_mark.hpp"
+
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <thread>
 #include <vector>
 
 bool buildPurgePaths(const char* directory, const char* dataFileName, PurgePaths& paths)
@@ -32,76 +38,151 @@ bool buildPurgePaths(const char* directory, const char* dataFileName, PurgePaths
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using std::chrono::duration;
+using std::chrono::milliseconds;
+
 constexpr size_t kBlockBytes = size_t{1} << 20;
 const int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Without the lease the node may append between the last copy and the
+// mark; a few more rounds take that in before the truncation.
+constexpr int kTailRounds = 8;
+constexpr size_t kMarkTextSize = 4096;  // three paths of 256 and the settings fit
 
-// Reads whole records in large blocks.  A trailing fragment is kept for the
-// next call, so that a record that is still being appended is read whole
-// once it is complete; at the end of the data it is dropped.
+// When the node server first asked for the lease back: its open() of the
+// data file waits from then on, until the lease is released or the kernel
+// breaks it.
+volatile sig_atomic_t gBreakAsked = 0;
+timespec gBreakAskedAt;
+
+void noteLeaseBreak(int)
+{
+    if (gBreakAsked == 0) {
+        clock_gettime(CLOCK_MONOTONIC, &gBreakAskedAt);
+        gBreakAsked = 1;
+    }
+}
+
+// The break signal's default action would kill the program.
+void catchLeaseBreaks()
+{
+    struct sigaction action = {};
+    action.sa_handler = noteLeaseBreak;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGIO, &action, nullptr);
+}
+
+double secondsSinceBreakAsked()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec - gBreakAskedAt.tv_sec) +
+           static_cast<double>(now.tv_nsec - gBreakAskedAt.tv_nsec) / 1e9;
+}
+
+// How long the kernel lets the node wait before it breaks a lease.
+int leaseBreakSeconds()
+{
+    int seconds = 45;
+    if (FILE* setting = std::fopen("/proc/sys/fs/lease-break-time", "r")) {
+        if (std::fscanf(setting, "%d", &seconds) != 1)
+            seconds = 45;
+        std::fclose(setting);
+    }
+    return seconds;
+}
+
+void sleepBriefly(milliseconds& pause, milliseconds longest)
+{
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, longest);
+}
+
+Clock::time_point after(double seconds)
+{
+    return Clock::now() + std::chrono::duration_cast<Clock::duration>(duration<double>(seconds));
+}
+
+// Reads the whole records of a range of a file, in large blocks at explicit
+// offsets: the data file is never read through a shared file position.
 class RecordReader {
 public:
     RecordReader(FileIo& io, size_t recordSize)
         : io_(io), recordSize_(recordSize),
-          buffer_((kBlockBytes / recordSize + 1) * recordSize)
+          buffer_(std::max<size_t>(1, kBlockBytes / recordSize) * recordSize)
     {
     }
 
-    void start(int fd, uint64_t limit)
+    void start(int fd, uint64_t from, uint64_t to)
     {
         fd_ = fd;
-        limit_ = limit;
-        fragment_ = 0;
-        fragmentAt_ = 0;
+        at_ = from;
+        to_ = to;
+        failed_ = false;
     }
 
     // Bytes of whole records at data(), 0 at the end, -1 on a read error.
+    // A file shorter than the range ends it.
     ssize_t next()
     {
-        std::memmove(buffer_.data(), buffer_.data() + fragmentAt_, fragment_);
-        size_t have = fragment_;
-        while (have < recordSize_ && limit_ > 0) {
-            const size_t room = buffer_.size() - have;
-            const size_t want = room < limit_ ? room : static_cast<size_t>(limit_);
-            const ssize_t got = io_.read(fd_, buffer_.data() + have, want);
-            if (got < 0)
+        const uint64_t left = to_ - at_;
+        const size_t want = left < buffer_.size() ? static_cast<size_t>(left) : buffer_.size();
+        size_t have = 0;
+        while (have < want) {
+            const ssize_t got = io_.pread(fd_, buffer_.data() + have, want - have,
+                                          static_cast<off_t>(at_ + have));
+            if (got < 0) {
+                failed_ = true;
                 return -1;
+            }
             if (got == 0)
                 break;
             have += static_cast<size_t>(got);
-            limit_ -= static_cast<uint64_t>(got);
         }
         const size_t whole = have - have % recordSize_;
-        fragment_ = have - whole;
-        fragmentAt_ = whole;
+        at_ = whole < want ? to_ : at_ + whole;
         return static_cast<ssize_t>(whole);
     }
 
     const unsigned char* data() const { return buffer_.data(); }
+    bool failed() const { return failed_; }
 
 private:
     FileIo& io_;
     size_t recordSize_;
     std::vector<unsigned char> buffer_;
     int fd_ = -1;
-    uint64_t limit_ = 0;
-    size_t fragment_ = 0;
-    size_t fragmentAt_ = 0;
+    uint64_t at_ = 0;
+    uint64_t to_ = 0;
+    bool failed_ = false;
 };
+
+enum class Lease { Held, KeptOpen, Refused };
+
+struct PassCounts {
+    long kept = 0;
+    long dropped = 0;
+};
+
+enum class Pass { Done, Failed, Mismatch };
 
 class Purge {
 public:
     Purge(const PurgeProgram& program, const PurgePaths& paths, PurgeRules& rules,
           const PurgeContext& context)
         : program_(program), paths_(paths), rules_(rules), io_(context.io), out_(context.out),
-          err_(context.err), clock_(context.clock), dryRun_(context.dryRun),
-          copier_(context.io, program.recordSize), purger_(context.io, program.recordSize)
+          err_(context.err), dryRun_(context.dryRun), waits_(context.waits),
+          judgementTime_(context.clock()), copier_(context.io, program.recordSize),
+          purger_(context.io, program.recordSize)
     {
         output_.reserve(kBlockBytes);
     }
 
     ~Purge()
     {
-        for (int fd : {dataRead_, dataWrite_, backup_, backupRead_})
+        releaseLease();
+        for (int fd : {data_, dryRunSource_, backup_, backupRead_, lock_})
             if (fd >= 0)
                 io_.close(fd);
         releaseSignals();
@@ -110,20 +191,40 @@ public:
     int run();
 
 private:
-    int recoverInterruptedRun(const char*& source);
-    bool restoreData();
-    bool copyPass(bool& grew);
-    int makeBackupDurable();
+    int lockDirectory();
+    void sayIfUnlocked();
+    int openData();
+    int recoverInterruptedRun();
+    int readMark(PurgeMark& mark, MarkKind& kind);
+    int forgetMark(const char* why);
+    int completeRewrite(const PurgeMark& mark);
+    int restoreWholeBackup();
+    bool dataStillWhole(int backup, uint64_t length, bool& whole);
+    int copyToBackup();
+    bool copyRange(uint64_t end);
+    int takeLease();
+    Lease requestLease();
+    void releaseLease();
+    int takeInTailAndMark();
     bool writeMark();
-    bool purgePass(int source, int target);
+    Pass rewritePass(int source, PurgeRules& rules, const PurgeMark& mark, bool write,
+                     PassCounts& counts);
     int finishRewrite();
     int failUnchanged(const char* step, const char* path);
+    void takeBackMark();
     int failCopy(const char* source);
     int failAfterTruncation(const char* step, const char* path);
+    int failRecovery(const char* step, const char* path);
+    bool syncDirectory();
     int reportOpen(const char* text, int status);
     bool closeChecked(int& fd);
     void holdSignals();
     void releaseSignals();
+    uint64_t wholeLength(off_t size) const
+    {
+        const auto bytes = static_cast<uint64_t>(size);
+        return bytes - bytes % program_.recordSize;
+    }
 
     const PurgeProgram& program_;
     const PurgePaths& paths_;
@@ -131,21 +232,26 @@ private:
     FileIo& io_;
     FILE* out_;
     FILE* err_;
-    time_t (*clock_)();
     bool dryRun_;
+    PurgeWaits waits_;
+    time_t judgementTime_;  // read once: every record of the run is judged against it
 
     RecordReader copier_;
     RecordReader purger_;
     std::vector<unsigned char> output_;
-    int dataRead_ = -1;
-    int dataWrite_ = -1;
+    int data_ = -1;          // the one descriptor of the data file
+    int dryRunSource_ = -1;  // a dry run after an interrupted run shows the backup's purge
     int backup_ = -1;
-    int backupRead_ = -1;  // -1: the backup is read back through backup_
-    uint64_t copied_ = 0;
-    long kept_ = 0;
-    long dropped_ = 0;
-    bool copyReadFailed_ = false;  // the last copy pass failed reading, not writing
+    int backupRead_ = -1;    // -1: the backup is read back through backup_
+    int lock_ = -1;
+    int lockError_ = 0;
+    bool dataWritable_ = false;
+    int dataWriteError_ = 0;
+    uint64_t copied_ = 0;      // whole records copied to the backup
+    uint64_t keptLength_ = 0;  // of those, the bytes of the records that stay
+    PurgeMark mark_;
     bool markWritten_ = false;
+    bool leaseHeld_ = false;
     bool signalsHeld_ = false;
     sigset_t savedMask_;
 };
@@ -160,34 +266,61 @@ int Purge::reportOpen(const char* text, int status)
 // taken back, since the backup is not needed.
 int Purge::failUnchanged(const char* step, const char* path)
 {
-    std::fprintf(err_, "%s -> %s %s: %s; %s unchanged\n", program_.name, step, path,
+    std::fprintf(err_, "%s: %s %s: %s; %s unchanged\n", program_.name, step, path,
                  std::strerror(errno), paths_.szBin);
+    takeBackMark();
+    return kFailedDataUnchanged;
+}
+
+void Purge::takeBackMark()
+{
     if (markWritten_ && io_.unlink(paths_.szMark) == 0)
         markWritten_ = false;
-    return kFailedDataUnchanged;
 }
 
 int Purge::failCopy(const char* source)
 {
-    return copyReadFailed_ ? failUnchanged("read", source) : failUnchanged("write", paths_.szOld);
+    return copier_.failed() ? failUnchanged("read", source) : failUnchanged("write", paths_.szOld);
 }
 
+int Purge::failRecovery(const char* step, const char* path)
+{
+    std::fprintf(err_, "%s: %s %s after an interrupted run: %s; the mark %s stays, and %s holds "
+                       "every record that it had\n",
+                 program_.name, step, path, std::strerror(errno), paths_.szMark, paths_.szOld);
+    return kRecoveryFailed;
+}
+
+// After the truncation the kept records are written once more from the
+// backup, as the next run would; where that fails too, the mark stays for
+// the next run.
 int Purge::failAfterTruncation(const char* step, const char* path)
 {
-    std::fprintf(err_, "%s -> %s %s: %s\n", program_.name, step, path, std::strerror(errno));
-    if (!restoreData()) {
-        std::fprintf(err_, "%s -> %s could not be restored (%s); the next run restores it from %s\n",
-                     program_.name, paths_.szBin, std::strerror(errno), paths_.szOld);
-        return kFailedRestorePending;
+    std::fprintf(err_, "%s: %s %s: %s\n", program_.name, step, path, std::strerror(errno));
+    const int backup = backupRead_ >= 0 ? backupRead_ : backup_;
+    std::unique_ptr<PurgeRules> quiet = rules_.fromSettings(mark_.settings);
+    PassCounts counts;
+    if (data_ >= 0 && backup >= 0 && quiet &&
+        rewritePass(backup, *quiet, mark_, true, counts) == Pass::Done &&
+        io_.fsync(data_) == 0 && closeChecked(data_)) {
+        releaseLease();
+        quiet->afterRewrite(io_);
+        if (io_.unlink(paths_.szMark) == 0 && syncDirectory()) {
+            std::fprintf(err_, "%s: %s rebuilt from %s: the purge is complete\n", program_.name,
+                         paths_.szBin, paths_.szOld);
+            return kFailedDataRebuilt;
+        }
     }
-    if (io_.unlink(paths_.szMark) != 0 || !syncDirectory(io_, paths_.szDirectory)) {
-        std::fprintf(err_, "%s -> %s restored from %s, but %s could not be removed (%s): the next run "
-                     "restores it again\n",
-                     program_.name, paths_.szBin, paths_.szOld, paths_.szMark, std::strerror(errno));
-        return kFailedRestorePending;
-    }
-    std::fprintf(err_, "%s -> %s restored from %s\n", program_.name, paths_.szBin, paths_.szOld);
-    return kFailedDataRestored;
+    std::fprintf(err_, "%s: the mark %s stays, and the next run completes the rewrite of %s "
+                       "from %s\n",
+                 program_.name, paths_.szMark, paths_.szBin, paths_.szOld);
+    return kFailedRebuildPending;
+}
+
+// Through the descriptor of the lock, which is the directory's.
+bool Purge::syncDirectory()
+{
+    return lock_ >= 0 ? io_.fsync(lock_) == 0 : ::syncDirectory(io_, paths_.szDirectory);
 }
 
 // Closes a descriptor of the run once, checked.
@@ -198,232 +331,514 @@ bool Purge::closeChecked(int& fd)
     return was < 0 || io_.close(was) == 0;
 }
 
-// Copies the whole records of the backup over the data file and syncs it.
-bool Purge::restoreData()
+// The directory, not the data file: the node never opens it, so the lock
+// breaks no lease, and it leaves no file of its own among the node's.  The
+// descriptor also syncs the directory's entries.
+int Purge::lockDirectory()
 {
-    const int from = io_.open(paths_.szOld, O_RDONLY);
-    if (from < 0)
-        return false;
-    const int to = io_.open(paths_.szBin, O_WRONLY | O_CREAT, 0666);
-    if (to < 0) {
-        const int error = errno;
-        io_.close(from);
-        errno = error;
-        return false;
+    lock_ = io_.open(paths_.szDirectory, O_RDONLY | O_DIRECTORY);
+    if (lock_ < 0) {
+        lockError_ = errno;  // said once the data file is known to be there
+        return kPurged;
     }
-    RecordReader reader(io_, program_.recordSize);
-    reader.start(from, UINT64_MAX);
-    bool ok = io_.ftruncate(to, 0) == 0;
-    for (ssize_t got = 1; ok && (got = reader.next()) != 0;)
-        ok = got > 0 && writeAll(io_, to, reader.data(), static_cast<size_t>(got));
-    ok = ok && io_.fsync(to) == 0;
-    int error = errno;
-    for (int fd : {to, from}) {
-        if (io_.close(fd) != 0 && ok) {
-            ok = false;
-            error = errno;
+    const auto deadline = after(waits_.lockSeconds);
+    for (milliseconds pause(10);; sleepBriefly(pause, milliseconds(200))) {
+        if (io_.flock(lock_, LOCK_EX | LOCK_NB) == 0)
+            return kPurged;
+        if (errno != EWOULDBLOCK) {
+            lockError_ = errno;
+            return kPurged;
+        }
+        if (Clock::now() >= deadline) {
+            std::fprintf(err_, "%s: another purge of %s held its lock for the %g s waited: "
+                               "nothing was touched (--lock-wait=SECONDS waits longer)\n",
+                         program_.name, paths_.szDirectory, waits_.lockSeconds);
+            return kLockedByAnotherPurge;
         }
     }
-    errno = error;
-    return ok;
 }
 
-int Purge::recoverInterruptedRun(const char*& source)
+void Purge::sayIfUnlocked()
+{
+    if (lockError_ != 0)
+        std::fprintf(err_, "%s: cannot lock %s (%s): going on without the lock; no other purge "
+                           "of that directory may run meanwhile\n",
+                     program_.name, paths_.szDirectory, std::strerror(lockError_));
+}
+
+// Read and write, or read only: a data file that cannot be written still
+// gets its complete backup before the failure is reported.
+int Purge::openData()
+{
+    if (!dryRun_) {
+        data_ = io_.open(paths_.szBin, O_RDWR);
+        dataWritable_ = data_ >= 0;
+        dataWriteError_ = errno;
+    }
+    if (data_ < 0)
+        data_ = io_.open(paths_.szBin, O_RDONLY);
+    if (data_ < 0)
+        return reportOpen(program_.openDataFailure, kCannotOpenData);
+    sayIfUnlocked();
+    return kPurged;
+}
+
+int Purge::readMark(PurgeMark& mark, MarkKind& kind)
+{
+    const int fd = io_.open(paths_.szMark, O_RDONLY);
+    if (fd < 0)
+        return failRecovery("read", paths_.szMark);
+    char text[kMarkTextSize];
+    const ssize_t length = readFull(io_, fd, text, sizeof text);
+    const int error = errno;
+    if (io_.close(fd) != 0 || length < 0) {
+        errno = length < 0 ? error : errno;
+        return failRecovery("read", paths_.szMark);
+    }
+    kind = parseMark(text, static_cast<size_t>(length), program_.name, mark);
+    return kPurged;
+}
+
+int Purge::recoverInterruptedRun()
 {
     if (io_.access(paths_.szMark) != 0) {
         if (errno == ENOENT)
             return kPurged;
         // Not knowing whether a rewrite was interrupted, the run must not
         // overwrite the backup that may be the only whole copy.
-        std::fprintf(err_, "%s -> look for %s: %s\n", program_.name, paths_.szMark,
-                     std::strerror(errno));
-        return kRecoveryFailed;
+        return failRecovery("look for", paths_.szMark);
     }
     if (dryRun_) {
-        std::fprintf(out_, "%s: %s marks an interrupted run; a real run first restores %s from %s\n",
+        std::fprintf(out_, "%s: %s marks an interrupted run; a real run first completes its "
+                           "rewrite of %s from %s\n",
                      program_.name, paths_.szMark, paths_.szBin, paths_.szOld);
-        source = paths_.szOld;
-        return kPurged;
+        dryRunSource_ = io_.open(paths_.szOld, O_RDONLY);
+        return dryRunSource_ < 0 ? failRecovery("open", paths_.szOld) : kPurged;
     }
+    PurgeMark mark;
+    MarkKind kind = MarkKind::Unreadable;
+    if (const int status = readMark(mark, kind); status != kPurged)
+        return status;
+    if (!dataWritable_) {
+        errno = dataWriteError_;
+        return failRecovery("open", paths_.szBin);
+    }
+    switch (kind) {
+    case MarkKind::Current:
+        return completeRewrite(mark);
+    case MarkKind::Empty:
+        // The mark is on disk before the truncation, so a mark without its
+        // text means that the data file was never touched.
+        return forgetMark("stopped before it changed");
+    case MarkKind::EarlierVersion:
+        return restoreWholeBackup();
+    case MarkKind::Unreadable:
+        break;
+    }
+    std::fprintf(err_, "%s: %s is not a mark these tools write: nothing was touched; %s holds the "
+                       "records of the run that left it\n",
+                 program_.name, paths_.szMark, paths_.szOld);
+    return kRecoveryFailed;
+}
+
+int Purge::forgetMark(const char* why)
+{
+    if (io_.unlink(paths_.szMark) != 0 || !syncDirectory())
+        return failRecovery("remove", paths_.szMark);
+    std::fprintf(out_, "%s: the interrupted run that left %s %s %s\n", program_.name,
+                 paths_.szMark, why, paths_.szBin);
+    return kPurged;
+}
+
+// Whether the data file still begins with the backup's records: the run
+// that left the mark was stopped before its truncation, and what follows
+// them was appended since.
+bool Purge::dataStillWhole(int backup, uint64_t length, bool& whole)
+{
+    struct stat status;
+    if (io_.fstat(data_, status) != 0)
+        return false;
+    whole = static_cast<uint64_t>(status.st_size) >= length;
+    copier_.start(data_, 0, length);
+    purger_.start(backup, 0, length);
+    while (whole) {
+        const ssize_t ours = copier_.next();
+        const ssize_t theirs = purger_.next();
+        if (ours < 0 || theirs < 0)
+            return false;
+        if (ours == 0 && theirs == 0)
+            break;
+        whole = ours == theirs && std::memcmp(copier_.data(), purger_.data(),
+                                              static_cast<size_t>(ours)) == 0;
+    }
+    return true;
+}
+
+// The run that left the mark truncated the data file to the kept length or
+// was about to: its kept records are written again from the backup, judged
+// as that run judged them, below the kept length only, so that every record
+// appended beyond it stays.
+int Purge::completeRewrite(const PurgeMark& mark)
+{
+    const int backup = io_.open(paths_.szOld, O_RDONLY);
+    if (backup < 0)
+        return failRecovery("open", paths_.szOld);
+    backupRead_ = backup;  // closed with the run
+    struct stat status;
+    if (io_.fstat(backup, status) != 0)
+        return failRecovery("fstat", paths_.szOld);
+    if (static_cast<uint64_t>(status.st_size) < mark.backupLength) {
+        errno = EIO;
+        return failRecovery("read", paths_.szOld);
+    }
+    bool whole = false;
+    if (!dataStillWhole(backup, mark.backupLength, whole))
+        return failRecovery("compare", paths_.szBin);
+    if (whole)
+        return forgetMark("stopped before it changed");
+    std::unique_ptr<PurgeRules> rules = rules_.fromSettings(mark.settings);
+    if (!rules) {
+        errno = EINVAL;
+        return failRecovery("read the settings of", paths_.szMark);
+    }
+    // The data file is half-rewritten already: it is rebuilt even when the
+    // node keeps it open, since the rebuild writes only below the kept length.
+    requestLease();
     holdSignals();
-    if (!restoreData() || io_.unlink(paths_.szMark) != 0 || !syncDirectory(io_, paths_.szDirectory)) {
-        std::fprintf(err_, "%s -> restore %s from %s after an interrupted run: %s\n", program_.name,
-                     paths_.szBin, paths_.szOld, std::strerror(errno));
-        return kRecoveryFailed;
-    }
+    PassCounts counts;
+    const Pass pass = rewritePass(backup, *rules, mark, true, counts);
+    releaseLease();
+    if (pass != Pass::Done || io_.fsync(data_) != 0)
+        return failRecovery("rewrite", paths_.szBin);
+    rules->afterRewrite(io_);
+    if (io_.unlink(paths_.szMark) != 0 || !syncDirectory())
+        return failRecovery("remove", paths_.szMark);
+    releaseSignals();
+    std::fprintf(out_, "%s: completed the rewrite of %s from %s after an interrupted run\n",
+                 program_.name, paths_.szBin, paths_.szOld);
+    return kPurged;
+}
+
+// A mark of an earlier version of these tools, which emptied the data file
+// before rewriting it: the data file is restored from the backup, as that
+// version did.
+int Purge::restoreWholeBackup()
+{
+    const int backup = io_.open(paths_.szOld, O_RDONLY);
+    if (backup < 0)
+        return failRecovery("open", paths_.szOld);
+    backupRead_ = backup;
+    requestLease();
+    holdSignals();
+    bool ok = io_.ftruncate(data_, 0) == 0;
+    copier_.start(backup, 0, UINT64_MAX);
+    uint64_t at = 0;
+    for (ssize_t got = 1; ok && (got = copier_.next()) != 0; at += static_cast<uint64_t>(got))
+        ok = got > 0 && writeAllAt(io_, data_, copier_.data(), static_cast<size_t>(got),
+                                   static_cast<off_t>(at));
+    releaseLease();
+    if (!ok || io_.fsync(data_) != 0)
+        return failRecovery("restore", paths_.szBin);
+    if (io_.unlink(paths_.szMark) != 0 || !syncDirectory())
+        return failRecovery("remove", paths_.szMark);
     releaseSignals();
     std::fprintf(out_, "%s: restored %s from %s after an interrupted run\n", program_.name,
                  paths_.szBin, paths_.szOld);
     return kPurged;
 }
 
-// Copies the data file to the backup until the end of the data.  grew tells
-// whether any record was added.
-bool Purge::copyPass(bool& grew)
+// Copies the whole records from copied_ to end to the backup (nothing in a
+// dry run), and counts the bytes of those that stay.
+bool Purge::copyRange(uint64_t end)
 {
-    grew = false;
+    const int source = dryRunSource_ >= 0 ? dryRunSource_ : data_;
+    copier_.start(source, copied_, end);
+    const size_t size = program_.recordSize;
     for (;;) {
         const ssize_t got = copier_.next();
-        copyReadFailed_ = got < 0;
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return true;
-        if (!dryRun_ && !writeAll(io_, backup_, copier_.data(), static_cast<size_t>(got)))
+        if (got <= 0)
+            return got == 0;
+        const unsigned char* records = copier_.data();
+        for (size_t at = 0; at < static_cast<size_t>(got); at += size)
+            if (rules_.keep(records + at, judgementTime_))
+                keptLength_ += size;
+        if (!dryRun_ && !writeAll(io_, backup_, records, static_cast<size_t>(got)))
             return false;
         copied_ += static_cast<uint64_t>(got);
-        grew = true;
     }
 }
 
-bool Purge::writeMark()
+// The bulk of the copy, bounded by the length at its start: a node that
+// appends faster than the copy runs cannot keep it going.
+int Purge::copyToBackup()
 {
-    const int fd = io_.open(paths_.szMark, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd < 0)
-        return false;
-    markWritten_ = true;
-    char text[3 * kPathSize];
-    const int length = std::snprintf(text, sizeof text, "%s is rewriting %s from %s\n",
-                                     program_.name, paths_.szBin, paths_.szOld);
-    bool ok = writeAll(io_, fd, text, static_cast<size_t>(length)) && io_.fsync(fd) == 0;
-    ok = io_.close(fd) == 0 && ok;
-    return ok && syncDirectory(io_, paths_.szDirectory);
-}
-
-// Copies what the node server appended meanwhile, and syncs the backup, until
-// a pass finds nothing new; then leaves the mark, and takes in what came
-// during that too.  Only then is the data file truncated.
-int Purge::makeBackupDurable()
-{
-    bool grew = true;
-    while (grew) {
-        if (io_.fsync(backup_) != 0)
-            return failUnchanged("fsync", paths_.szOld);
-        if (!copyPass(grew))
-            return failCopy(paths_.szBin);
-    }
-    if (!syncDirectory(io_, paths_.szDirectory))
-        return failUnchanged("fsync", paths_.szDirectory);
-    holdSignals();
-    if (!writeMark())
-        return failUnchanged("write", paths_.szMark);
-    if (!copyPass(grew))
-        return failCopy(paths_.szBin);
-    if (grew && io_.fsync(backup_) != 0)
+    const int source = dryRunSource_ >= 0 ? dryRunSource_ : data_;
+    const char* sourcePath = dryRunSource_ >= 0 ? paths_.szOld : paths_.szBin;
+    struct stat status;
+    if (io_.fstat(source, status) != 0)
+        return failUnchanged("fstat", sourcePath);
+    if (!copyRange(wholeLength(status.st_size)))
+        return failCopy(sourcePath);
+    if (!dryRun_ && io_.fsync(backup_) != 0)
         return failUnchanged("fsync", paths_.szOld);
     return kPurged;
 }
 
-// Reads the copied records back from source and writes the survivors to
-// target (nothing in a dry run).  The clock is read once per block.
-bool Purge::purgePass(int source, int target)
+Lease Purge::requestLease()
 {
-    if (io_.lseek(source, 0, SEEK_SET) != 0)
+    catchLeaseBreaks();
+    const auto deadline = after(waits_.leaseSeconds);
+    for (milliseconds pause(1);; sleepBriefly(pause, milliseconds(100))) {
+        gBreakAsked = 0;
+        if (io_.setLease(data_, F_WRLCK) == 0) {
+            leaseHeld_ = true;
+            return Lease::Held;
+        }
+        // EAGAIN: another process has the file open.
+        if (errno != EAGAIN)
+            return Lease::Refused;
+        if (Clock::now() >= deadline)
+            return Lease::KeptOpen;
+    }
+}
+
+int Purge::takeLease()
+{
+    switch (requestLease()) {
+    case Lease::Held:
+        return kPurged;
+    case Lease::Refused:
+        std::fprintf(err_, "%s: no lease on %s (%s): going on without it, so the node's open() "
+                           "of the file does not wait while it is rewritten\n",
+                     program_.name, paths_.szBin, std::strerror(errno));
+        return kPurged;
+    case Lease::KeptOpen:
+        break;
+    }
+    if (!waits_.withoutLease) {
+        std::fprintf(err_, "%s: %s is kept open by another process (the node server?): no lease "
+                           "on it within %g s, so nothing was changed (--without-lease purges "
+                           "all the same)\n",
+                     program_.name, paths_.szBin, waits_.leaseSeconds);
+        return kDataKeptOpen;
+    }
+    std::fprintf(err_, "%s: %s is kept open by another process: purging without the lease, as "
+                       "asked; a record appended between the last copy and the truncation is "
+                       "lost\n",
+                 program_.name, paths_.szBin);
+    return kPurged;
+}
+
+// A release that fails is no failure of the run: closing the descriptor
+// ends the lease too.
+void Purge::releaseLease()
+{
+    if (!leaseHeld_)
+        return;
+    leaseHeld_ = false;
+    if (gBreakAsked != 0) {
+        const double waited = secondsSinceBreakAsked();
+        const int limit = leaseBreakSeconds();
+        if (waited >= limit)
+            std::fprintf(err_, "%s: the kernel broke the lease on %s after %d s: a reader may "
+                               "have seen the file half-rewritten\n",
+                         program_.name, paths_.szBin, limit);
+    }
+    io_.setLease(data_, F_UNLCK);
+}
+
+bool Purge::writeMark()
+{
+    mark_.backupLength = copied_;
+    mark_.keptLength = keptLength_;
+    mark_.judgementTime = judgementTime_;
+    rules_.writeSettings(mark_.settings, sizeof mark_.settings);
+    char text[kMarkTextSize];
+    size_t length = 0;
+    if (!formatMark(mark_, program_.name, paths_.szBin, paths_.szOld, text, sizeof text, length)) {
+        errno = ENAMETOOLONG;
         return false;
-    purger_.start(source, copied_);
+    }
+    const int fd = io_.open(paths_.szMark, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0)
+        return false;
+    markWritten_ = true;
+    bool ok = writeAll(io_, fd, text, length) && io_.fsync(fd) == 0;
+    ok = io_.close(fd) == 0 && ok;
+    // One sync of the directory makes the entries of the backup and the
+    // mark durable together.
+    return ok && syncDirectory();
+}
+
+// Under the lease nothing can be appended: one round takes in what came
+// since the bulk copy.  Without it, rounds go on while the data file grows
+// or ends in a record still being written.
+int Purge::takeInTailAndMark()
+{
+    for (int round = 0;; ++round) {
+        struct stat status;
+        if (io_.fstat(data_, status) != 0)
+            return failUnchanged("fstat", paths_.szBin);
+        const uint64_t end = wholeLength(status.st_size);
+        if (end < copied_) {
+            std::fprintf(err_, "%s: %s was cut short by another process while it was copied: "
+                               "not purged\n",
+                         program_.name, paths_.szBin);
+            takeBackMark();
+            return kFailedDataUnchanged;
+        }
+        if (end > copied_) {
+            if (!copyRange(end))
+                return failCopy(paths_.szBin);
+            if (io_.fsync(backup_) != 0)
+                return failUnchanged("fsync", paths_.szOld);
+        }
+        if (!writeMark())
+            return failUnchanged("write", paths_.szMark);
+        if (leaseHeld_ || round == kTailRounds)
+            return kPurged;
+        if (io_.fstat(data_, status) != 0)
+            return failUnchanged("fstat", paths_.szBin);
+        if (static_cast<uint64_t>(status.st_size) == copied_)
+            return kPurged;
+    }
+}
+
+// Reads the records of the mark's backup length back from source, judges
+// them at the mark's time, and writes the kept ones from the start of the
+// data file (nothing in a dry run).  Never a byte at or beyond the kept
+// length: what lies there was appended by the node.
+Pass Purge::rewritePass(int source, PurgeRules& rules, const PurgeMark& mark, bool write,
+                        PassCounts& counts)
+{
+    purger_.start(source, 0, mark.backupLength);
     const size_t size = program_.recordSize;
+    const auto now = static_cast<time_t>(mark.judgementTime);
+    uint64_t written = 0;
+    output_.clear();
+    const auto flush = [&] {
+        if (written + output_.size() > mark.keptLength)
+            return Pass::Mismatch;
+        if (!writeAllAt(io_, data_, output_.data(), output_.size(), static_cast<off_t>(written)))
+            return Pass::Failed;
+        written += output_.size();
+        output_.clear();
+        return Pass::Done;
+    };
     for (;;) {
         const ssize_t got = purger_.next();
         if (got < 0)
-            return false;
+            return Pass::Failed;
         if (got == 0)
             break;
-        const time_t now = clock_();
         const unsigned char* records = purger_.data();
         for (size_t at = 0; at < static_cast<size_t>(got); at += size) {
-            if (!rules_.keep(records + at, now)) {
-                ++dropped_;
+            if (!rules.keep(records + at, now)) {
+                ++counts.dropped;
+                rules.dropped(records + at);
                 continue;
             }
-            ++kept_;
-            if (dryRun_)
+            ++counts.kept;
+            if (!write)
                 continue;
             output_.insert(output_.end(), records + at, records + at + size);
-            if (output_.size() + size > kBlockBytes) {
-                if (!writeAll(io_, target, output_.data(), output_.size()))
-                    return false;
-                output_.clear();
-            }
+            if (output_.size() + size > kBlockBytes)
+                if (const Pass pass = flush(); pass != Pass::Done)
+                    return pass;
         }
     }
-    return dryRun_ || writeAll(io_, target, output_.data(), output_.size());
+    if (!write)
+        return Pass::Done;
+    if (const Pass pass = flush(); pass != Pass::Done)
+        return pass;
+    return written == mark.keptLength ? Pass::Done : Pass::Mismatch;
 }
 
 int Purge::finishRewrite()
 {
-    if (io_.fsync(dataWrite_) != 0)
+    releaseLease();
+    if (io_.fsync(data_) != 0)
         return failAfterTruncation("fsync", paths_.szBin);
-    if (!closeChecked(dataWrite_) || !closeChecked(dataRead_))
+    if (!closeChecked(data_))
         return failAfterTruncation("close", paths_.szBin);
     if (!closeChecked(backup_) || !closeChecked(backupRead_))
         return failAfterTruncation("close", paths_.szOld);
     rules_.afterRewrite(io_);
     if (io_.unlink(paths_.szMark) != 0) {
         std::fprintf(err_,
-                     "%s -> remove %s: %s; %s is complete, and the next run restores it from %s "
-                     "and purges again\n",
-                     program_.name, paths_.szMark, std::strerror(errno), paths_.szBin, paths_.szOld);
-        return kFailedRestorePending;
+                     "%s: remove %s: %s; %s is complete, and the next run finds it so and "
+                     "purges as usual\n",
+                     program_.name, paths_.szMark, std::strerror(errno), paths_.szBin);
+        return kFailedRebuildPending;
     }
     markWritten_ = false;
-    if (!syncDirectory(io_, paths_.szDirectory)) {
-        std::fprintf(err_,
-                     "%s -> fsync %s: %s; %s is complete, and if the mark comes back after a "
-                     "crash, the next run restores it from %s and purges again\n",
-                     program_.name, paths_.szDirectory, std::strerror(errno), paths_.szBin,
-                     paths_.szOld);
-        return kFailedRestorePending;
+    if (!syncDirectory()) {
+        std::fprintf(err_, "%s: fsync %s: %s; %s is complete\n", program_.name,
+                     paths_.szDirectory, std::strerror(errno), paths_.szBin);
+        return kFailedRebuildPending;
     }
     return kPurged;
 }
 
 int Purge::run()
 {
-    const char* source = paths_.szBin;
-    if (const int status = recoverInterruptedRun(source); status != kPurged)
+    if (const int status = lockDirectory(); status != kPurged)
         return status;
-
-    dataRead_ = io_.open(source, O_RDONLY);
-    if (dataRead_ < 0)
-        return reportOpen(program_.openDataFailure, kCannotOpenData);
+    if (const int status = openData(); status != kPurged)
+        return status;
+    if (const int status = recoverInterruptedRun(); status != kPurged)
+        return status;
     if (!dryRun_) {
         backup_ = io_.open(paths_.szOld, O_RDWR | O_CREAT | O_TRUNC, 0666);
         if (backup_ < 0)
             return reportOpen(program_.openBackupFailure, kCannotOpenBackup);
     }
     std::fprintf(out_, "Creating %s\n", program_.backupFileName);
+    if (const int status = copyToBackup(); status != kPurged)
+        return status;
 
-    copier_.start(dataRead_, UINT64_MAX);
-    bool grew = false;
-    if (!copyPass(grew))
-        return failCopy(source);
+    PassCounts counts;
     if (dryRun_) {
-        if (!purgePass(dataRead_, -1))
-            return failUnchanged("read", source);
-        rules_.printSummary(out_, kept_, dropped_);
+        mark_.backupLength = copied_;
+        mark_.judgementTime = judgementTime_;
+        const int source = dryRunSource_ >= 0 ? dryRunSource_ : data_;
+        if (rewritePass(source, rules_, mark_, false, counts) != Pass::Done)
+            return failUnchanged("read", dryRunSource_ >= 0 ? paths_.szOld : paths_.szBin);
+        rules_.printSummary(out_, counts.kept, counts.dropped);
         return kPurged;
     }
-
-    dataWrite_ = io_.open(paths_.szBin, O_WRONLY);
-    if (dataWrite_ < 0)
+    if (!dataWritable_) {
+        errno = dataWriteError_;
         return reportOpen(program_.reopenDataFailure, kCannotReopenData);
+    }
     if (program_.reopenBackupFailure) {
         backupRead_ = io_.open(paths_.szOld, O_RDONLY);
         if (backupRead_ < 0)
             return reportOpen(program_.reopenBackupFailure, kCannotOpenBackup);
     }
-
-    if (const int status = makeBackupDurable(); status != kPurged)
+    if (const int status = takeLease(); status != kPurged)
         return status;
-    if (io_.ftruncate(dataWrite_, 0) != 0)
-        return failAfterTruncation("truncate", paths_.szBin);
-    if (!purgePass(backupRead_ >= 0 ? backupRead_ : backup_, dataWrite_))
+    holdSignals();
+    if (const int status = takeInTailAndMark(); status != kPurged)
+        return status;
+    // A truncation that fails leaves the data file as it was, its trailing
+    // part-record included.
+    if (io_.ftruncate(data_, static_cast<off_t>(keptLength_)) != 0)
+        return failUnchanged("truncate", paths_.szBin);
+    const int backup = backupRead_ >= 0 ? backupRead_ : backup_;
+    switch (rewritePass(backup, rules_, mark_, true, counts)) {
+    case Pass::Done:
+        break;
+    case Pass::Failed:
         return failAfterTruncation("rewrite", paths_.szBin);
+    case Pass::Mismatch:
+        errno = EINVAL;
+        return failAfterTruncation("judge the records of", paths_.szOld);
+    }
     if (const int status = finishRewrite(); status != kPurged)
         return status;
-    std::fflush(out_);
     releaseSignals();
-    rules_.printSummary(out_, kept_, dropped_);
+    rules_.printSummary(out_, counts.kept, counts.dropped);
     return kPurged;
 }
 

@@ -1,12 +1,23 @@
-// The protocol that the four purge programs share: copy the data file to its
-// backup, make the backup durable, then rewrite the data file in place with
-// the records that survive.  A program supplies its record size, its file
-// names and texts, and the judgement of each record.
+// The protocol that the four purge programs share, safe beside a running
+// node server that appends to the data file and reads it:
 //
-// Nothing is truncated before the backup is complete and on disk.  Before the
-// truncation a mark is left beside the backup and removed only once the data
-// file is whole again; a run that finds the mark restores the data file from
-// the backup first, so a run stopped at any instant loses nothing.
+//  1. Lock the data file's directory (flock), so that two purges never run
+//     together; the node never opens the directory, so the lock cannot
+//     disturb it.
+//  2. Copy the data file to its backup and make the backup durable, with
+//     nothing held, judging each record against one judgement time.
+//  3. Take a write lease on the data file: the node's open() of it, to read
+//     or to append, now waits.  Take in what was appended meanwhile, leave
+//     the mark, truncate the data file to the length of the kept records and
+//     write them into it; release the lease, sync the data file, remove the
+//     mark.  A record appended after the truncation lands beyond the kept
+//     length, where the rewrite never writes, so it survives even without
+//     the lease.
+//
+// The data file has one descriptor for the whole run: a second open would
+// wait on the run's own lease.  Nothing is truncated before the backup and
+// the mark are on disk; a run that finds the mark completes the rewrite from
+// the backup and keeps what the node appended since.
 #pragma once
 
 #include "file_io.hpp"
@@ -14,6 +25,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 
 enum PurgeStatus : int {
     kPurged = 0,
@@ -22,10 +34,13 @@ enum PurgeStatus : int {
     kCannotReopenData = 3,
     kPathTooLong = 4,
     kFailedDataUnchanged = 5,
-    kFailedDataRestored = 6,
-    kFailedRestorePending = 7,
+    kFailedDataRebuilt = 6,
+    kFailedRebuildPending = 7,
     kRecoveryFailed = 8,
     kOutputFailed = 9,
+    kDataKeptOpen = 10,
+    kLockedByAnotherPurge = 11,
+    kUsageError = 12,
 };
 
 constexpr size_t kPathSize = 256;        // a data, backup or message path
@@ -60,11 +75,26 @@ bool buildPurgePaths(const char* directory, const char* dataFileName, PurgePaths
 class PurgeRules {
 public:
     virtual ~PurgeRules() = default;
-    // True keeps the record.  now is the current calendar time.
+    // True keeps the record.  now is the run's one judgement time; the same
+    // record and time always give the same answer.
     virtual bool keep(const unsigned char* record, time_t now) = 0;
+    // Each record that the rewrite drops, in file order.
+    virtual void dropped(const unsigned char*) {}
     // Runs once the new data file is complete and on disk (not in a dry run).
     virtual void afterRewrite(FileIo&) {}
     virtual void printSummary(FILE* out, long kept, long dropped) = 0;
+    // The settings that judge the records, as one line for the mark, and
+    // rules that judge by such a line, collecting what afterRewrite needs
+    // but printing nothing; null when the line cannot be read.
+    virtual void writeSettings(char* text, size_t size) const = 0;
+    virtual std::unique_ptr<PurgeRules> fromSettings(const char* text) const = 0;
+};
+
+// How long a run waits for what others hold.
+struct PurgeWaits {
+    double leaseSeconds = 5;   // for the node server to close the data file
+    double lockSeconds = 600;  // for another purge of the same directory to end
+    bool withoutLease = false; // when the wait for the lease ends, purge all the same
 };
 
 struct PurgeContext {
@@ -73,6 +103,7 @@ struct PurgeContext {
     FILE* err;
     time_t (*clock)();
     bool dryRun;
+    PurgeWaits waits = {};
 };
 
 int runPurge(const PurgeProgram& program, const PurgePaths& paths, PurgeRules& rules,

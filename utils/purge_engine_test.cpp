@@ -1,6 +1,7 @@
 #include "age_purge.hpp"
 #include "mail_purge.hpp"
 #include "purge_engine.hpp"
+#include "purge_mark.hpp"
 #include "test_files.hpp"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <set>
 #include <sys/stat.h>
@@ -18,15 +20,20 @@ namespace {
 const time_t kNow = utcTime(2026, 12, 7, 12);
 time_t frozenClock() { return kNow; }
 
-// Fails the call numbered failAt (from 1) with EIO, and remembers which it was.
+// Fails the call numbered failAt (from 1) with EIO, and remembers which it
+// was; refuses the calls that begin with a refusal's name with its error,
+// and lets a test act as the node server before any call.
 class FailingIo : public FileIo {
 public:
+    struct Refusal {
+        int error;
+        int times = 1 << 30;
+    };
     int failAt = 0;
     int calls = 0;
     std::string failed;
-    // Called on the first read that meets the end of path, once.
-    std::string appendOnEnd;
-    std::string appendBytes;
+    std::map<std::string, Refusal> refusals;
+    std::function<void(const std::string&)> before;
 
     int open(const char* path, int flags, mode_t mode) override
     {
@@ -39,25 +46,23 @@ public:
     }
     ssize_t read(int fd, void* into, size_t size) override
     {
-        if (fails("read " + paths_[fd]))
-            return -1;
-        const ssize_t got = FileIo::read(fd, into, size);
-        if (got == 0 && paths_[fd] == appendOnEnd && !appendBytes.empty()) {
-            const int node = ::open(appendOnEnd.c_str(), O_WRONLY | O_APPEND);
-            EXPECT_EQ(::write(node, appendBytes.data(), appendBytes.size()),
-                      static_cast<ssize_t>(appendBytes.size()));
-            ::close(node);
-            appendBytes.clear();
-        }
-        return got;
+        return fails("read " + paths_[fd]) ? -1 : FileIo::read(fd, into, size);
     }
     ssize_t write(int fd, const void* from, size_t size) override
     {
         return fails("write " + paths_[fd]) ? -1 : FileIo::write(fd, from, size);
     }
-    off_t lseek(int fd, off_t offset, int whence) override
+    ssize_t pread(int fd, void* into, size_t size, off_t offset) override
     {
-        return fails("lseek " + paths_[fd]) ? -1 : FileIo::lseek(fd, offset, whence);
+        return fails("pread " + paths_[fd]) ? -1 : FileIo::pread(fd, into, size, offset);
+    }
+    ssize_t pwrite(int fd, const void* from, size_t size, off_t offset) override
+    {
+        return fails("pwrite " + paths_[fd]) ? -1 : FileIo::pwrite(fd, from, size, offset);
+    }
+    int fstat(int fd, struct stat& status) override
+    {
+        return fails("fstat " + paths_[fd]) ? -1 : FileIo::fstat(fd, status);
     }
     int fsync(int fd) override { return fails("fsync " + paths_[fd]) ? -1 : FileIo::fsync(fd); }
     int ftruncate(int fd, off_t length) override
@@ -79,10 +84,28 @@ public:
     {
         return fails("access " + std::string(path)) ? -1 : FileIo::access(path);
     }
+    int flock(int fd, int operation) override
+    {
+        return fails("flock " + paths_[fd]) ? -1 : FileIo::flock(fd, operation);
+    }
+    int setLease(int fd, int type) override
+    {
+        const char* what = type == F_UNLCK ? "unlease " : "lease ";
+        return fails(what + paths_[fd]) ? -1 : FileIo::setLease(fd, type);
+    }
 
 private:
     bool fails(const std::string& what)
     {
+        if (before)
+            before(what);
+        for (auto& [name, refusal] : refusals) {
+            if (what.rfind(name, 0) == 0 && refusal.times > 0) {
+                --refusal.times;
+                errno = refusal.error;
+                return true;
+            }
+        }
         if (++calls != failAt)
             return false;
         failed = what;
@@ -91,6 +114,15 @@ private:
     }
     std::map<int, std::string> paths_;
 };
+
+// The node server appending one record, as it does: open, write, close.
+void append(const std::string& path, const std::string& record)
+{
+    const int node = ::open(path.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(node, 0);
+    EXPECT_EQ(::write(node, record.data(), record.size()), static_cast<ssize_t>(record.size()));
+    ::close(node);
+}
 
 // A node tree with a mail directory file and its message files, or an
 // announcement file.
@@ -118,7 +150,7 @@ const AgeProgram kAnnounce = {{"VOSKIL", "announce.bin", "announce.old", 128, "o
 
 struct Outcome {
     int status;
-    std::string data, backup, out;
+    std::string data, backup, out, err;
     bool mark;
     std::set<std::string> messages;
 };
@@ -151,20 +183,40 @@ protected:
     static std::string announcements()
     {
         std::string records;
-        for (int i = 0; i < 9; ++i)
-            records += packedRecord(packedDateTime(2026, 12, 7 - i * 3, 10, i), i);
+        for (int i = 0; i < 9; ++i) {
+            const time_t day = kNow - static_cast<time_t>(i) * 3 * 86400;
+            struct tm date;
+            gmtime_r(&day, &date);
+            records += packedRecord(
+                packedDateTime(date.tm_year + 1900, date.tm_mon + 1, date.tm_mday, 10, i), i);
+        }
         return records;
+    }
+
+    static std::string records(bool mail) { return mail ? mailDirectory() : announcements(); }
+
+    // A record that the node server appends during a run: dated today, so kept.
+    static std::string fresh(bool mail)
+    {
+        return mail ? mailRecord({'B', 'N', 99, dateTextDaysBefore(kNow, 0), 0})
+                    : packedRecord(packedDateTime(2026, 12, 7), 99);
+    }
+
+    static std::string dataPath(const Tree& tree, bool mail)
+    {
+        return tree.data(mail ? "dirmes.bin" : "announce.bin");
     }
 
     static void plant(const Tree& tree, bool mail, const std::string& records)
     {
-        writeFile(tree.data(mail ? "dirmes.bin" : "announce.bin"), records);
+        writeFile(dataPath(tree, mail), records);
         if (mail)
             for (int i = 40; i < 46; ++i)
                 writeFile(tree.mail + "m00000" + std::to_string(i) + ".msg", "text");
     }
 
-    static Outcome run(const Tree& tree, bool mail, FileIo& io, bool dryRun = false)
+    static Outcome run(const Tree& tree, bool mail, FileIo& io, bool dryRun = false,
+                       PurgeWaits waits = {0.05, 0.05, false})
     {
         PurgePaths paths;
         EXPECT_TRUE(buildPurgePaths(tree.bin.c_str(), mail ? "dirmes.bin" : "announce.bin", paths));
@@ -175,15 +227,11 @@ protected:
         MailRules mailRules(settings, out);
         AgeRules ageRules(kAnnounce, 10);
         PurgeRules& rules = mail ? static_cast<PurgeRules&>(mailRules) : ageRules;
-        const PurgeContext context = {io, out, err, frozenClock, dryRun};
+        const PurgeContext context = {io, out, err, frozenClock, dryRun, waits};
         Outcome outcome;
         outcome.status = runPurge(mail ? kMail : kAnnounce.files, paths, rules, context);
-        std::fflush(out);
-        std::rewind(out);
-        char buffer[4096];
-        outcome.out.assign(buffer, std::fread(buffer, 1, sizeof buffer, out));
-        std::fclose(out);
-        std::fclose(err);
+        outcome.out = contents(out);
+        outcome.err = contents(err);
         outcome.data = readFile(paths.szBin);
         outcome.backup = fileExists(paths.szOld) ? readFile(paths.szOld) : "(none)";
         outcome.mark = fileExists(paths.szMark);
@@ -193,76 +241,114 @@ protected:
         return outcome;
     }
 
+    static std::string contents(FILE* file)
+    {
+        std::fflush(file);
+        std::rewind(file);
+        char buffer[8192];
+        std::string text(buffer, std::fread(buffer, 1, sizeof buffer, file));
+        std::fclose(file);
+        return text;
+    }
+
+    // What a whole run keeps of the records.
+    static std::string kept(bool mail, const std::string& records)
+    {
+        Tree tree;
+        plant(tree, mail, records);
+        FileIo io;
+        return run(tree, mail, io).data;
+    }
+
     // Fails every I/O call of a run in turn: each failed run exits non-zero
-    // (but where the call's failure is allowed by design), the data file and
-    // the backup together still hold every record, and a normal run then
-    // ends where an uninterrupted run ends.
-    static int sweep(bool mail, const std::string& records, void (*prepare)(const Tree&))
+    // (but where the call's failure is allowed by design), and a normal run
+    // then ends where an uninterrupted run ends.  From a plain start, the
+    // data file, or the backup with the mark, holds every record meanwhile.
+    static int sweep(bool mail, void (*prepare)(const Tree&, bool))
     {
         Tree reference;
-        plant(reference, mail, records);
-        prepare(reference);
+        plant(reference, mail, records(mail));
+        prepare(reference, mail);
         FileIo real;
         const Outcome expected = run(reference, mail, real);
-        EXPECT_EQ(expected.status, kPurged);
+        EXPECT_EQ(expected.status, kPurged) << expected.err;
 
         FailingIo counter;
         {
             Tree tree;
-            plant(tree, mail, records);
-            prepare(tree);
+            plant(tree, mail, records(mail));
+            prepare(tree, mail);
             run(tree, mail, counter);
         }
         for (int k = 1; k <= counter.calls; ++k) {
             Tree tree;
-            plant(tree, mail, records);
-            prepare(tree);
+            plant(tree, mail, records(mail));
+            prepare(tree, mail);
+            const std::string planted = readFile(dataPath(tree, mail));
             FailingIo io;
             io.failAt = k;
             const Outcome failed = run(tree, mail, io);
-            // A message file that cannot be removed is passed over by design:
-            // the run completes all the same.
-            if (io.failed.rfind("unlink " + tree.mail, 0) == 0) {
-                EXPECT_EQ(failed.status, kPurged);
-                EXPECT_TRUE(failed.data == expected.data);
+            if (allowedByDesign(io.failed, tree)) {
+                EXPECT_EQ(failed.status, kPurged) << io.failed;
+                EXPECT_TRUE(failed.data == expected.data) << io.failed;
                 continue;
             }
             EXPECT_NE(failed.status, kPurged) << io.failed;
-            const bool dataWhole = failed.data == records;
-            // Without the data file whole, the backup is, and the mark tells the
-            // next run to restore it (unless the rewrite was already complete).
-            const bool backupWhole =
-                failed.backup == records && (failed.mark || failed.data == expected.data);
-            EXPECT_TRUE(dataWhole || backupWhole) << io.failed << " status " << failed.status;
+            if (prepare == nothing) {
+                const bool backupWhole = failed.backup == planted && failed.mark;
+                const bool done = failed.data == expected.data && !failed.mark;
+                EXPECT_TRUE(failed.data == planted || backupWhole || done)
+                    << io.failed << " status " << failed.status;
+            }
             const Outcome after = run(tree, mail, real);
-            EXPECT_EQ(after.status, kPurged) << io.failed;
+            EXPECT_EQ(after.status, kPurged) << io.failed << after.err;
             EXPECT_TRUE(after.data == expected.data) << io.failed;
-            // A rewrite that was complete is purged once more, from itself.
-            const bool completed = failed.data == expected.data && !failed.mark;
-            EXPECT_TRUE(after.backup == (completed ? expected.data : records)) << io.failed;
             EXPECT_FALSE(after.mark) << io.failed;
             EXPECT_EQ(after.messages, expected.messages) << io.failed;
         }
         return counter.calls;
     }
+
+    // A message file that cannot be removed is passed over; without the lock
+    // or the lease the run goes on, saying so.
+    static bool allowedByDesign(const std::string& call, const Tree& tree)
+    {
+        const auto begins = [&](const std::string& name) { return call.rfind(name, 0) == 0; };
+        return begins("unlink " + tree.mail) || begins("flock ") || begins("lease ") ||
+               begins("unlease ") || call == "open " + tree.bin || call == "close " + tree.bin;
+    }
+
+    static void nothing(const Tree&, bool) {}
+
+    // The files of a run stopped at its rewrite: the backup and the mark on
+    // disk, the data file truncated to the kept length and half rewritten,
+    // and a record that the node appended since.
+    static void stoppedMidRewrite(const Tree& tree, bool mail)
+    {
+        const std::string all = records(mail);
+        const std::string keep = kept(mail, all);
+        const size_t half = keep.size() / 2;
+        writeFile(dataPath(tree, mail), keep.substr(0, half) + all.substr(half, keep.size() - half) +
+                                            fresh(mail));
+        leaveMark(tree, mail, all, keep.size());
+    }
+
+    static void leaveMark(const Tree& tree, bool mail, const std::string& backup, size_t keptLength)
+    {
+        writeFile(tree.data(mail ? "dirmes.old" : "announce.old"), backup);
+        PurgeMark mark;
+        mark.backupLength = backup.size();
+        mark.keptLength = keptLength;
+        mark.judgementTime = kNow;
+        std::snprintf(mark.settings, sizeof mark.settings, mail ? "B=30 P=30 M=%s" : "D=10",
+                      tree.mail.c_str());
+        char text[4096];
+        size_t length = 0;
+        ASSERT_TRUE(formatMark(mark, mail ? "KELDRAN" : "VOSKIL", "data", "backup", text, sizeof text,
+                               length));
+        writeFile(tree.data(mail ? "dirmes.purging" : "announce.purging"), std::string(text, length));
+    }
 };
-
-void nothing(const Tree&) {}
-
-// The state a run leaves when it is stopped midway through the rewrite.
-void interruptedMail(const Tree& tree)
-{
-    writeFile(tree.data("dirmes.old"), readFile(tree.data("dirmes.bin")));
-    writeFile(tree.data("dirmes.purging"), "");
-    writeFile(tree.data("dirmes.bin"), readFile(tree.data("dirmes.bin")).substr(0, 300));
-}
-
-void interruptedAnnounce(const Tree& tree)
-{
-    writeFile(tree.data("announce.old"), readFile(tree.data("announce.bin")));
-    writeFile(tree.data("announce.purging"), "");
-    writeFile(tree.data("announce.bin"), "");
-}
 
 TEST(PurgePaths, DirectoryTextsGiveTheirPaths)
 {
@@ -295,29 +381,86 @@ TEST(PurgePaths, DirectoryTextsGiveTheirPaths)
 
 TEST_F(EngineTest, EveryFailedCallLosesNothing)
 {
-    const int mailCalls = sweep(true, mailDirectory(), nothing);
-    const int announceCalls = sweep(false, announcements(), nothing);
-    const int recoveryCalls = sweep(true, mailDirectory(), interruptedMail) +
-                              sweep(false, announcements(), interruptedAnnounce);
-    EXPECT_GT(mailCalls, 20);
-    EXPECT_GT(announceCalls, 20);
-    EXPECT_GT(recoveryCalls, 40);
-    std::printf("faults injected: %d\n", mailCalls + announceCalls + recoveryCalls);
+    int calls = 0;
+    for (bool mail : {true, false}) {
+        const int plain = sweep(mail, nothing);
+        const int recovering = sweep(mail, stoppedMidRewrite);
+        EXPECT_GT(plain, 25);
+        EXPECT_GT(recovering, 35);
+        calls += plain + recovering;
+    }
+    std::printf("faults injected: %d\n", calls);
 }
 
-TEST_F(EngineTest, RecoveryRestoresThenPurges)
+// Whatever instant the run before was stopped at, the next one ends where a
+// whole run ends, every record the node appended since kept, none doubled.
+TEST_F(EngineTest, RecoveryCompletesTheInterruptedRun)
 {
-    Tree tree;
-    plant(tree, true, mailDirectory());
-    interruptedMail(tree);
-    FileIo io;
-    const Outcome outcome = run(tree, true, io);
-    EXPECT_EQ(outcome.status, kPurged);
-    EXPECT_EQ(outcome.backup, mailDirectory());
-    EXPECT_FALSE(outcome.mark);
-    EXPECT_EQ(outcome.out.substr(0, outcome.out.find('\n') + 1),
-              "KELDRAN: restored " + tree.data("dirmes.bin") + " from " + tree.data("dirmes.old") +
-                  " after an interrupted run\n");
+    struct Case {
+        const char* name;
+        std::function<void(const Tree&, bool)> prepare;
+        bool withFresh;  // the node appended a record since
+        const char* says;
+    };
+    const Case cases[] = {
+        {"stopped before its truncation",
+         [](const Tree& tree, bool mail) {
+             append(dataPath(tree, mail), fresh(mail));
+             leaveMark(tree, mail, records(mail), kept(mail, records(mail)).size());
+         },
+         true, "stopped before it changed"},
+        {"stopped mid-rewrite", stoppedMidRewrite, true, "completed the rewrite"},
+        {"stopped once the rewrite was whole",
+         [](const Tree& tree, bool mail) {
+             const std::string keep = kept(mail, records(mail));
+             writeFile(dataPath(tree, mail), keep + fresh(mail));
+             leaveMark(tree, mail, records(mail), keep.size());
+         },
+         true, "completed the rewrite"},
+        {"a mark without its text",
+         [](const Tree& tree, bool mail) {
+             append(dataPath(tree, mail), fresh(mail));
+             writeFile(tree.data(mail ? "dirmes.purging" : "announce.purging"), "");
+         },
+         true, "stopped before it changed"},
+        {"a mark of the earlier version, which emptied the data file",
+         [](const Tree& tree, bool mail) {
+             writeFile(tree.data(mail ? "dirmes.old" : "announce.old"), records(mail));
+             writeFile(dataPath(tree, mail), records(mail).substr(0, 300));
+             writeFile(tree.data(mail ? "dirmes.purging" : "announce.purging"),
+                       std::string(mail ? "KELDRAN" : "VOSKIL") + " is rewriting a from b\n");
+         },
+         false, "restored"},
+    };
+    for (bool mail : {true, false}) {
+        const std::string expected = kept(mail, records(mail));
+        for (const Case& c : cases) {
+            Tree tree;
+            plant(tree, mail, records(mail));
+            c.prepare(tree, mail);
+            FileIo io;
+            const Outcome outcome = run(tree, mail, io);
+            EXPECT_EQ(outcome.status, kPurged) << c.name << outcome.err;
+            EXPECT_TRUE(outcome.data == expected + (c.withFresh ? fresh(mail) : "")) << c.name;
+            EXPECT_FALSE(outcome.mark) << c.name;
+            EXPECT_NE(outcome.out.substr(0, outcome.out.find('\n')).find(c.says), std::string::npos)
+                << c.name << ": " << outcome.out;
+            if (mail) {
+                // The interrupted run's dropped messages go in its recovery.
+                EXPECT_EQ(outcome.messages, (std::set<std::string>{"40", "42", "45"})) << c.name;
+            }
+        }
+        // A mark that these tools did not write stops the run, touching nothing.
+        Tree tree;
+        plant(tree, mail, records(mail));
+        writeFile(tree.data(mail ? "dirmes.purging" : "announce.purging"), "something else\n");
+        FileIo io;
+        const Outcome outcome = run(tree, mail, io);
+        EXPECT_EQ(outcome.status, kRecoveryFailed);
+        EXPECT_TRUE(outcome.data == records(mail));
+        EXPECT_TRUE(outcome.mark);
+        EXPECT_EQ(outcome.backup, "(none)");
+    }
 }
 
 TEST_F(EngineTest, DryRunChangesNothingAndPrintsTheSame)
@@ -325,15 +468,14 @@ TEST_F(EngineTest, DryRunChangesNothingAndPrintsTheSame)
     for (bool mail : {true, false}) {
         Tree real;
         Tree dry;
-        const std::string records = mail ? mailDirectory() : announcements();
-        plant(real, mail, records);
-        plant(dry, mail, records);
+        plant(real, mail, records(mail));
+        plant(dry, mail, records(mail));
         FileIo io;
         const Outcome done = run(real, mail, io);
         const Outcome shown = run(dry, mail, io, true);
         EXPECT_EQ(shown.status, kPurged);
         EXPECT_EQ(shown.out, done.out);
-        EXPECT_EQ(shown.data, records);
+        EXPECT_EQ(shown.data, records(mail));
         EXPECT_EQ(shown.backup, "(none)");
         EXPECT_FALSE(shown.mark);
         EXPECT_EQ(shown.messages.size(), mail ? 6u : 0u);
@@ -341,9 +483,9 @@ TEST_F(EngineTest, DryRunChangesNothingAndPrintsTheSame)
         // With the mark of an interrupted run, a dry run says so and shows
         // the purge of the backup.
         Tree marked;
-        plant(marked, mail, records);
-        (mail ? interruptedMail : interruptedAnnounce)(marked);
-        const std::string partial = readFile(marked.data(mail ? "dirmes.bin" : "announce.bin"));
+        plant(marked, mail, records(mail));
+        stoppedMidRewrite(marked, mail);
+        const std::string partial = readFile(dataPath(marked, mail));
         const Outcome recovering = run(marked, mail, io, true);
         EXPECT_EQ(recovering.status, kPurged);
         EXPECT_NE(recovering.out.find("marks an interrupted run"), std::string::npos);
@@ -353,33 +495,84 @@ TEST_F(EngineTest, DryRunChangesNothingAndPrintsTheSame)
     }
 }
 
-// Records that the node server appends while the backup is being made are
-// copied too, before the data file is emptied.
-TEST_F(EngineTest, RecordsAppendedDuringTheCopyAreKept)
+// The node server appends while a run works: before the lease, the record is
+// taken into the backup and judged; after the truncation (the lease lost,
+// or none to be had) it lands beyond the kept length and stays.
+TEST_F(EngineTest, RecordsAppendedDuringTheRunAreKept)
 {
-    Tree tree;
-    plant(tree, false, announcements());
-    FailingIo io;
-    io.appendOnEnd = tree.data("announce.bin");
-    const std::string fresh = packedRecord(packedDateTime(2026, 12, 7), 99);
-    io.appendBytes = fresh.substr(0, 100);  // half a record first: it waits for the rest
-    const Outcome first = run(tree, false, io);
-    EXPECT_EQ(first.status, kPurged);
-    EXPECT_EQ(first.backup, announcements());
+    for (bool mail : {true, false}) {
+        for (const char* moment : {"lease ", "pwrite "}) {
+            Tree tree;
+            plant(tree, mail, records(mail));
+            FailingIo io;
+            // The test is the node and the run in one process: an open under
+            // the run's lease would wait on itself.
+            if (moment[0] == 'p')
+                io.refusals["lease "] = {EINVAL};
+            bool appended = false;
+            io.before = [&](const std::string& call) {
+                if (!appended && call == moment + dataPath(tree, mail)) {
+                    appended = true;
+                    append(dataPath(tree, mail), fresh(mail));
+                }
+            };
+            const Outcome outcome = run(tree, mail, io);
+            EXPECT_TRUE(appended) << moment;
+            EXPECT_EQ(outcome.status, kPurged) << moment << outcome.err;
+            EXPECT_TRUE(outcome.data == kept(mail, records(mail)) + fresh(mail)) << moment;
+            const bool beforeLease = moment[0] == 'l';
+            EXPECT_TRUE(outcome.backup == records(mail) + (beforeLease ? fresh(mail) : "")) << moment;
+        }
+    }
+}
 
-    Tree again;
-    plant(again, false, announcements());
-    FailingIo appending;
-    appending.appendOnEnd = again.data("announce.bin");
-    appending.appendBytes = fresh;
-    const Outcome outcome = run(again, false, appending);
-    EXPECT_EQ(outcome.status, kPurged);
-    EXPECT_EQ(outcome.backup, announcements() + fresh);
-    EXPECT_EQ(outcome.data.substr(outcome.data.size() - 128), fresh);
+// The lease, the lock and the truncation, each refused: what the run does.
+TEST_F(EngineTest, EachRefusalHasItsOutcome)
+{
+    struct Case {
+        const char* name;
+        const char* call;
+        FailingIo::Refusal refusal;
+        bool withoutLease;
+        int status;
+        bool purged;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"the node keeps the file open", "lease ", {EAGAIN}, false, kDataKeptOpen, false,
+         "is kept open by another process"},
+        {"kept open, purged all the same", "lease ", {EAGAIN}, true, kPurged, true,
+         "purging without the lease"},
+        {"the node closes it in time", "lease ", {EAGAIN, 3}, false, kPurged, true, ""},
+        {"not the file's owner", "lease ", {EACCES}, false, kPurged, true, "no lease on"},
+        {"a file system without leases", "lease ", {EINVAL}, false, kPurged, true, "no lease on"},
+        {"another purge of the directory runs", "flock ", {EWOULDBLOCK}, false,
+         kLockedByAnotherPurge, false, "another purge of"},
+        {"no locks on this file system", "flock ", {ENOLCK}, false, kPurged, true, "cannot lock"},
+        {"a truncation that fails", "ftruncate ", {EIO}, false, kFailedDataUnchanged, false,
+         "truncate"},
+    };
+    for (const Case& c : cases) {
+        Tree tree;
+        // A trailing part-record stays with a data file that is not purged.
+        const std::string planted = announcements() + "part";
+        plant(tree, false, planted);
+        FailingIo io;
+        io.refusals[c.call] = c.refusal;
+        const Outcome outcome = run(tree, false, io, false, {0.05, 0.05, c.withoutLease});
+        EXPECT_EQ(outcome.status, c.status) << c.name << outcome.err;
+        EXPECT_TRUE(outcome.data == (c.purged ? kept(false, announcements()) : planted)) << c.name;
+        EXPECT_FALSE(outcome.mark) << c.name;
+        EXPECT_NE(outcome.err.find(c.says), std::string::npos) << c.name << ": " << outcome.err;
+        EXPECT_EQ(outcome.err.empty(), c.says[0] == '\0') << c.name << ": " << outcome.err;
+        if (c.status == kLockedByAnotherPurge) {
+            EXPECT_EQ(outcome.backup, "(none)");
+            EXPECT_EQ(outcome.out, "");
+        }
+    }
 }
 
 }  // namespace
-
 namespace {
 
 // Fails one open of the run, found by what it opens and how.
