@@ -56,6 +56,7 @@ void printUsage(const AgeProgram& program)
 {
     const PurgeProgram& files = program.files;
     std::printf("usage: %s [D=days] [P=directory] [V] [--dry-run]\n"
+                "              [--lease-wait=SECONDS] [--without-lease] [--lock-wait=SECONDS]\n"
                 "       %s --help\n"
                 "\n"
                 "Deletes from %s the %s older than a number of days, after copying\n"
@@ -68,8 +69,7 @@ void printUsage(const AgeProgram& program)
                 "  V            prints the version line; the purge still runs\n"
                 "  --dry-run    prints what a run would print; creates, changes and removes\n"
                 "               nothing\n"
-                "  --help       prints this text\n"
-                "Options are told by their first letter, in either case; others are ignored.\n",
+                "  --help       prints this text\n",
                 files.name, files.name, files.dataFileName, program.recordsName,
                 files.backupFileName, files.dataFileName);
     printPurgeUsageTail(stdout, files.dataFileName, files.backupFileName);
@@ -89,10 +89,12 @@ int purge(const AgeProgram& program, int argc, char* argv[])
                      program.files.name);
         return kPathTooLong;
     }
+    PurgeOptions options;
+    if (!readPurgeOptions(program.files.name, argc, argv, options))
+        return kUsageError;
     FileIo io;
     AgeRules rules(program, settings.nDelDays);
-    const PurgeContext context = {io, stdout, stderr, currentTime,
-                                  hasArgument(argc, argv, "--dry-run")};
+    const PurgeContext context = {io, stdout, stderr, currentTime, options.dryRun, options.waits};
     return runPurge(program.files, paths, rules, context);
 }
 

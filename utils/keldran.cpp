@@ -25,11 +25,14 @@ void printUsage()
 {
     std::fputs(
         "usage: KELDRAN [B=days] [P=days] [D=directory] [M=mail-prefix] [V] [--dry-run]\n"
+        "               [--lease-wait=SECONDS] [--without-lease] [--lock-wait=SECONDS]\n"
         "       KELDRAN --help\n"
         "\n"
         "Purges the mail directory dirmes.bin: drops the messages of status K and the\n"
         "messages older than their limit, unless marked never to be deleted\n"
         "automatically, and removes the message file of each message it drops.\n"
+        "A message is dropped once more than the limit times 86400 seconds have passed\n"
+        "since 00:00 local standard time of its date; a limit below 1 counts as 1.\n"
         "\n"
         "  B=days          limit for every message that is not private (default 30)\n"
         "  P=days          limit for private messages, type P (default 30)\n"
@@ -40,10 +43,7 @@ void printUsage()
         "  V               prints the version line; the purge still runs\n"
         "  --dry-run       prints what a run would print; creates, changes and removes\n"
         "                  nothing\n"
-        "  --help          prints this text\n"
-        "A message is dropped once more than the limit times 86400 seconds have passed\n"
-        "since 00:00 local standard time of its date; a limit below 1 counts as 1.\n"
-        "Options are told by their first letter, in either case; others are ignored.\n",
+        "  --help          prints this text\n",
         stdout);
     printPurgeUsageTail(stdout, kKeldran.dataFileName, kKeldran.backupFileName);
 }
@@ -61,10 +61,12 @@ int purge(int argc, char* argv[])
                              "M= and every path built from them at most 255\n");
         return kPathTooLong;
     }
+    PurgeOptions options;
+    if (!readPurgeOptions("KELDRAN", argc, argv, options))
+        return kUsageError;
     FileIo io;
     MailRules rules(settings, stdout);
-    const PurgeContext context = {io, stdout, stderr, currentTime,
-                                  hasArgument(argc, argv, "--dry-run")};
+    const PurgeContext context = {io, stdout, stderr, currentTime, options.dryRun, options.waits};
     return runPurge(kKeldran, paths, rules, context);
 }
 

@@ -1,11 +1,11 @@
 #include "purge_args.hpp"
 
 #include "numbers.hpp"
-#include "purge_engine.hpp"
 
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -42,20 +42,80 @@ bool hasArgument(int argc, char* argv[], const char* exact)
     return false;
 }
 
+namespace {
+
+// The text after prefix, or null when argument does not begin with it.
+const char* after(const char* argument, const char* prefix)
+{
+    const size_t length = std::strlen(prefix);
+    return std::strncmp(argument, prefix, length) == 0 ? argument + length : nullptr;
+}
+
+// A week at most: a wait is for a run of the node's own tools.
+bool readSeconds(const char* text, double& seconds)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text, &end);
+    if (end == text || *end != '\0' || errno != 0 || !std::isfinite(value) || value < 0 ||
+        value > 7 * 86400.0)
+        return false;
+    seconds = value;
+    return true;
+}
+
+}  // namespace
+
+bool readPurgeOptions(const char* program, int argc, char* argv[], PurgeOptions& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        const char* lease = after(argument, "--lease-wait=");
+        const char* lock = after(argument, "--lock-wait=");
+        if (std::strcmp(argument, "--dry-run") == 0) {
+            options.dryRun = true;
+        } else if (std::strcmp(argument, "--without-lease") == 0) {
+            options.waits.withoutLease = true;
+        } else if ((lease && !readSeconds(lease, options.waits.leaseSeconds)) ||
+                   (lock && !readSeconds(lock, options.waits.lockSeconds))) {
+            std::fprintf(stderr, "%s: %s: a wait is a number of seconds, at most 604800\n",
+                         program, argument);
+            return false;
+        }
+    }
+    return true;
+}
+
 void printPurgeUsageTail(FILE* out, const char* dataFileName, const char* backupFileName)
 {
     char stem[64];
     std::snprintf(stem, sizeof stem, "%.*s", static_cast<int>(std::strlen(dataFileName) - 4),
                   dataFileName);
     std::fprintf(out,
+                 "  --lease-wait=SECONDS  waits that long at most for the node server to\n"
+                 "                        close the data file (default 5); kept open\n"
+                 "                        longer, the file stops the purge\n"
+                 "  --without-lease       then purges all the same: a record that the node\n"
+                 "                        appends between the last copy and the truncation\n"
+                 "                        is lost, and a reader may see the file while it\n"
+                 "                        is rewritten\n"
+                 "  --lock-wait=SECONDS   waits that long at most for another purge of the\n"
+                 "                        same directory to end (default 600)\n"
+                 "Options are told by their first letter, in either case; others are ignored.\n"
                  "\n"
                  "Files:\n"
                  "  %-16s the data file, rewritten in place\n"
-                 "  %-16s the backup, made durable before the data file is emptied\n"
+                 "  %-16s the backup, made durable before the data file is truncated\n"
                  "  %s%-*s the mark of a rewrite under way\n"
-                 "A run stopped midway leaves the mark; the next run restores the data file\n"
-                 "from the backup, says so, and then purges as usual.  SIGINT, SIGTERM and\n"
-                 "SIGHUP are held off while the data file is rewritten.\n"
+                 "Beside a running node server: a purge locks the directory, so that two\n"
+                 "purges of it never run together, and takes a lease on the data file, under\n"
+                 "which the node's open() of the file waits while it is rewritten; records that\n"
+                 "the node appends meanwhile are kept.  The lease needs the file's owner (or\n"
+                 "CAP_LEASE) and a local file system; where it is refused, the purge says so\n"
+                 "and goes on without it.  A run stopped midway leaves the mark: the next run\n"
+                 "completes the rewrite from the backup, keeping what the node appended since,\n"
+                 "says so, and then purges as usual.  SIGINT, SIGTERM and SIGHUP are held off\n"
+                 "while the data file is rewritten.\n"
                  "\n"
                  "Exit status:\n"
                  "  0  the purge is complete\n"
@@ -64,16 +124,21 @@ void printPurgeUsageTail(FILE* out, const char* dataFileName, const char* backup
                  "     file is unchanged\n"
                  "  3  the data file cannot be opened for writing; it is unchanged\n"
                  "  4  a directory, or a path built from it, is too long; nothing was touched\n"
-                 "  5  a read, write or sync failed before the data file was emptied; it is\n"
-                 "     unchanged\n"
-                 "  6  a step failed after the data file was emptied; it was restored from\n"
-                 "     the backup\n"
-                 "  7  a step failed after the data file was emptied and it could not be\n"
-                 "     restored, or the mark could not be removed: the mark stays, and the\n"
-                 "     next run restores the data file from the backup first\n"
-                 "  8  the mark of an interrupted run was found, and restoring the data file\n"
-                 "     from the backup failed; nothing else was done\n"
-                 "  9  standard output could not be written\n",
+                 "  5  a step failed before the data file was truncated; it is unchanged\n"
+                 "  6  a step failed after the truncation; the kept records were written again\n"
+                 "     from the backup, and the purge is complete\n"
+                 "  7  a step failed after the truncation and writing again failed too, or the\n"
+                 "     mark could not be removed: the mark stays, and the next run completes\n"
+                 "     the rewrite from the backup first\n"
+                 "  8  the mark of an interrupted run was found, and the rewrite could not be\n"
+                 "     completed, or the mark is not one these tools write; nothing else was\n"
+                 "     done\n"
+                 "  9  standard output could not be written\n"
+                 " 10  the data file was kept open by another process for the whole lease wait;\n"
+                 "     it is unchanged\n"
+                 " 11  another purge of the directory held its lock for the whole lock wait;\n"
+                 "     nothing was touched\n"
+                 " 12  an option's value is not valid; nothing was touched\n",
                  dataFileName, backupFileName, stem,
                  static_cast<int>(16 - std::strlen(stem)), kMarkSuffix);
 }

@@ -3,6 +3,8 @@
 // text's common part, and the checked close of standard output.
 #pragma once
 
+#include "purge_engine.hpp"
+
 #include <cstddef>
 #include <cstdio>
 
@@ -25,6 +27,17 @@ bool copyText(char* buffer, size_t size, const char* text);
 
 // The exact long options, anywhere on the command line.
 bool hasArgument(int argc, char* argv[], const char* exact);
+
+// The double-dash options that every purge takes.
+struct PurgeOptions {
+    bool dryRun = false;
+    PurgeWaits waits;
+};
+
+// Reads --dry-run, --lease-wait=SECONDS, --lock-wait=SECONDS and
+// --without-lease; false, after a message on standard error, when a wait is
+// not a number of seconds.
+bool readPurgeOptions(const char* program, int argc, char* argv[], PurgeOptions& options);
 
 // The part of the usage text that the four programs share: the exit
 // statuses and the recovery after an interrupted run.
