@@ -1,6 +1,7 @@
 // dbindex: builds the .idx index of a .ful text database in one pass.
 #include "console.hpp"
 #include "index_builder.hpp"
+#include "index_file.hpp"
 #include "line_stream.hpp"
 
 #include <cerrno>
@@ -29,6 +30,8 @@ const char kUsage[] =
     "       dbindex --help\n"
     "\n"
     "Builds NAME.idx, the index of the text database NAME.ful, in one pass.\n"
+    "The new index is written to NAME.idx.tmp and renamed over NAME.idx once it\n"
+    "is whole and on disk: a reader never sees it half-written.\n"
     "NAME is cut at its first full stop and folded to lower case, directory\n"
     "parts included: Base.FUL and base both index base.ful into base.idx.\n"
     "With --check, builds the index in memory and compares it with NAME.idx,\n"
@@ -41,9 +44,10 @@ const char kUsage[] =
     "  3  the .idx file cannot be opened for writing\n"
     "  4  the name does not fit: more than 255 characters, or more than 251\n"
     "     once cut at its first full stop; no file is opened\n"
-    "  5  the .ful file could not be read to its end; the index is partial\n"
-    "  6  the .idx file could not be written or closed (the index is partial),\n"
-    "     or with --check could not be read\n"
+    "  5  the .ful file could not be read to its end; the index on disk is left\n"
+    "     as it was\n"
+    "  6  the .idx file could not be written or closed (the index on disk is left\n"
+    "     as it was), or with --check could not be read\n"
     "  7  standard output could not be written\n"
     "  8  with --check: the index differs from the database\n";
 
@@ -80,52 +84,64 @@ int reportOpenFailure(char* path, int status)
     return status;
 }
 
-int reportIoFailure(const char* verb, char* path, int error, int status)
+int reportIoFailure(const char* verb, char* path, int error, int status, const char* after = "")
 {
-    std::printf("\n*** Error : can't %s %s: %s\n", verb, STR_upper(path), std::strerror(error));
+    std::printf("\n*** Error : can't %s %s: %s%s\n", verb, STR_upper(path), std::strerror(error),
+                after);
     return status;
+}
+
+// What a failure leaves: a new index is put in place only when it is whole.
+const char* leftAsItWas(const IndexFile& index)
+{
+    return index.replacesWhole() ? "; the index on disk is left as it was" : "";
 }
 
 // 0, or the error of a failed close.
 int closeError(int fd) { return close(fd) == 0 ? 0 : errno; }
 
 // The failure to read the database to its end or to close it, or kDone.
-int databaseFailure(Paths& paths, const LineStream& database, int closeError)
+int databaseFailure(Paths& paths, const LineStream& database, int closeError,
+                    const char* after = "")
 {
     if (database.failed())
-        return reportIoFailure("read", paths.szDatabase, database.error(), kReadFailed);
+        return reportIoFailure("read", paths.szDatabase, database.error(), kReadFailed, after);
     if (closeError != 0)
-        return reportIoFailure("close", paths.szDatabase, closeError, kReadFailed);
+        return reportIoFailure("close", paths.szDatabase, closeError, kReadFailed, after);
     return kDone;
 }
 
-// Opens the database, then the index with indexFlags (the index is never
-// touched when the database cannot be opened), and announces the work; a
-// status other than kDone when an open failed.
-int openFiles(Paths& paths, int indexFlags, const char* work, int& ful, int& idx)
+// Opens the database; the index is never touched when that fails.
+int openDatabase(Paths& paths, int& ful)
 {
     ful = open(paths.szDatabase, O_RDONLY);
-    if (ful < 0)
-        return reportOpenFailure(paths.szDatabase, kCannotOpenDatabase);
-    idx = open(paths.szIndex, indexFlags, 0666);
-    if (idx < 0) {
-        close(ful);
-        return reportOpenFailure(paths.szIndex, kCannotOpenIndex);
-    }
+    return ful < 0 ? reportOpenFailure(paths.szDatabase, kCannotOpenDatabase) : kDone;
+}
+
+int indexNotOpened(Paths& paths, int ful)
+{
+    close(ful);
+    return reportOpenFailure(paths.szIndex, kCannotOpenIndex);
+}
+
+void announce(const char* work, const Paths& paths)
+{
     char szShownIndex[kPathSize];
     std::strcpy(szShownIndex, paths.szIndex);
     std::printf("\n%s database index file %s ... ", work, STR_upper(szShownIndex));
     std::fflush(stdout);
-    return kDone;
 }
 
 int indexDatabase(Paths& paths)
 {
     int ful = -1;
-    int idx = -1;
-    if (const int status = openFiles(paths, O_WRONLY | O_CREAT | O_TRUNC, "Creating", ful, idx);
-        status != kDone)
+    if (const int status = openDatabase(paths, ful); status != kDone)
         return status;
+    IndexFile index;
+    const int idx = index.open(paths.szIndex);
+    if (idx < 0)
+        return indexNotOpened(paths, ful);
+    announce("Creating", paths);
 
     const int column = CON_column();
     const int row = CON_row();
@@ -134,15 +150,24 @@ int indexDatabase(Paths& paths)
     IndexWriter writer(idx);
     IDX_build(database, writer, column, row);
     writer.flush();
-    const int indexCloseError = closeError(idx);
     const int databaseCloseError = closeError(ful);
 
-    if (const int status = databaseFailure(paths, database, databaseCloseError); status != kDone)
+    if (const int status = databaseFailure(paths, database, databaseCloseError, leftAsItWas(index));
+        status != kDone) {
+        index.abandon();
         return status;
-    if (writer.failed())
-        return reportIoFailure("write", paths.szIndex, writer.error(), kWriteFailed);
-    if (indexCloseError != 0)
-        return reportIoFailure("close", paths.szIndex, indexCloseError, kWriteFailed);
+    }
+    if (writer.failed()) {
+        index.abandon();
+        return reportIoFailure("write", paths.szIndex, writer.error(), kWriteFailed,
+                               leftAsItWas(index));
+    }
+    if (!index.commit()) {
+        if (index.placed())
+            return reportIoFailure("sync the directory of", paths.szIndex, errno, kWriteFailed,
+                                   "; the new index is in place, but a crash may undo that");
+        return reportIoFailure("write", paths.szIndex, errno, kWriteFailed, leftAsItWas(index));
+    }
     CON_moveTo(column, row);
     std::printf("Done.\n");
     return kDone;
@@ -175,9 +200,12 @@ int reportDifference(const char* what, const IndexChecker& checker)
 int checkIndex(Paths& paths)
 {
     int ful = -1;
-    int idx = -1;
-    if (const int status = openFiles(paths, O_RDONLY, "Checking", ful, idx); status != kDone)
+    if (const int status = openDatabase(paths, ful); status != kDone)
         return status;
+    const int idx = open(paths.szIndex, O_RDONLY);
+    if (idx < 0)
+        return indexNotOpened(paths, ful);
+    announce("Checking", paths);
 
     FdSource source(ful);
     LineStream database(source);

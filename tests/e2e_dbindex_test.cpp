@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -70,9 +71,10 @@ TEST(DbindexProgram, OutputIndexAndStatus)
          kBanner + "*** Error : database name too long: at most 255 characters, 251 once cut\n", {}},
         {"longest cut name", {}, {full.substr(1) + ".ful"}, 2,
          kBanner + "*** Error : Enable to open " + std::string(251, 'N') + ".FUL\n", {}},
-        {"read error", {{"base.ful", "DIR"}}, {"base"}, 5,
-         kBanner + "\nCreating database index file BASE.IDX ... \n*** Error : can't read BASE.FUL: Is a directory\n",
-         {{"base.idx", ""}}},
+        {"read error", {{"base.ful", "DIR"}, {"base.idx", "old"}}, {"base"}, 5,
+         kBanner + "\nCreating database index file BASE.IDX ... \n*** Error : can't read BASE.FUL: Is a "
+                   "directory; the index on disk is left as it was\n",
+         {{"base.idx", "old"}}},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -105,6 +107,31 @@ TEST(DbindexProgram, FailedIndexWriteIsReported)
     EXPECT_NE(result.out.find("\n*** Error : can't write BASE.IDX: No space left on device\n"),
               std::string::npos);
     EXPECT_EQ(result.out.find("Done."), std::string::npos);
+}
+
+// The new index takes the old one's place whole: through a symbolic link,
+// with the old one's mode, and what a killed run left behind is taken over.
+TEST(DbindexProgram, ReplacesTheIndexWhole)
+{
+    TempDir dir;
+    makeDirectory(dir / "real");
+    writeFile(dir / "base.ful", kWorkedExample);
+    writeFile(dir / "real/base.idx", "old");
+    chmod((dir / "real/base.idx").c_str(), 0640);
+    ASSERT_EQ(symlink("real/base.idx", (dir / "base.idx").c_str()), 0);
+    writeFile(dir / "real/base.idx.tmp", "left by a killed run");
+    RunOptions options;
+    options.directory = dir.path();
+    const RunResult result = runProgram(DBINDEX_PATH, {"base"}, options);
+    EXPECT_EQ(result.status, 0) << result.out;
+    struct stat link;
+    ASSERT_EQ(lstat((dir / "base.idx").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(readFile(dir / "real/base.idx"), std::string("\xD4\x32\x00\x00\xE8\x32\x14\x00", 8));
+    struct stat index;
+    ASSERT_EQ(stat((dir / "real/base.idx").c_str(), &index), 0);
+    EXPECT_EQ(index.st_mode & 07777, 0640u);
+    EXPECT_FALSE(fileExists(dir / "real/base.idx.tmp"));
 }
 
 TEST(DbindexProgram, HelpTouchesNothing)
