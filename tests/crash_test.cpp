@@ -1,6 +1,8 @@
-// A purge stopped at any instant loses nothing: each program is killed at
-// instants spread over its run, then run again with the same clock, and
-// must end where an uninterrupted run ends.
+// The tools beside a running node: a purge stopped at any instant loses
+// nothing, a node that appends and reads while purges run loses no record
+// and never sees a half-written file, two purges at once lose nothing, and
+// dbindex never shows a partial index.
+#include "node_server.hpp"
 #include "run_program.hpp"
 #include "test_files.hpp"
 
@@ -8,6 +10,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,29 +41,78 @@ const Program kPrograms[] = {
     {"MIRKOS", MIRKOS_PATH, "dx.bin", "dx.old", "dx.purging", 88, false},
 };
 
+bool isAnnounce(const Program& p) { return std::string(p.data) == "announce.bin"; }
+
+// A record of the program's file dated days before the clock.
+std::string datedBefore(const Program& p, int days, uint32_t seed)
+{
+    const std::string date = dateTextDaysBefore(kNow, days);
+    if (p.mail)
+        return mailRecord({'B', 'N', seed, date, 0});
+    const int pattern = static_cast<int>(seed);
+    if (isAnnounce(p)) {
+        const time_t day = kNow - static_cast<time_t>(days) * 86400;
+        struct tm broken;
+        gmtime_r(&day, &broken);
+        return packedRecord(packedDateTime(broken.tm_year + 1900, broken.tm_mon + 1,
+                                           broken.tm_mday, 10, pattern % 60),
+                            pattern);
+    }
+    return datedRecord(p.recordSize, p.recordSize == 128 ? 98 : 66, date, pattern);
+}
+
 // Half of the records are old; one mail record in 64 has a message file.
-std::string makeRecords(const Program& p)
+std::string makeRecords(const Program& p, size_t bytes = kDataBytes)
 {
     std::string records;
-    records.reserve(kDataBytes);
-    for (int i = 0; records.size() + p.recordSize <= kDataBytes; ++i) {
-        const int age = (i % 2) ? 3 : 40;
-        const std::string date = dateTextDaysBefore(kNow, age + i % 7);
-        if (p.mail) {
-            records += mailRecord({'B', 'N', static_cast<uint32_t>(i), date, 0});
-        } else if (p.recordSize == 128 && std::string(p.data) == "announce.bin") {
-            const time_t day = kNow - static_cast<time_t>(age + i % 7) * 86400;
-            struct tm broken;
-            gmtime_r(&day, &broken);
-            records += packedRecord(packedDateTime(broken.tm_year + 1900, broken.tm_mon + 1,
-                                                   broken.tm_mday, 10, i % 60),
-                                    i);
-        } else {
-            records += datedRecord(p.recordSize, p.recordSize == 128 ? 98 : 66, date, i);
-        }
-    }
+    records.reserve(bytes);
+    for (int i = 0; records.size() + p.recordSize <= bytes; ++i)
+        records += datedBefore(p, ((i % 2) ? 3 : 40) + i % 7, static_cast<uint32_t>(i));
     return records;
 }
+
+// The node's record number n, dated today: every purge keeps it.  Its
+// number is in its first bytes (the mail's message number), so that each
+// one differs from the others.
+std::string freshRecord(const Program& p, long n)
+{
+    const auto number = static_cast<uint32_t>(1000000 + n);
+    std::string record = datedBefore(p, 0, number);
+    if (!p.mail)
+        for (int i = 0; i < 4; ++i)
+            record[static_cast<size_t>(i)] = static_cast<char>((number >> (8 * i)) & 0xFF);
+    return record;
+}
+
+// The node's first records, count of them, one after the other.
+class FreshRecords {
+public:
+    explicit FreshRecords(const Program& p) : program_(p) {}
+    std::string first(long count)
+    {
+        extend(count);
+        return bytes_.substr(0, static_cast<size_t>(count) * program_.recordSize);
+    }
+    // Whether text is the start of the node's records, a record cut short
+    // at the end allowed: a look may come in the middle of an append.
+    bool begins(const std::string& text, size_t from)
+    {
+        const size_t length = text.size() - from;
+        extend(static_cast<long>(length / program_.recordSize + 1));
+        return text.compare(from, length, bytes_, 0, length) == 0;
+    }
+
+private:
+    void extend(long count)
+    {
+        for (; made_ < count; ++made_)
+            bytes_ += freshRecord(program_, made_);
+    }
+
+    const Program& program_;
+    std::string bytes_;
+    long made_ = 0;
+};
 
 struct Tree {
     TempDir dir;
@@ -145,29 +198,48 @@ RunResult stopAfter(const Program& p, const Tree& tree, Clock::duration delay, i
     return waitProgram(pid);
 }
 
+bool beginsWith(const std::string& text, const std::string& start)
+{
+    return text.compare(0, start.size(), start) == 0;
+}
+
+std::string dataOf(const Tree& tree, const Program& p) { return readFile(tree.bin + "/" + p.data); }
+
+// The node appends during the killed run, between it and the rerun, and
+// during the rerun: each of its records is there at the end.
 TEST(CrashSafety, KilledAtAnyInstantThenRerunLosesNothing)
 {
     int killed = 0;
     for (const Program& p : kPrograms) {
         const std::string records = makeRecords(p);
         const Expected expected = uninterrupted(p, records);
+        FreshRecords fresh(p);
         for (int i = 0; i < kInstants; ++i) {
             Tree tree;
             plant(tree, p, records);
+            NodeProcess node = NodeProcess::appender(tree.bin + "/" + p.data,
+                                                     [&](long n) { return freshRecord(p, n); },
+                                                     false, 200);
             const auto delay = expected.duration * i / kInstants;
             const RunResult stopped = stopAfter(p, tree, delay, SIGKILL);
             killed += stopped.signal == SIGKILL;
-            const std::string data = readFile(tree.bin + "/" + p.data);
+            const std::string data = dataOf(tree, p);
             const bool marked = fileExists(tree.bin + "/" + p.mark);
             const bool backupWhole = fileExists(tree.bin + "/" + p.backup) &&
-                                     readFile(tree.bin + "/" + p.backup) == records;
+                                     beginsWith(readFile(tree.bin + "/" + p.backup), records);
             // Every record is in the data file, or in the backup with the mark.
-            EXPECT_TRUE(data == records || (backupWhole && marked) || (data == expected.data && !marked))
+            EXPECT_TRUE(beginsWith(data, records) || (backupWhole && marked) ||
+                        (beginsWith(data, expected.data) && !marked))
                 << p.name << " killed after " << i << "/" << kInstants;
 
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
             const RunResult rerun = runProgram(p.path, arguments(p, tree), frozen());
+            node.stop();
             EXPECT_EQ(rerun.status, 0) << p.name << rerun.err;
-            EXPECT_TRUE(readFile(tree.bin + "/" + p.data) == expected.data) << p.name << " " << i;
+            EXPECT_EQ(node.badLooks(), 0);
+            EXPECT_GT(node.appended(), 0);
+            EXPECT_TRUE(dataOf(tree, p) == expected.data + fresh.first(node.appended()))
+                << p.name << " " << i;
             EXPECT_FALSE(fileExists(tree.bin + "/" + p.mark));
             EXPECT_EQ(messagesLeft(tree, records), expected.messages) << p.name << " " << i;
         }
@@ -176,6 +248,165 @@ TEST(CrashSafety, KilledAtAnyInstantThenRerunLosesNothing)
     // Most kills land before the end of the run; the rest test a rerun
     // after a complete one.
     EXPECT_GE(killed, kInstants);
+}
+
+constexpr size_t kLiveBytes = size_t{1} << 20;
+constexpr int kPurgesInARow = 20;
+
+// What a look at the data file may find: the file as it was or as a purge
+// left it, followed by the node's records; never a file half-rewritten.
+std::function<bool(const std::string&)> wholeView(const Program& p, const std::string& before,
+                                                  const std::string& after)
+{
+    return [&p, before, after, fresh = FreshRecords(p)](const std::string& look) mutable {
+        for (const std::string* base : {&before, &after})
+            if (beginsWith(look, *base) && fresh.begins(look, base->size()))
+                return true;
+        return false;
+    };
+}
+
+// The node appends, opening the file for each record, at 200 records a
+// second and as fast as it goes, and reads it meanwhile, while purges run
+// one after the other.
+TEST(LiveNode, PurgesBesideAnAppendingNodeLoseNothing)
+{
+    for (const Program& p : kPrograms) {
+        const std::string records = makeRecords(p, kLiveBytes);
+        const std::string kept = uninterrupted(p, records).data;
+        for (int perSecond : {200, 0}) {
+            Tree tree;
+            plant(tree, p, records);
+            const std::string path = tree.bin + "/" + p.data;
+            NodeProcess reader = NodeProcess::reader(path, wholeView(p, records, kept));
+            NodeProcess writer =
+                NodeProcess::appender(path, [&](long n) { return freshRecord(p, n); }, false, perSecond);
+            for (int i = 0; i < kPurgesInARow; ++i) {
+                const RunResult result = runProgram(p.path, arguments(p, tree), frozen());
+                EXPECT_EQ(result.status, 0) << p.name << " " << perSecond << "/s: " << result.err;
+            }
+            writer.stop();
+            reader.stop();
+            FreshRecords fresh(p);
+            EXPECT_EQ(writer.badLooks(), 0);
+            EXPECT_TRUE(dataOf(tree, p) == kept + fresh.first(writer.appended()))
+                << p.name << " at " << perSecond << "/s: " << writer.appended() << " appended";
+            EXPECT_EQ(reader.badLooks(), 0) << p.name << " of " << reader.looks() << " looks";
+            EXPECT_GT(reader.looks(), kPurgesInARow);
+            std::printf("%s, %d/s: %ld records appended over %d purges, %ld looks\n", p.name,
+                        perSecond, writer.appended(), kPurgesInARow, reader.looks());
+        }
+    }
+}
+
+// A node that keeps the file open cannot let a lease be had: the purge
+// stops after its wait and changes nothing.
+TEST(LiveNode, ANodeThatKeepsTheFileOpenIsRefused)
+{
+    for (const Program& p : kPrograms) {
+        const std::string records = makeRecords(p, kLiveBytes);
+        Tree tree;
+        plant(tree, p, records);
+        NodeProcess writer = NodeProcess::appender(tree.bin + "/" + p.data,
+                                                   [&](long n) { return freshRecord(p, n); }, true, 200);
+        std::vector<std::string> options = arguments(p, tree);
+        options.push_back("--lease-wait=0.3");
+        const RunResult result = runProgram(p.path, options, frozen());
+        writer.stop();
+        EXPECT_EQ(result.status, 10) << p.name;
+        EXPECT_NE(result.err.find("is kept open by another process"), std::string::npos) << result.err;
+        FreshRecords fresh(p);
+        EXPECT_TRUE(dataOf(tree, p) == records + fresh.first(writer.appended())) << p.name;
+        EXPECT_FALSE(fileExists(tree.bin + "/" + p.mark));
+    }
+}
+
+// The second of two purges started together waits for the first.
+TEST(LiveNode, TwoPurgesAtOnceLoseNothing)
+{
+    for (const Program& p : kPrograms) {
+        const std::string records = makeRecords(p, 4 * kLiveBytes);
+        const std::string kept = uninterrupted(p, records).data;
+        for (int apart : {0, 5, 20}) {
+            Tree tree;
+            plant(tree, p, records);
+            NodeProcess writer = NodeProcess::appender(
+                tree.bin + "/" + p.data, [&](long n) { return freshRecord(p, n); }, false, 200);
+            const pid_t first = startProgram(p.path, arguments(p, tree), frozen());
+            std::this_thread::sleep_for(std::chrono::milliseconds(apart));
+            const pid_t second = startProgram(p.path, arguments(p, tree), frozen());
+            EXPECT_EQ(waitProgram(first).status, 0) << p.name;
+            EXPECT_EQ(waitProgram(second).status, 0) << p.name;
+            writer.stop();
+            FreshRecords fresh(p);
+            EXPECT_TRUE(dataOf(tree, p) == kept + fresh.first(writer.appended()))
+                << p.name << " " << apart << " ms apart";
+            EXPECT_FALSE(fileExists(tree.bin + "/" + p.mark));
+        }
+    }
+}
+
+// The index is replaced whole: a look during rebuilds, or after a kill at
+// any instant, finds one of the two indexes whole.
+TEST(CrashSafety, DbindexNeverShowsAPartialIndex)
+{
+    TempDir dir;
+    std::string versions[2];
+    std::string indexes[2];
+    for (int v = 0; v < 2; ++v) {
+        for (int i = 0; versions[v].size() < (8u << 20); ++i)
+            versions[v] += "Key" + std::to_string(v) + "-" + std::to_string(i) + "\n" +
+                           std::string(static_cast<size_t>(20 + (i * 37 + v) % 300), 'b') + "\n&&\n";
+        writeFile(dir / "base.ful", versions[v]);
+        RunOptions options;
+        options.directory = dir.path();
+        const auto start = Clock::now();
+        ASSERT_EQ(runProgram(DBINDEX_PATH, {"base"}, options).status, 0);
+        indexes[v] = readFile(dir / "base.idx");
+        ASSERT_NE(indexes[v].size(), 0u);
+        if (v == 1)
+            std::printf("dbindex of %zu bytes: %lld ms\n", versions[v].size(),
+                        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                   Clock::now() - start)
+                                                   .count()));
+    }
+    ASSERT_NE(indexes[0], indexes[1]);
+    const auto run = [&] {
+        RunOptions options;
+        options.directory = dir.path();
+        const auto start = Clock::now();
+        EXPECT_EQ(runProgram(DBINDEX_PATH, {"base"}, options).status, 0);
+        return Clock::now() - start;
+    };
+    const Clock::duration duration = run();
+    NodeProcess reader = NodeProcess::reader(dir / "base.idx", [&](const std::string& look) {
+        return look == indexes[0] || look == indexes[1];
+    });
+    int killed = 0;
+    for (int i = 0; i < 2 * kInstants; ++i) {
+        // The database changes by a rename, as a whole.
+        writeFile(dir / "next.ful", versions[i % 2]);
+        ASSERT_EQ(std::rename((dir / "next.ful").c_str(), (dir / "base.ful").c_str()), 0);
+        if (i % 2 == 0) {
+            run();
+            continue;
+        }
+        RunOptions options;
+        options.directory = dir.path();
+        const pid_t pid = startProgram(DBINDEX_PATH, {"base"}, options);
+        std::this_thread::sleep_for(duration * i / (2 * kInstants));
+        kill(pid, SIGKILL);
+        killed += waitProgram(pid).signal == SIGKILL;
+        const std::string index = readFile(dir / "base.idx");
+        EXPECT_TRUE(index == indexes[0] || index == indexes[1]) << "killed at " << i;
+    }
+    run();
+    reader.stop();
+    EXPECT_EQ(readFile(dir / "base.idx"), indexes[1]);
+    EXPECT_FALSE(fileExists(dir / "base.idx.tmp"));
+    EXPECT_EQ(reader.badLooks(), 0) << "of " << reader.looks() << " looks";
+    EXPECT_GT(reader.looks(), kInstants);
+    EXPECT_GE(killed, kInstants / 2);
 }
 
 // SIGTERM, SIGINT and SIGHUP wait while the data file is rewritten: the run

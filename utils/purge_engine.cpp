@@ -47,7 +47,9 @@ const int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // Without the lease the node may append between the last copy and the
 // mark; a few more rounds take that in before the truncation.
 constexpr int kTailRounds = 8;
-constexpr size_t kMarkTextSize = 4096;  // three paths of 256 and the settings fit
+constexpr size_t kMarkTextSize = 4096;
+constexpr milliseconds kLeaseBurst(10);
+constexpr milliseconds kLeaseRest(2);  // three paths of 256 and the settings fit
 
 // When the node server first asked for the lease back: its open() of the
 // data file waits from then on, until the lease is released or the kernel
@@ -584,21 +586,28 @@ int Purge::copyToBackup()
     return kPurged;
 }
 
+// A node that opens the file for each record leaves it closed only for
+// moments between its records: the request is repeated without a pause for
+// a burst, then rests a little, so that one of those moments is met.
 Lease Purge::requestLease()
 {
     catchLeaseBreaks();
     const auto deadline = after(waits_.leaseSeconds);
-    for (milliseconds pause(1);; sleepBriefly(pause, milliseconds(100))) {
-        gBreakAsked = 0;
-        if (io_.setLease(data_, F_WRLCK) == 0) {
-            leaseHeld_ = true;
-            return Lease::Held;
-        }
-        // EAGAIN: another process has the file open.
-        if (errno != EAGAIN)
-            return Lease::Refused;
+    for (;;) {
+        const auto burstEnd = Clock::now() + kLeaseBurst;
+        do {
+            gBreakAsked = 0;
+            if (io_.setLease(data_, F_WRLCK) == 0) {
+                leaseHeld_ = true;
+                return Lease::Held;
+            }
+            // EAGAIN: another process has the file open.
+            if (errno != EAGAIN)
+                return Lease::Refused;
+        } while (Clock::now() < burstEnd);
         if (Clock::now() >= deadline)
             return Lease::KeptOpen;
+        std::this_thread::sleep_for(kLeaseRest);
     }
 }
 
