@@ -5,7 +5,8 @@
 //   make_bench_data dirmes MB DIR      DIR/dirmes.bin, and DIR/mail/ with the
 //                                      message files of the 1 in 20 records
 //                                      that a purge drops
-//   make_bench_data dx|wwv|announce MB PATH   a spot file, half of it old
+//   make_bench_data dx|wwv|announce MB PATH   a spot file, oldest first,
+//                                      half of it older than 30 days
 #include "records.hpp"
 #include "sample_records.hpp"
 
@@ -64,27 +65,33 @@ bool writeMail(FILE* file, size_t bytes, const std::string& mailDir)
     return true;
 }
 
+// As the node writes them, oldest first: the dates run from 59 days ago
+// to today over the file, so half of it is older than 30 days.
 bool writeSpots(FILE* file, size_t bytes, const char* kind)
 {
     const bool announce = std::strcmp(kind, "announce") == 0;
     const size_t size = std::strcmp(kind, "dx") == 0 ? sizeof(DxSpotStruct) : 128;
     const size_t dateAt = std::strcmp(kind, "dx") == 0 ? offsetof(DxSpotStruct, Date)
                                                         : offsetof(WwvSpotStruct, sDate);
+    constexpr size_t kBlock = size_t{1} << 20;
+    const size_t blocks = bytes / kBlock + (bytes % kBlock != 0);
     std::string block;
-    for (int i = 0; block.size() < (size_t{1} << 20); ++i) {
-        std::string record(size, 'r');
-        const int age = i % 60;  // half of them older than 30 days
-        if (announce) {
-            putLE32(&record[offsetof(AnnounceStruct, lDateTime)],
-                    packedDaysAgo(age, static_cast<unsigned>(i % 24), static_cast<unsigned>(i % 60)));
-        } else {
-            putDate(&record[dateAt], age);
+    for (size_t b = 0; b < blocks; ++b) {
+        const int age = 59 - static_cast<int>(b * 60 / blocks);
+        block.clear();
+        for (int i = 0; block.size() + size <= kBlock; ++i) {
+            std::string record(size, 'r');
+            if (announce) {
+                putLE32(&record[offsetof(AnnounceStruct, lDateTime)],
+                        packedDaysAgo(age, static_cast<unsigned>(i % 24), static_cast<unsigned>(i % 60)));
+            } else {
+                putDate(&record[dateAt], age);
+            }
+            block += record;
         }
-        block += record;
-    }
-    for (size_t written = 0; written < bytes; written += block.size())
         if (!put(file, block))
             return false;
+    }
     return true;
 }
 

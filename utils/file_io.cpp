@@ -44,6 +44,11 @@ ssize_t FileIo::pwrite(int fd, const void* from, size_t size, off_t offset)
 
 int FileIo::fstat(int fd, struct stat& status) { return ::fstat(fd, &status); }
 
+ssize_t FileIo::copyFileRange(int from, off_t fromOffset, int to, off_t toOffset, size_t size)
+{
+    return retried([&] { return ::copy_file_range(from, &fromOffset, to, &toOffset, size, 0); });
+}
+
 int FileIo::fsync(int fd)
 {
     return retried([&] { return ::fsync(fd); });

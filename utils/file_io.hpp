@@ -17,6 +17,8 @@ public:
     virtual ssize_t pread(int fd, void* into, size_t size, off_t offset);
     virtual ssize_t pwrite(int fd, const void* from, size_t size, off_t offset);
     virtual int fstat(int fd, struct stat& status);
+    // copy_file_range(2) between explicit offsets.
+    virtual ssize_t copyFileRange(int from, off_t fromOffset, int to, off_t toOffset, size_t size);
     virtual int fsync(int fd);
     virtual int ftruncate(int fd, off_t length);
     virtual int close(int fd);

@@ -45,6 +45,7 @@ class MailRules : public PurgeRules {
 public:
     MailRules(const MailSettings& settings, FILE* out) : settings_(settings), out_(out) {}
     bool keep(const unsigned char* record, time_t now) override;
+    bool reportsDropped() const override { return true; }
     void dropped(const unsigned char* record) override;
     void afterRewrite(FileIo& io) override;
     void printSummary(FILE* out, long kept, long dropped) override;

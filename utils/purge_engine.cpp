@@ -160,6 +160,41 @@ private:
     bool failed_ = false;
 };
 
+// Where the kept records lie in the backup, as the copy judged them: runs
+// of records, merged where they touch.  The node writes its files in the
+// order of their dates, so the kept records make one run or a few, which
+// the rewrite copies without judging them again; a file with more runs
+// than fit is judged again instead, so that memory stays the same.
+class KeptRuns {
+public:
+    struct Run {
+        uint64_t from;
+        uint64_t to;
+    };
+
+    void add(uint64_t from, uint64_t to)
+    {
+        if (overflowed_)
+            return;
+        if (!runs_.empty() && runs_.back().to == from) {
+            runs_.back().to = to;
+        } else if (runs_.size() < kMaxRuns) {
+            runs_.push_back({from, to});
+        } else {
+            overflowed_ = true;
+            runs_.clear();
+        }
+    }
+
+    bool usable() const { return !overflowed_; }
+    const std::vector<Run>& runs() const { return runs_; }
+
+private:
+    static constexpr size_t kMaxRuns = 1024;
+    std::vector<Run> runs_;
+    bool overflowed_ = false;
+};
+
 enum class Lease { Held, KeptOpen, Refused };
 
 struct PassCounts {
@@ -202,15 +237,19 @@ private:
     int completeRewrite(const PurgeMark& mark);
     int restoreWholeBackup();
     bool dataStillWhole(int backup, uint64_t length, bool& whole);
+    bool countKept(int backup, PurgeRules& rules, uint64_t from, PurgeMark& mark);
     int copyToBackup();
     bool copyRange(uint64_t end);
     int takeLease();
     Lease requestLease();
     void releaseLease();
-    int takeInTailAndMark();
+    int takeInTail();
     bool writeMark();
     Pass rewritePass(int source, PurgeRules& rules, const PurgeMark& mark, bool write,
                      PassCounts& counts);
+    Pass rewriteFromRuns(int backup, PassCounts& counts);
+    bool reportDropped(int backup, uint64_t from, uint64_t to, PassCounts& counts);
+    bool copyWithin(int backup, uint64_t from, uint64_t length, uint64_t to);
     int finishRewrite();
     int failUnchanged(const char* step, const char* path);
     void takeBackMark();
@@ -251,6 +290,7 @@ private:
     int dataWriteError_ = 0;
     uint64_t copied_ = 0;      // whole records copied to the backup
     uint64_t keptLength_ = 0;  // of those, the bytes of the records that stay
+    KeptRuns keptRuns_;
     PurgeMark mark_;
     bool markWritten_ = false;
     bool leaseHeld_ = false;
@@ -476,6 +516,22 @@ bool Purge::dataStillWhole(int backup, uint64_t length, bool& whole)
     return true;
 }
 
+// Adds to the mark's kept length that of the records from from to its
+// backup length: those that the run copied under its lease.
+bool Purge::countKept(int backup, PurgeRules& rules, uint64_t from, PurgeMark& mark)
+{
+    const size_t size = program_.recordSize;
+    purger_.start(backup, from, mark.backupLength);
+    for (;;) {
+        const ssize_t got = purger_.next();
+        if (got <= 0)
+            return got == 0;
+        for (size_t at = 0; at < static_cast<size_t>(got); at += size)
+            if (rules.keep(purger_.data() + at, static_cast<time_t>(mark.judgementTime)))
+                mark.keptLength += size;
+    }
+}
+
 // The run that left the mark truncated the data file to the kept length or
 // was about to: its kept records are written again from the backup, judged
 // as that run judged them, below the kept length only, so that every record
@@ -503,12 +559,16 @@ int Purge::completeRewrite(const PurgeMark& mark)
         errno = EINVAL;
         return failRecovery("read the settings of", paths_.szMark);
     }
+    PurgeMark full = mark;
+    full.backupLength = wholeLength(status.st_size);
+    if (!countKept(backup, *rules, mark.backupLength, full))
+        return failRecovery("read", paths_.szOld);
     // The data file is half-rewritten already: it is rebuilt even when the
     // node keeps it open, since the rebuild writes only below the kept length.
     requestLease();
     holdSignals();
     PassCounts counts;
-    const Pass pass = rewritePass(backup, *rules, mark, true, counts);
+    const Pass pass = rewritePass(backup, *rules, full, true, counts);
     releaseLease();
     if (pass != Pass::Done || io_.fsync(data_) != 0)
         return failRecovery("rewrite", paths_.szBin);
@@ -561,9 +621,12 @@ bool Purge::copyRange(uint64_t end)
         if (got <= 0)
             return got == 0;
         const unsigned char* records = copier_.data();
-        for (size_t at = 0; at < static_cast<size_t>(got); at += size)
-            if (rules_.keep(records + at, judgementTime_))
+        for (size_t at = 0; at < static_cast<size_t>(got); at += size) {
+            if (rules_.keep(records + at, judgementTime_)) {
                 keptLength_ += size;
+                keptRuns_.add(copied_ + at, copied_ + at + size);
+            }
+        }
         if (!dryRun_ && !writeAll(io_, backup_, records, static_cast<size_t>(got)))
             return false;
         copied_ += static_cast<uint64_t>(got);
@@ -679,10 +742,12 @@ bool Purge::writeMark()
     return ok && syncDirectory();
 }
 
-// Under the lease nothing can be appended: one round takes in what came
-// since the bulk copy.  Without it, rounds go on while the data file grows
-// or ends in a record still being written.
-int Purge::takeInTailAndMark()
+// What the node appended since the bulk copy goes to the backup too,
+// after the records that the mark counts: a later run finds where it ends
+// by the backup's length.  Under the lease nothing can be appended, so one
+// round takes it in; without it, rounds go on while the data file grows or
+// ends in a record still being written.
+int Purge::takeInTail()
 {
     for (int round = 0;; ++round) {
         struct stat status;
@@ -702,15 +767,16 @@ int Purge::takeInTailAndMark()
             if (io_.fsync(backup_) != 0)
                 return failUnchanged("fsync", paths_.szOld);
         }
-        if (!writeMark())
-            return failUnchanged("write", paths_.szMark);
         if (leaseHeld_ || round == kTailRounds)
-            return kPurged;
+            break;
         if (io_.fstat(data_, status) != 0)
             return failUnchanged("fstat", paths_.szBin);
         if (static_cast<uint64_t>(status.st_size) == copied_)
-            return kPurged;
+            break;
     }
+    mark_.backupLength = copied_;
+    mark_.keptLength = keptLength_;
+    return kPurged;
 }
 
 // Reads the records of the mark's backup length back from source, judges
@@ -761,6 +827,74 @@ Pass Purge::rewritePass(int source, PurgeRules& rules, const PurgeMark& mark, bo
     if (const Pass pass = flush(); pass != Pass::Done)
         return pass;
     return written == mark.keptLength ? Pass::Done : Pass::Mismatch;
+}
+
+// The kept runs found by the copy, copied within the kernel from the backup
+// to the front of the data file; the dropped records between them are only
+// read where the rules show them.
+Pass Purge::rewriteFromRuns(int backup, PassCounts& counts)
+{
+    const size_t size = program_.recordSize;
+    uint64_t written = 0;
+    uint64_t handled = 0;
+    for (const KeptRuns::Run& run : keptRuns_.runs()) {
+        if (!reportDropped(backup, handled, run.from, counts))
+            return Pass::Failed;
+        const uint64_t length = run.to - run.from;
+        if (written + length > mark_.keptLength)
+            return Pass::Mismatch;
+        if (!copyWithin(backup, run.from, length, written))
+            return Pass::Failed;
+        counts.kept += static_cast<long>(length / size);
+        written += length;
+        handled = run.to;
+    }
+    if (!reportDropped(backup, handled, mark_.backupLength, counts))
+        return Pass::Failed;
+    return written == mark_.keptLength ? Pass::Done : Pass::Mismatch;
+}
+
+bool Purge::reportDropped(int backup, uint64_t from, uint64_t to, PassCounts& counts)
+{
+    const size_t size = program_.recordSize;
+    counts.dropped += static_cast<long>((to - from) / size);
+    if (from == to || !rules_.reportsDropped())
+        return true;
+    purger_.start(backup, from, to);
+    for (;;) {
+        const ssize_t got = purger_.next();
+        if (got <= 0)
+            return got == 0;
+        for (size_t at = 0; at < static_cast<size_t>(got); at += size)
+            rules_.dropped(purger_.data() + at);
+    }
+}
+
+// A file system that cannot copy within the kernel gets the bytes through
+// the program's buffer.
+bool Purge::copyWithin(int backup, uint64_t from, uint64_t length, uint64_t to)
+{
+    while (length > 0) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(length, uint64_t{1} << 30));
+        ssize_t copied = io_.copyFileRange(backup, static_cast<off_t>(from), data_,
+                                           static_cast<off_t>(to), chunk);
+        if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                           errno == EOPNOTSUPP)) {
+            purger_.start(backup, from, from + chunk);
+            copied = purger_.next();
+            if (copied > 0 && !writeAllAt(io_, data_, purger_.data(), static_cast<size_t>(copied),
+                                          static_cast<off_t>(to)))
+                return false;
+        }
+        if (copied <= 0) {
+            errno = copied == 0 ? EIO : errno;  // the backup ended early
+            return false;
+        }
+        from += static_cast<uint64_t>(copied);
+        to += static_cast<uint64_t>(copied);
+        length -= static_cast<uint64_t>(copied);
+    }
+    return true;
 }
 
 int Purge::finishRewrite()
@@ -825,17 +959,24 @@ int Purge::run()
         if (backupRead_ < 0)
             return reportOpen(program_.reopenBackupFailure, kCannotOpenBackup);
     }
-    if (const int status = takeLease(); status != kPurged)
-        return status;
+    // The mark's syncs come before the lease, so that the node does not wait
+    // for them; from the mark on, a termination waits for the end.
     holdSignals();
-    if (const int status = takeInTailAndMark(); status != kPurged)
+    if (!writeMark())
+        return failUnchanged("write", paths_.szMark);
+    if (const int status = takeLease(); status != kPurged) {
+        takeBackMark();
+        return status;
+    }
+    if (const int status = takeInTail(); status != kPurged)
         return status;
     // A truncation that fails leaves the data file as it was, its trailing
     // part-record included.
     if (io_.ftruncate(data_, static_cast<off_t>(keptLength_)) != 0)
         return failUnchanged("truncate", paths_.szBin);
     const int backup = backupRead_ >= 0 ? backupRead_ : backup_;
-    switch (rewritePass(backup, rules_, mark_, true, counts)) {
+    switch (keptRuns_.usable() ? rewriteFromRuns(backup, counts)
+                               : rewritePass(backup, rules_, mark_, true, counts)) {
     case Pass::Done:
         break;
     case Pass::Failed:

@@ -78,7 +78,8 @@ public:
     // True keeps the record.  now is the run's one judgement time; the same
     // record and time always give the same answer.
     virtual bool keep(const unsigned char* record, time_t now) = 0;
-    // Each record that the rewrite drops, in file order.
+    // Each record that the rewrite drops, in file order, when reportsDropped().
+    virtual bool reportsDropped() const { return false; }
     virtual void dropped(const unsigned char*) {}
     // Runs once the new data file is complete and on disk (not in a dry run).
     virtual void afterRewrite(FileIo&) {}

@@ -60,6 +60,12 @@ public:
     {
         return fails("pwrite " + paths_[fd]) ? -1 : FileIo::pwrite(fd, from, size, offset);
     }
+    ssize_t copyFileRange(int from, off_t fromOffset, int to, off_t toOffset, size_t size) override
+    {
+        return fails("copy_file_range " + paths_[to])
+                   ? -1
+                   : FileIo::copyFileRange(from, fromOffset, to, toOffset, size);
+    }
     int fstat(int fd, struct stat& status) override
     {
         return fails("fstat " + paths_[fd]) ? -1 : FileIo::fstat(fd, status);
@@ -196,10 +202,10 @@ protected:
     static std::string records(bool mail) { return mail ? mailDirectory() : announcements(); }
 
     // A record that the node server appends during a run: dated today, so kept.
-    static std::string fresh(bool mail)
+    static std::string fresh(bool mail, int n = 0)
     {
-        return mail ? mailRecord({'B', 'N', 99, dateTextDaysBefore(kNow, 0), 0})
-                    : packedRecord(packedDateTime(2026, 12, 7), 99);
+        return mail ? mailRecord({'B', 'N', static_cast<uint32_t>(99 + n), dateTextDaysBefore(kNow, 0), 0})
+                    : packedRecord(packedDateTime(2026, 12, 7), 99 + n);
     }
 
     static std::string dataPath(const Tree& tree, bool mail)
@@ -333,11 +339,14 @@ protected:
         leaveMark(tree, mail, all, keep.size());
     }
 
-    static void leaveMark(const Tree& tree, bool mail, const std::string& backup, size_t keptLength)
+    // The backup, and a mark that counts the records of its first
+    // markedLength bytes (those after them were copied under the lease).
+    static void leaveMark(const Tree& tree, bool mail, const std::string& backup, size_t keptLength,
+                          size_t markedLength = std::string::npos)
     {
         writeFile(tree.data(mail ? "dirmes.old" : "announce.old"), backup);
         PurgeMark mark;
-        mark.backupLength = backup.size();
+        mark.backupLength = std::min(markedLength, backup.size());
         mark.keptLength = keptLength;
         mark.judgementTime = kNow;
         std::snprintf(mark.settings, sizeof mark.settings, mail ? "B=30 P=30 M=%s" : "D=10",
@@ -399,7 +408,7 @@ TEST_F(EngineTest, RecoveryCompletesTheInterruptedRun)
     struct Case {
         const char* name;
         std::function<void(const Tree&, bool)> prepare;
-        bool withFresh;  // the node appended a record since
+        int appended;  // records that the node appended since, all kept
         const char* says;
     };
     const Case cases[] = {
@@ -408,21 +417,31 @@ TEST_F(EngineTest, RecoveryCompletesTheInterruptedRun)
              append(dataPath(tree, mail), fresh(mail));
              leaveMark(tree, mail, records(mail), kept(mail, records(mail)).size());
          },
-         true, "stopped before it changed"},
-        {"stopped mid-rewrite", stoppedMidRewrite, true, "completed the rewrite"},
+         1, "stopped before it changed"},
+        {"stopped mid-rewrite", stoppedMidRewrite, 1, "completed the rewrite"},
+        {"stopped mid-rewrite, a record taken in under its lease",
+         [](const Tree& tree, bool mail) {
+             const std::string all = records(mail) + fresh(mail, 0);
+             const std::string keep = kept(mail, records(mail)) + fresh(mail, 0);
+             const size_t half = keep.size() / 2;
+             writeFile(dataPath(tree, mail),
+                       keep.substr(0, half) + all.substr(half, keep.size() - half) + fresh(mail, 1));
+             leaveMark(tree, mail, all, keep.size() - fresh(mail).size(), records(mail).size());
+         },
+         2, "completed the rewrite"},
         {"stopped once the rewrite was whole",
          [](const Tree& tree, bool mail) {
              const std::string keep = kept(mail, records(mail));
              writeFile(dataPath(tree, mail), keep + fresh(mail));
              leaveMark(tree, mail, records(mail), keep.size());
          },
-         true, "completed the rewrite"},
+         1, "completed the rewrite"},
         {"a mark without its text",
          [](const Tree& tree, bool mail) {
              append(dataPath(tree, mail), fresh(mail));
              writeFile(tree.data(mail ? "dirmes.purging" : "announce.purging"), "");
          },
-         true, "stopped before it changed"},
+         1, "stopped before it changed"},
         {"a mark of the earlier version, which emptied the data file",
          [](const Tree& tree, bool mail) {
              writeFile(tree.data(mail ? "dirmes.old" : "announce.old"), records(mail));
@@ -430,7 +449,7 @@ TEST_F(EngineTest, RecoveryCompletesTheInterruptedRun)
              writeFile(tree.data(mail ? "dirmes.purging" : "announce.purging"),
                        std::string(mail ? "KELDRAN" : "VOSKIL") + " is rewriting a from b\n");
          },
-         false, "restored"},
+         0, "restored"},
     };
     for (bool mail : {true, false}) {
         const std::string expected = kept(mail, records(mail));
@@ -441,7 +460,10 @@ TEST_F(EngineTest, RecoveryCompletesTheInterruptedRun)
             FileIo io;
             const Outcome outcome = run(tree, mail, io);
             EXPECT_EQ(outcome.status, kPurged) << c.name << outcome.err;
-            EXPECT_TRUE(outcome.data == expected + (c.withFresh ? fresh(mail) : "")) << c.name;
+            std::string appended;
+            for (int n = 0; n < c.appended; ++n)
+                appended += fresh(mail, n);
+            EXPECT_TRUE(outcome.data == expected + appended) << c.name;
             EXPECT_FALSE(outcome.mark) << c.name;
             EXPECT_NE(outcome.out.substr(0, outcome.out.find('\n')).find(c.says), std::string::npos)
                 << c.name << ": " << outcome.out;
@@ -501,26 +523,31 @@ TEST_F(EngineTest, DryRunChangesNothingAndPrintsTheSame)
 TEST_F(EngineTest, RecordsAppendedDuringTheRunAreKept)
 {
     for (bool mail : {true, false}) {
-        for (const char* moment : {"lease ", "pwrite "}) {
+        for (const char* moment : {"lease ", "ftruncate "}) {
+            const bool beforeLease = moment[0] == 'l';
             Tree tree;
             plant(tree, mail, records(mail));
             FailingIo io;
             // The test is the node and the run in one process: an open under
             // the run's lease would wait on itself.
-            if (moment[0] == 'p')
+            if (!beforeLease)
                 io.refusals["lease "] = {EINVAL};
+            const std::string path = dataPath(tree, mail);
+            bool truncated = false;
             bool appended = false;
             io.before = [&](const std::string& call) {
-                if (!appended && call == moment + dataPath(tree, mail)) {
+                // Just before the lease, or at the first call after the truncation.
+                const bool now = beforeLease ? call == "lease " + path : truncated;
+                truncated = truncated || call == "ftruncate " + path;
+                if (now && !appended) {
                     appended = true;
-                    append(dataPath(tree, mail), fresh(mail));
+                    append(path, fresh(mail));
                 }
             };
             const Outcome outcome = run(tree, mail, io);
             EXPECT_TRUE(appended) << moment;
             EXPECT_EQ(outcome.status, kPurged) << moment << outcome.err;
             EXPECT_TRUE(outcome.data == kept(mail, records(mail)) + fresh(mail)) << moment;
-            const bool beforeLease = moment[0] == 'l';
             EXPECT_TRUE(outcome.backup == records(mail) + (beforeLease ? fresh(mail) : "")) << moment;
         }
     }

@@ -7,8 +7,12 @@
 #include <cstdint>
 
 struct PurgeMark {
-    uint64_t backupLength = 0;  // the whole records in the backup that the rewrite reads
-    uint64_t keptLength = 0;    // the length of the kept records, where the truncation cuts
+    // The whole records copied to the backup before the lease, and the bytes
+    // of those that stay.  The records that the node appended meanwhile are
+    // copied under the lease after them, before the truncation, so the
+    // backup's own length tells where they end.
+    uint64_t backupLength = 0;
+    uint64_t keptLength = 0;
     int64_t judgementTime = 0;  // the one calendar time against which every record is judged
     char settings[1400] = {};   // the limits (and KELDRAN's mail prefix) that judge the records
 };
