@@ -36,10 +36,17 @@ step "$build/MIRKOS" D=14 V
 show "Each data file now holds the records that stay; the .old files hold what was there"
 step ls -l ../system/bin
 
-show "A run stopped midway leaves a mark; the next run restores from the backup first"
-cp ../system/bin/dx.old ../system/bin/dx.bin
-: > ../system/bin/dx.purging
-head -c 88 ../system/bin/dx.bin > ../system/bin/dx.partial && mv ../system/bin/dx.partial ../system/bin/dx.bin
+show "A run stopped midway leaves its mark; the next run completes the rewrite from the backup"
+# The files as MIRKOS leaves them when it is killed halfway through its
+# rewrite: half of the kept spots written, the mark on disk.
+bin=../system/bin
+kept=$(stat -c %s $bin/dx.bin)
+half=$((kept / 88 / 2 * 88))
+{ head -c $half $bin/dx.bin; tail -c +$((half + 1)) $bin/dx.old | head -c $((kept - half)); } >$bin/dx.partial
+printf 'MIRKOS is rewriting %s/dx.bin from %s/dx.old\nformat 2\nbackup %d\nkept %d\ntime %d\nsettings D=14\n' \
+    $bin $bin "$(stat -c %s $bin/dx.old)" "$kept" "$(date +%s)" >$bin/dx.purging
+mv $bin/dx.partial $bin/dx.bin
+step cat $bin/dx.purging
 step "$build/MIRKOS" D=14
 echo
 echo "demo tree left in $tree"
