@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -312,13 +314,36 @@ TEST(LiveNode, ANodeThatKeepsTheFileOpenIsRefused)
         std::vector<std::string> options = arguments(p, tree);
         options.push_back("--lease-wait=0.3");
         const RunResult result = runProgram(p.path, options, frozen());
+        // A dry run takes no lease: it does not wait for the node.
+        options.push_back("--dry-run");
+        const RunResult dry = runProgram(p.path, options, frozen());
         writer.stop();
+        EXPECT_EQ(dry.status, 0) << p.name << dry.err;
         EXPECT_EQ(result.status, 10) << p.name;
         EXPECT_NE(result.err.find("is kept open by another process"), std::string::npos) << result.err;
         FreshRecords fresh(p);
         EXPECT_TRUE(dataOf(tree, p) == records + fresh.first(writer.appended())) << p.name;
         EXPECT_FALSE(fileExists(tree.bin + "/" + p.mark));
     }
+}
+
+// A user who does not own the data file gets no lease: the run says so and
+// purges all the same.
+TEST(LiveNode, ARunByAnotherUserGoesOnWithoutTheLease)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run as another user";
+    const Program& p = kPrograms[3];
+    const std::string records = makeRecords(p, kLiveBytes);
+    Tree tree;
+    plant(tree, p, records);
+    chmod((tree.bin + "/" + p.data).c_str(), 0666);
+    RunOptions options = frozen();
+    options.unprivileged = true;
+    const RunResult result = runProgram(p.path, arguments(p, tree), options);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find("no lease on"), std::string::npos) << result.err;
+    EXPECT_TRUE(dataOf(tree, p) == uninterrupted(p, records).data);
 }
 
 // The second of two purges started together waits for the first.
