@@ -94,11 +94,15 @@ ssize_t readFull(FileIo& io, int fd, void* into, size_t size)
     return static_cast<ssize_t>(got);
 }
 
-bool writeAll(FileIo& io, int fd, const void* from, size_t size)
+namespace {
+// Writes every byte through write(bytes, size), which returns what write(2)
+// returns.
+template <typename Write>
+bool writeEvery(const void* from, size_t size, Write write)
 {
     const auto* p = static_cast<const char*>(from);
     while (size > 0) {
-        const ssize_t n = io.write(fd, p, size);
+        const ssize_t n = write(p, size);
         if (n < 0)
             return false;
         if (n == 0) {
@@ -110,23 +114,20 @@ bool writeAll(FileIo& io, int fd, const void* from, size_t size)
     }
     return true;
 }
+}  // namespace
+
+bool writeAll(FileIo& io, int fd, const void* from, size_t size)
+{
+    return writeEvery(from, size, [&](const char* p, size_t n) { return io.write(fd, p, n); });
+}
 
 bool writeAllAt(FileIo& io, int fd, const void* from, size_t size, off_t offset)
 {
-    const auto* p = static_cast<const char*>(from);
-    while (size > 0) {
-        const ssize_t n = io.pwrite(fd, p, size, offset);
-        if (n < 0)
-            return false;
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        p += n;
-        offset += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    return writeEvery(from, size, [&](const char* p, size_t n) {
+        const ssize_t written = io.pwrite(fd, p, n, offset);
+        offset += written > 0 ? written : 0;
+        return written;
+    });
 }
 
 bool syncDirectory(FileIo& io, const char* directory)
