@@ -2,9 +2,9 @@
 //   make_bench_data ful MB PATH        a text database of MB megabytes, in
 //                                      records of about 330 bytes
 //   make_bench_data ful-long MB PATH   the same in records of about 64 KB
-//   make_bench_data dirmes MB DIR      DIR/dirmes.bin, and DIR/mail/ with the
-//                                      message files of the 1 in 20 records
-//                                      that a purge drops
+//   make_bench_data dirmes MB DIR      DIR/dirmes.bin, oldest first, and
+//                                      DIR/mail/ with the message files of 1
+//                                      in 40 of the records that a purge drops
 //   make_bench_data dx|wwv|announce MB PATH   a spot file, oldest first,
 //                                      half of it older than 30 days
 #include "records.hpp"
@@ -41,20 +41,27 @@ bool writeDatabase(FILE* file, size_t bytes, int bodyLines)
     return true;
 }
 
+// As the node writes it, oldest first over 60 days: a purge with the
+// default limits drops the older half, and the records of status K.  Only
+// one dropped record in 40 still has its message file, as on a node whose
+// old messages were removed before.
 bool writeMail(FILE* file, size_t bytes, const std::string& mailDir)
 {
     char record[sizeof(DirMesStruct)] = {};
-    for (uint32_t number = 0; static_cast<size_t>(number) * sizeof record < bytes; ++number) {
+    const size_t records = bytes / sizeof record + (bytes % sizeof record != 0);
+    uint32_t droppedCount = 0;
+    for (uint32_t number = 0; number < records; ++number) {
         std::memset(record, 'x', sizeof record);
-        const bool dropped = number % 20 == 0;
+        const int age = 59 - static_cast<int>(uint64_t{number} * 60 / records);
+        const bool killed = number % 20 == 0;
         record[offsetof(DirMesStruct, cType)] = number % 3 ? 'B' : 'P';
-        record[offsetof(DirMesStruct, cStatus)] = dropped ? 'K' : 'N';
+        record[offsetof(DirMesStruct, cStatus)] = killed ? 'K' : 'N';
         putLE32(record + offsetof(DirMesStruct, dwNumber), number);
-        putDate(record + offsetof(DirMesStruct, szDate), static_cast<int>(number % 25));
+        putDate(record + offsetof(DirMesStruct, szDate), age);
         record[offsetof(DirMesStruct, byNoAutoDelete)] = 0;
         if (std::fwrite(record, 1, sizeof record, file) != sizeof record)
             return false;
-        if (dropped) {
+        if ((killed || age > 30) && droppedCount++ % 40 == 0) {
             char name[64];
             std::snprintf(name, sizeof name, "/m%07u.msg", number);
             FILE* message = std::fopen((mailDir + name).c_str(), "w");

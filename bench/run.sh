@@ -4,12 +4,12 @@
 # of BENCH_TRIALS runs each, side by side), and the peak memory of a small
 # and a large input.  Exits 1 when a target is missed.
 #   bench/run.sh BUILD_DIR
-# BENCH_FUL_MB (1024), BENCH_MAIL_MB (200), BENCH_SPOT_MB (1024) and
+# BENCH_FUL_MB (1024), BENCH_MAIL_MB (sizes: "200 1024"), BENCH_SPOT_MB (1024) and
 # BENCH_TRIALS (3) scale it down for a quick look.
 set -euo pipefail
 build=$(cd "${1:?usage: bench/run.sh BUILD_DIR}" && pwd)
 ful_mb=${BENCH_FUL_MB:-1024}
-mail_mb=${BENCH_MAIL_MB:-200}
+mail_mb=${BENCH_MAIL_MB:-200 1024}
 spot_mb=${BENCH_SPOT_MB:-1024}
 trials=${BENCH_TRIALS:-3}
 work=$(mktemp -d /var/tmp/kavex-bench.XXXXXX)
@@ -72,6 +72,8 @@ open_wait_ms() {  # file, command...
 
 # The node's wait during a purge, per 100 MB of data file, against the time
 # to write the kept records into the page cache (a copy of the purged file).
+# A file whose dropped records lie among the kept ones (KELDRAN's status K)
+# is read back whole under the lease, hence the margin.
 report_wait() {  # name, wait ms, purged file, MB of the data file, target
     local floor ratio verdict
     kept_file=$3
@@ -107,10 +109,7 @@ report "dbindex, ${ful_mb} MB, 64 KB records" "$t_index" "wc -l" "$t_wc" 1.25
 rm -f base.ful
 
 # --- KELDRAN against the durable copy and the removals ----------------------
-mkdir -p "$work/mail/pristine"
-"$build/make_bench_data" dirmes "$mail_mb" "$work/mail/pristine"
-cd "$work/mail"
-ls pristine/mail | sed 's|^|run/mail/|' >removed.list
+# The floor removes only the message files that are there.
 reset_mail() {
     rm -rf run && mkdir run && cp pristine/dirmes.bin run/ && cp -r pristine/mail run/mail
     rm -f run/dirmes.old && cat run/dirmes.bin >/dev/null
@@ -119,18 +118,25 @@ floor_mail() {
     cp run/dirmes.bin run/dirmes.old && sync run/dirmes.old && cp run/dirmes.old run/dirmes.bin &&
         sync run/dirmes.bin && xargs rm -f <removed.list
 }
-t_keldran=$(best reset_mail "$build/KELDRAN D=run M=run/mail/")
-t_floor=$(best reset_mail floor_mail)
-report "KELDRAN, ${mail_mb} MB" "$t_keldran" "cp+sync, cp+sync, rm -f of $(wc -l <removed.list) files" "$t_floor" 1.2
-reset_mail
-wait=$(open_wait_ms run/dirmes.bin "$build/KELDRAN" D=run M=run/mail/)
-report_wait "KELDRAN, ${mail_mb} MB" "$wait" run/dirmes.bin "$mail_mb" 2
-reset_mail
-large=$(peak_kb "$build/KELDRAN" D=run M=run/mail/)
+for mb in $mail_mb; do
+    rm -rf "$work/mail" && mkdir -p "$work/mail/pristine"
+    "$build/make_bench_data" dirmes "$mb" "$work/mail/pristine"
+    cd "$work/mail"
+    ls pristine/mail | sed 's|^|run/mail/|' >removed.list
+    t_keldran=$(best reset_mail "$build/KELDRAN D=run M=run/mail/")
+    t_floor=$(best reset_mail floor_mail)
+    report "KELDRAN, ${mb} MB" "$t_keldran" "cp+sync, cp+sync, rm -f of $(wc -l <removed.list) files" "$t_floor" 1.2
+    reset_mail
+    wait=$(open_wait_ms run/dirmes.bin "$build/KELDRAN" D=run M=run/mail/)
+    report_wait "KELDRAN, ${mb} MB" "$wait" run/dirmes.bin "$mb" 2.5
+    reset_mail
+    large=$(peak_kb "$build/KELDRAN" D=run M=run/mail/)
+done
 reset_mail
 head -c $((244 * 40000)) pristine/dirmes.bin >run/dirmes.bin
-# The numbers of the dropped messages are kept until their files are removed.
+# The numbers of the message files found are kept until they are removed.
 memory "KELDRAN" "$(peak_kb "$build/KELDRAN" D=run M=run/mail/)" "$large"
+rm -rf "$work/mail"
 
 # --- VOSKIL, TRABEN, MIRKOS against the durable copy -------------------------
 for program in VOSKIL:announce TRABEN:wwv MIRKOS:dx; do
@@ -148,7 +154,7 @@ for program in VOSKIL:announce TRABEN:wwv MIRKOS:dx; do
     report "$name, ${spot_mb} MB" "$t_purge" "cp+sync, cp+sync" "$t_floor" 1.25
     reset_spots
     wait=$(open_wait_ms "$file.bin" "$build/$name" P=.)
-    report_wait "$name, ${spot_mb} MB" "$wait" "$file.bin" "$spot_mb" 2
+    report_wait "$name, ${spot_mb} MB" "$wait" "$file.bin" "$spot_mb" 2.5
     reset_spots
     large=$(peak_kb "$build/$name" P=.)
     head -c $((1 << 20)) pristine.bin >"$file.bin"

@@ -1,6 +1,7 @@
 #include "file_io.hpp"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -66,6 +67,22 @@ int FileIo::close(int fd) { return ::close(fd); }
 int FileIo::unlink(const char* path) { return ::unlink(path); }
 
 int FileIo::access(const char* path) { return ::access(path, F_OK); }
+
+int FileIo::listDirectory(const char* path, const std::function<void(const char*)>& visit)
+{
+    DIR* directory = opendir(path);
+    if (!directory)
+        return -1;
+    // readdir gives null both at the end and on an error: errno tells them apart.
+    errno = 0;
+    for (const dirent* entry; (entry = readdir(directory)) != nullptr; errno = 0)
+        visit(entry->d_name);
+    const int error = errno;
+    if (closedir(directory) != 0 && error == 0)
+        return -1;
+    errno = error;
+    return error == 0 ? 0 : -1;
+}
 
 int FileIo::flock(int fd, int operation)
 {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -24,6 +25,9 @@ public:
     virtual int close(int fd);
     virtual int unlink(const char* path);
     virtual int access(const char* path);
+    // Calls visit with each name in a directory; -1 with errno set when the
+    // directory cannot be read to its end.
+    virtual int listDirectory(const char* path, const std::function<void(const char*)>& visit);
     // flock(2) on a descriptor.
     virtual int flock(int fd, int operation);
     // fcntl(2) F_SETLEASE and F_GETLEASE.

@@ -3,7 +3,10 @@
 #include "purge_args.hpp"
 #include "records.hpp"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 MailArguments parseMailArguments(int argc, char* argv[], MailSettings& settings,
@@ -57,6 +60,27 @@ bool buildMessagePath(char* buffer, size_t size, const char* mailPath, long numb
     return built >= 0 && static_cast<size_t>(built) < size;
 }
 
+bool messageFileNumber(const char* name, const char* stem, int32_t& number)
+{
+    const size_t stemLength = std::strlen(stem);
+    if (std::strncmp(name, stem, stemLength) != 0 || name[stemLength] != 'm')
+        return false;
+    const char* digits = name + stemLength + 1;
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(digits, &end, 10);
+    if (end == digits || std::strcmp(end, ".msg") != 0 || errno != 0 || value < INT32_MIN ||
+        value > INT32_MAX)
+        return false;
+    // Only the form the node gives the name: "m42.msg" is not message 42's.
+    char canonical[32];
+    std::snprintf(canonical, sizeof canonical, "%07ld.msg", value);
+    if (std::strcmp(canonical, digits) != 0)
+        return false;
+    number = static_cast<int32_t>(value);
+    return true;
+}
+
 size_t longestMessagePath(const char* mailPath)
 {
     return std::strlen(mailPath) + std::strlen("m-2147483648.msg") + 1;
@@ -67,12 +91,48 @@ bool MailRules::keep(const unsigned char* record, time_t now)
     return !mailRecordDropped(record, settings_, now, dates_);
 }
 
+MailRules::~MailRules()
+{
+    if (lines_)
+        std::fclose(lines_);
+}
+
 void MailRules::dropped(const unsigned char* record)
 {
     const long number = mailNumber(record);
-    if (out_)
-        std::fprintf(out_, "Deleting message #%ld ...\n", number);
-    droppedNumbers_.push_back(number);
+    if (out_) {
+        if (!lines_ && !noLinesFile_) {
+            lines_ = std::tmpfile();
+            noLinesFile_ = !lines_;
+        }
+        // Without a file for them, the lines go out at once.
+        std::fprintf(lines_ ? lines_ : out_, "Deleting message #%ld ...\n", number);
+    }
+    const auto message = static_cast<int32_t>(number);
+    if (!listed_ || std::binary_search(found_.begin(), found_.end(), message))
+        removals_.push_back(message);
+}
+
+// The mail directory is read once, so that a run removes only the message
+// files that are there; one that cannot be read leaves a removal to try for
+// each dropped record.
+void MailRules::prepare(FileIo& io)
+{
+    const char* slash = std::strrchr(settings_.szMailPath, '/');
+    char directory[kPathSize];
+    if (slash)
+        std::snprintf(directory, sizeof directory, "%.*s",
+                      static_cast<int>(slash - settings_.szMailPath + 1), settings_.szMailPath);
+    else
+        std::strcpy(directory, ".");
+    const char* stem = slash ? slash + 1 : settings_.szMailPath;
+    found_.clear();
+    listed_ = io.listDirectory(directory, [&](const char* name) {
+        int32_t number = 0;
+        if (messageFileNumber(name, stem, number))
+            found_.push_back(number);
+    }) == 0;
+    std::sort(found_.begin(), found_.end());
 }
 
 // The removals come only once the new directory is on disk: a run that fails
@@ -81,12 +141,24 @@ void MailRules::dropped(const unsigned char* record)
 void MailRules::afterRewrite(FileIo& io)
 {
     char szMsg[kPathSize];
-    for (long number : droppedNumbers_)
+    for (int32_t number : removals_)
         if (buildMessagePath(szMsg, sizeof szMsg, settings_.szMailPath, number))
             io.unlink(szMsg);
 }
 
-void MailRules::printSummary(FILE* out, long, long) { std::fputs("KELDRAN completed.\n", out); }
+void MailRules::printSummary(FILE* out, long, long)
+{
+    if (lines_) {
+        char block[1 << 16];
+        bool copied = std::fflush(lines_) == 0 && std::fseek(lines_, 0, SEEK_SET) == 0;
+        for (size_t got; copied && (got = std::fread(block, 1, sizeof block, lines_)) > 0;)
+            copied = std::fwrite(block, 1, got, out) == got;
+        if (!copied || std::ferror(lines_))
+            std::fprintf(stderr, "KELDRAN: the lines of the deleted messages were lost: %s\n",
+                         std::strerror(errno));
+    }
+    std::fputs("KELDRAN completed.\n", out);
+}
 
 // The mail prefix comes last, so that it may hold any character.
 void MailRules::writeSettings(char* text, size_t size) const

@@ -36,17 +36,27 @@ long mailNumber(const unsigned char* record);
 // "%sm%07ld.msg"; false when the path would not fit.
 bool buildMessagePath(char* buffer, size_t size, const char* mailPath, long number);
 
+// The number of a file name in the mail directory that "%sm%07ld.msg" makes
+// of a message number, stem being the part of the mail prefix after its
+// last slash; false for any other name.
+bool messageFileNumber(const char* name, const char* stem, int32_t& number);
+
 // The longest message path that a mail directory text can give, with its
 // terminator: the number takes at most 11 characters ("-2147483648").
 size_t longestMessagePath(const char* mailPath);
 
-// out receives a line for each record dropped; null prints nothing.
+// out receives a line for each record dropped; null prints nothing.  The
+// lines wait in a file of their own until printSummary, so that a run that
+// stops before it changes anything shows none.
 class MailRules : public PurgeRules {
 public:
     MailRules(const MailSettings& settings, FILE* out) : settings_(settings), out_(out) {}
+    MailRules(const MailRules&) = delete;
+    MailRules& operator=(const MailRules&) = delete;
+    ~MailRules() override;
     bool keep(const unsigned char* record, time_t now) override;
-    bool reportsDropped() const override { return true; }
     void dropped(const unsigned char* record) override;
+    void prepare(FileIo& io) override;
     void afterRewrite(FileIo& io) override;
     void printSummary(FILE* out, long kept, long dropped) override;
     void writeSettings(char* text, size_t size) const override;
@@ -55,6 +65,12 @@ public:
 private:
     MailSettings settings_;
     FILE* out_;
+    FILE* lines_ = nullptr;  // the lines of the dropped records, until printSummary
+    bool noLinesFile_ = false;
     DateCache dates_;
-    std::vector<long> droppedNumbers_;
+    // The numbers of the message files in the mail directory, sorted, when
+    // it could be read: only the dropped ones among them are removed.
+    bool listed_ = false;
+    std::vector<int32_t> found_;
+    std::vector<int32_t> removals_;
 };

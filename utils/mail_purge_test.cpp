@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -136,11 +138,88 @@ TEST(MailMessagePath, FormatsTheNumberAsSigned32Bits)
                                      mailNumber(reinterpret_cast<const unsigned char*>(record.data()))));
         EXPECT_STREQ(path, c.path);
     }
+    // A file name in the mail directory gives back its number in that form
+    // only.
+    const struct {
+        const char* name;
+        const char* stem;
+        bool taken;
+        int32_t number;
+    } names[] = {
+        {"m0000042.msg", "", true, 42},
+        {"mailm0000042.msg", "mail", true, 42},
+        {"m12345678.msg", "", true, 12345678},
+        {"m-000042.msg", "", true, -42},
+        {"m-2147483648.msg", "", true, INT32_MIN},
+        {"m42.msg", "", false, 0},
+        {"m+000042.msg", "", false, 0},
+        {"m0000042.msg.bak", "", false, 0},
+        {"m0000042.msg", "mail", false, 0},
+        {"m2147483648.msg", "", false, 0},
+        {"x0000042.msg", "", false, 0},
+    };
+    for (const auto& n : names) {
+        int32_t number = 0;
+        EXPECT_EQ(messageFileNumber(n.name, n.stem, number), n.taken) << n.name;
+        if (n.taken) {
+            EXPECT_EQ(number, n.number) << n.name;
+        }
+    }
+
     const std::string longest(kPathSize - 17, 'm');
     EXPECT_EQ(longestMessagePath(longest.c_str()), kPathSize);
     char path[kPathSize];
     EXPECT_TRUE(buildMessagePath(path, sizeof path, longest.c_str(), -2147483647L - 1));
     EXPECT_FALSE(buildMessagePath(path, sizeof path, (longest + "m").c_str(), -2147483647L - 1));
+}
+
+// Records the removals; can refuse to read a directory.
+class RemovalLog : public FileIo {
+public:
+    bool unreadable = false;
+    std::vector<std::string> removed;
+    int unlink(const char* path) override
+    {
+        removed.push_back(path);
+        return FileIo::unlink(path);
+    }
+    int listDirectory(const char* path, const std::function<void(const char*)>& visit) override
+    {
+        if (unreadable) {
+            errno = EACCES;
+            return -1;
+        }
+        return FileIo::listDirectory(path, visit);
+    }
+};
+
+// Only the message files that are there are removed, in the order of their
+// records; a mail directory that cannot be read gets a removal for each.
+TEST_F(MailJudgement, RemovesTheMessageFilesThatAreThereInRecordOrder)
+{
+    for (bool unreadable : {false, true}) {
+        TempDir dir;
+        for (const char* name : {"m0000009.msg", "m0000003.msg", "m42.msg", "other"})
+            writeFile(dir / name, "text");
+        MailSettings settings;
+        std::snprintf(settings.szMailPath, sizeof settings.szMailPath, "%s/", dir.path().c_str());
+        MailRules rules(settings, nullptr);
+        RemovalLog io;
+        io.unreadable = unreadable;
+        rules.prepare(io);
+        for (uint32_t number : {9u, 5u, 3u, 42u}) {
+            const std::string record = mailRecord({'B', 'K', number, dateText(2026, 1, 1), 0});
+            rules.dropped(reinterpret_cast<const unsigned char*>(record.data()));
+        }
+        rules.afterRewrite(io);
+        const std::vector<std::string> expected =
+            unreadable ? std::vector<std::string>{dir / "m0000009.msg", dir / "m0000005.msg",
+                                                  dir / "m0000003.msg", dir / "m0000042.msg"}
+                       : std::vector<std::string>{dir / "m0000009.msg", dir / "m0000003.msg"};
+        EXPECT_EQ(io.removed, expected) << unreadable;
+        EXPECT_FALSE(fileExists(dir / "m0000009.msg"));
+        EXPECT_TRUE(fileExists(dir / "m42.msg"));
+    }
 }
 
 }  // namespace

@@ -197,11 +197,6 @@ private:
 
 enum class Lease { Held, KeptOpen, Refused };
 
-struct PassCounts {
-    long kept = 0;
-    long dropped = 0;
-};
-
 enum class Pass { Done, Failed, Mismatch };
 
 class Purge {
@@ -245,10 +240,8 @@ private:
     void releaseLease();
     int takeInTail();
     bool writeMark();
-    Pass rewritePass(int source, PurgeRules& rules, const PurgeMark& mark, bool write,
-                     PassCounts& counts);
-    Pass rewriteFromRuns(int backup, PassCounts& counts);
-    bool reportDropped(int backup, uint64_t from, uint64_t to, PassCounts& counts);
+    Pass rewritePass(int source, PurgeRules& rules, const PurgeMark& mark, bool reportDropped);
+    Pass rewriteFromRuns(int backup);
     bool copyWithin(int backup, uint64_t from, uint64_t length, uint64_t to);
     int finishRewrite();
     int failUnchanged(const char* step, const char* path);
@@ -290,6 +283,8 @@ private:
     int dataWriteError_ = 0;
     uint64_t copied_ = 0;      // whole records copied to the backup
     uint64_t keptLength_ = 0;  // of those, the bytes of the records that stay
+    long kept_ = 0;            // and the records that stay and go
+    long dropped_ = 0;
     KeptRuns keptRuns_;
     PurgeMark mark_;
     bool markWritten_ = false;
@@ -340,13 +335,10 @@ int Purge::failAfterTruncation(const char* step, const char* path)
 {
     std::fprintf(err_, "%s: %s %s: %s\n", program_.name, step, path, std::strerror(errno));
     const int backup = backupRead_ >= 0 ? backupRead_ : backup_;
-    std::unique_ptr<PurgeRules> quiet = rules_.fromSettings(mark_.settings);
-    PassCounts counts;
-    if (data_ >= 0 && backup >= 0 && quiet &&
-        rewritePass(backup, *quiet, mark_, true, counts) == Pass::Done &&
+    if (data_ >= 0 && backup >= 0 && rewritePass(backup, rules_, mark_, false) == Pass::Done &&
         io_.fsync(data_) == 0 && closeChecked(data_)) {
         releaseLease();
-        quiet->afterRewrite(io_);
+        rules_.afterRewrite(io_);
         if (io_.unlink(paths_.szMark) == 0 && syncDirectory()) {
             std::fprintf(err_, "%s: %s rebuilt from %s: the purge is complete\n", program_.name,
                          paths_.szBin, paths_.szOld);
@@ -563,12 +555,12 @@ int Purge::completeRewrite(const PurgeMark& mark)
     full.backupLength = wholeLength(status.st_size);
     if (!countKept(backup, *rules, mark.backupLength, full))
         return failRecovery("read", paths_.szOld);
+    rules->prepare(io_);
     // The data file is half-rewritten already: it is rebuilt even when the
     // node keeps it open, since the rebuild writes only below the kept length.
     requestLease();
     holdSignals();
-    PassCounts counts;
-    const Pass pass = rewritePass(backup, *rules, full, true, counts);
+    const Pass pass = rewritePass(backup, *rules, full, true);
     releaseLease();
     if (pass != Pass::Done || io_.fsync(data_) != 0)
         return failRecovery("rewrite", paths_.szBin);
@@ -610,7 +602,8 @@ int Purge::restoreWholeBackup()
 }
 
 // Copies the whole records from copied_ to end to the backup (nothing in a
-// dry run), and counts the bytes of those that stay.
+// dry run), judging each: the kept ones are counted and their runs noted,
+// the dropped ones shown to the rules.
 bool Purge::copyRange(uint64_t end)
 {
     const int source = dryRunSource_ >= 0 ? dryRunSource_ : data_;
@@ -623,8 +616,12 @@ bool Purge::copyRange(uint64_t end)
         const unsigned char* records = copier_.data();
         for (size_t at = 0; at < static_cast<size_t>(got); at += size) {
             if (rules_.keep(records + at, judgementTime_)) {
+                ++kept_;
                 keptLength_ += size;
                 keptRuns_.add(copied_ + at, copied_ + at + size);
+            } else {
+                ++dropped_;
+                rules_.dropped(records + at);
             }
         }
         if (!dryRun_ && !writeAll(io_, backup_, records, static_cast<size_t>(got)))
@@ -781,10 +778,10 @@ int Purge::takeInTail()
 
 // Reads the records of the mark's backup length back from source, judges
 // them at the mark's time, and writes the kept ones from the start of the
-// data file (nothing in a dry run).  Never a byte at or beyond the kept
-// length: what lies there was appended by the node.
-Pass Purge::rewritePass(int source, PurgeRules& rules, const PurgeMark& mark, bool write,
-                        PassCounts& counts)
+// data file, showing the rules the dropped ones when reportDropped.  Never a
+// byte at or beyond the kept length: what lies there was appended by the
+// node.
+Pass Purge::rewritePass(int source, PurgeRules& rules, const PurgeMark& mark, bool reportDropped)
 {
     purger_.start(source, 0, mark.backupLength);
     const size_t size = program_.recordSize;
@@ -809,65 +806,35 @@ Pass Purge::rewritePass(int source, PurgeRules& rules, const PurgeMark& mark, bo
         const unsigned char* records = purger_.data();
         for (size_t at = 0; at < static_cast<size_t>(got); at += size) {
             if (!rules.keep(records + at, now)) {
-                ++counts.dropped;
-                rules.dropped(records + at);
+                if (reportDropped)
+                    rules.dropped(records + at);
                 continue;
             }
-            ++counts.kept;
-            if (!write)
-                continue;
             output_.insert(output_.end(), records + at, records + at + size);
             if (output_.size() + size > kBlockBytes)
                 if (const Pass pass = flush(); pass != Pass::Done)
                     return pass;
         }
     }
-    if (!write)
-        return Pass::Done;
     if (const Pass pass = flush(); pass != Pass::Done)
         return pass;
     return written == mark.keptLength ? Pass::Done : Pass::Mismatch;
 }
 
 // The kept runs found by the copy, copied within the kernel from the backup
-// to the front of the data file; the dropped records between them are only
-// read where the rules show them.
-Pass Purge::rewriteFromRuns(int backup, PassCounts& counts)
+// to the front of the data file.
+Pass Purge::rewriteFromRuns(int backup)
 {
-    const size_t size = program_.recordSize;
     uint64_t written = 0;
-    uint64_t handled = 0;
     for (const KeptRuns::Run& run : keptRuns_.runs()) {
-        if (!reportDropped(backup, handled, run.from, counts))
-            return Pass::Failed;
         const uint64_t length = run.to - run.from;
         if (written + length > mark_.keptLength)
             return Pass::Mismatch;
         if (!copyWithin(backup, run.from, length, written))
             return Pass::Failed;
-        counts.kept += static_cast<long>(length / size);
         written += length;
-        handled = run.to;
     }
-    if (!reportDropped(backup, handled, mark_.backupLength, counts))
-        return Pass::Failed;
     return written == mark_.keptLength ? Pass::Done : Pass::Mismatch;
-}
-
-bool Purge::reportDropped(int backup, uint64_t from, uint64_t to, PassCounts& counts)
-{
-    const size_t size = program_.recordSize;
-    counts.dropped += static_cast<long>((to - from) / size);
-    if (from == to || !rules_.reportsDropped())
-        return true;
-    purger_.start(backup, from, to);
-    for (;;) {
-        const ssize_t got = purger_.next();
-        if (got <= 0)
-            return got == 0;
-        for (size_t at = 0; at < static_cast<size_t>(got); at += size)
-            rules_.dropped(purger_.data() + at);
-    }
 }
 
 // A file system that cannot copy within the kernel gets the bytes through
@@ -937,17 +904,12 @@ int Purge::run()
             return reportOpen(program_.openBackupFailure, kCannotOpenBackup);
     }
     std::fprintf(out_, "Creating %s\n", program_.backupFileName);
+    rules_.prepare(io_);
     if (const int status = copyToBackup(); status != kPurged)
         return status;
 
-    PassCounts counts;
     if (dryRun_) {
-        mark_.backupLength = copied_;
-        mark_.judgementTime = judgementTime_;
-        const int source = dryRunSource_ >= 0 ? dryRunSource_ : data_;
-        if (rewritePass(source, rules_, mark_, false, counts) != Pass::Done)
-            return failUnchanged("read", dryRunSource_ >= 0 ? paths_.szOld : paths_.szBin);
-        rules_.printSummary(out_, counts.kept, counts.dropped);
+        rules_.printSummary(out_, kept_, dropped_);
         return kPurged;
     }
     if (!dataWritable_) {
@@ -975,8 +937,7 @@ int Purge::run()
     if (io_.ftruncate(data_, static_cast<off_t>(keptLength_)) != 0)
         return failUnchanged("truncate", paths_.szBin);
     const int backup = backupRead_ >= 0 ? backupRead_ : backup_;
-    switch (keptRuns_.usable() ? rewriteFromRuns(backup, counts)
-                               : rewritePass(backup, rules_, mark_, true, counts)) {
+    switch (keptRuns_.usable() ? rewriteFromRuns(backup) : rewritePass(backup, rules_, mark_, false)) {
     case Pass::Done:
         break;
     case Pass::Failed:
@@ -988,7 +949,7 @@ int Purge::run()
     if (const int status = finishRewrite(); status != kPurged)
         return status;
     releaseSignals();
-    rules_.printSummary(out_, counts.kept, counts.dropped);
+    rules_.printSummary(out_, kept_, dropped_);
     return kPurged;
 }
 

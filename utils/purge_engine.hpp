@@ -78,9 +78,13 @@ public:
     // True keeps the record.  now is the run's one judgement time; the same
     // record and time always give the same answer.
     virtual bool keep(const unsigned char* record, time_t now) = 0;
-    // Each record that the rewrite drops, in file order, when reportsDropped().
-    virtual bool reportsDropped() const { return false; }
+    // Each record that the run drops, in file order, as the copy judges it:
+    // before the data file is changed, so what the rules make of it waits
+    // for printSummary.
     virtual void dropped(const unsigned char*) {}
+    // Before the copy, with nothing held: reads what dropped and
+    // afterRewrite need to know of the disk.
+    virtual void prepare(FileIo&) {}
     // Runs once the new data file is complete and on disk (not in a dry run).
     virtual void afterRewrite(FileIo&) {}
     virtual void printSummary(FILE* out, long kept, long dropped) = 0;

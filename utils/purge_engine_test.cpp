@@ -90,6 +90,10 @@ public:
     {
         return fails("access " + std::string(path)) ? -1 : FileIo::access(path);
     }
+    int listDirectory(const char* path, const std::function<void(const char*)>& visit) override
+    {
+        return fails("list " + std::string(path)) ? -1 : FileIo::listDirectory(path, visit);
+    }
     int flock(int fd, int operation) override
     {
         return fails("flock " + paths_[fd]) ? -1 : FileIo::flock(fd, operation);
@@ -315,12 +319,13 @@ protected:
         return counter.calls;
     }
 
-    // A message file that cannot be removed is passed over; without the lock
-    // or the lease the run goes on, saying so.
+    // A message file that cannot be removed is passed over, a mail directory
+    // that cannot be read leaves a removal to try for each dropped message;
+    // without the lock or the lease the run goes on, saying so.
     static bool allowedByDesign(const std::string& call, const Tree& tree)
     {
         const auto begins = [&](const std::string& name) { return call.rfind(name, 0) == 0; };
-        return begins("unlink " + tree.mail) || begins("flock ") || begins("lease ") ||
+        return begins("unlink " + tree.mail) || begins("list ") || begins("flock ") || begins("lease ") ||
                begins("unlease ") || call == "open " + tree.bin || call == "close " + tree.bin;
     }
 
