@@ -70,6 +70,14 @@ std::string summary(const AgeProgramUnderTest& p, int left, int deleted)
 
 std::string creating(const AgeProgramUnderTest& p) { return std::string("Creating ") + p.backup + "\n"; }
 
+// The line after the system's text of a failed open: where the default path
+// led from the run directory.
+std::string tried(const Node& node, const std::string& program, const std::string& file,
+                  const std::string& error)
+{
+    return program + ": " + node.dir.path() + "/run/../system/bin/" + file + ": " + error + "\n";
+}
+
 struct AgeCase {
     const char* name;
     std::vector<Day> days;
@@ -158,7 +166,8 @@ TEST(AgePurgePrograms, FailuresAndTheirStatuses)
             Node node;  // missing data file: no backup made
             const RunResult result = runProgram(p.path, {}, node.at(now));
             EXPECT_EQ(result.status, 1) << name;
-            EXPECT_EQ(result.err, name + " -> fopen in MAIN (fBinFile 1): No such file or directory\n");
+            EXPECT_EQ(result.err, name + " -> fopen in MAIN (fBinFile 1): No such file or directory\n" +
+                                      tried(node, name, p.data, "No such file or directory"));
             EXPECT_EQ(result.out, "");
             EXPECT_FALSE(fileExists(node.data(p.backup)));
         }
@@ -171,7 +180,8 @@ TEST(AgePurgePrograms, FailuresAndTheirStatuses)
             const RunResult result = runProgram(p.path, {}, options);
             chmod(node.bin.c_str(), 0777);
             EXPECT_EQ(result.status, 2) << name;
-            EXPECT_EQ(result.err, name + " -> fopen in MAIN (fOldFile 1): Permission denied\n");
+            EXPECT_EQ(result.err, name + " -> fopen in MAIN (fOldFile 1): Permission denied\n" +
+                                      tried(node, name, p.backup, "Permission denied"));
             EXPECT_TRUE(readFile(node.data(p.data)) == records);
         }
         {
@@ -183,7 +193,8 @@ TEST(AgePurgePrograms, FailuresAndTheirStatuses)
             const RunResult result = runProgram(p.path, {}, options);
             EXPECT_EQ(result.status, 3) << name;
             EXPECT_EQ(result.out, creating(p));
-            EXPECT_EQ(result.err, name + " -> fopen in MAIN (fBinOld 2): Permission denied\n");
+            EXPECT_EQ(result.err, name + " -> fopen in MAIN (fBinOld 2): Permission denied\n" +
+                                      tried(node, name, p.data, "Permission denied"));
             EXPECT_TRUE(readFile(node.data(p.data)) == records);
             EXPECT_TRUE(readFile(node.data(p.backup)) == records);
         }
@@ -200,7 +211,7 @@ TEST(AgePurgePrograms, FailuresAndTheirStatuses)
             Node node;  // a path that does not fit touches nothing
             const RunResult result = runProgram(p.path, {"P=" + std::string(250, 'd')}, node.at(now));
             EXPECT_EQ(result.status, 4) << name;
-            EXPECT_EQ(result.err.rfind(name + " -> path too long", 0), 0u);
+            EXPECT_EQ(result.err.rfind(name + ": path too long", 0), 0u);
         }
     }
 }
@@ -328,7 +339,7 @@ TEST(MailPurgeProgram, PathsVersionAndDryRun)
     const std::string backup = readFile(node.data("dirmes.old"));
     const RunResult tooLong = runProgram(KELDRAN_PATH, {"D=" + node.bin, "M=/" + std::string(240, 'm')}, node.at(now));
     EXPECT_EQ(tooLong.status, 4);
-    EXPECT_EQ(tooLong.err.rfind("KELDRAN -> path too long", 0), 0u);
+    EXPECT_EQ(tooLong.err.rfind("KELDRAN: path too long", 0), 0u);
     EXPECT_TRUE(readFile(node.data("dirmes.bin")) == records2);
     EXPECT_TRUE(readFile(node.data("dirmes.old")) == backup);
 }
@@ -343,16 +354,20 @@ TEST(MailPurgeProgram, FailuresLeaveTheDirectoryAndTheMessages)
         bool unprivileged;
         int status;
         std::string err;
+        const char* file;   // that the failed open tried
+        const char* error;
     };
     const Case cases[] = {
         {"missing", [](Node& n) { unlink(n.data("dirmes.bin").c_str()); }, false, 1,
-         "KELDRAN -> fopen in MAIN (fDirMes 1): No such file or directory\n"},
+         "KELDRAN -> fopen in MAIN (fDirMes 1): No such file or directory\n", "dirmes.bin",
+         "No such file or directory"},
         {"backup cannot be made", [](Node& n) { chmod(n.bin.c_str(), 0555); }, true, 2,
-         "KELDRAN -> fopen in MAIN (fDirOld): Permission denied\n"},
+         "KELDRAN -> fopen in MAIN (fDirOld): Permission denied\n", "dirmes.old", "Permission denied"},
         {"directory not writable", [](Node& n) { chmod(n.data("dirmes.bin").c_str(), 0444); }, true, 3,
-         "KELDRAN -> fopen in MAIN (fDirMes 2): Permission denied\n"},
+         "KELDRAN -> fopen in MAIN (fDirMes 2): Permission denied\n", "dirmes.bin", "Permission denied"},
         {"backup on a full disk",
-         [](Node& n) { ASSERT_EQ(symlink("/dev/full", n.data("dirmes.old").c_str()), 0); }, false, 5, ""},
+         [](Node& n) { ASSERT_EQ(symlink("/dev/full", n.data("dirmes.old").c_str()), 0); }, false, 5, "",
+         "", ""},
     };
     for (const Case& c : cases) {
         Node node;
@@ -365,12 +380,193 @@ TEST(MailPurgeProgram, FailuresLeaveTheDirectoryAndTheMessages)
         chmod(node.bin.c_str(), 0777);
         EXPECT_EQ(result.status, c.status) << c.name;
         if (!c.err.empty()) {
-            EXPECT_EQ(result.err, c.err) << c.name;
+            EXPECT_EQ(result.err, c.err + tried(node, "KELDRAN", c.file, c.error)) << c.name;
         }
         if (c.status != 1) {
             EXPECT_TRUE(readFile(node.data("dirmes.bin")) == records) << c.name;
         }
         EXPECT_TRUE(fileExists(node.mail + "/m0000042.msg")) << c.name;
+    }
+}
+
+// --- what an operator meets: mistakes, --quiet, --verbose, dry runs --------
+
+struct PurgeUnderTest {
+    const char* name;
+    const char* path;
+    const char* data;
+    const char* backup;
+    const char* version;
+    char daysLetter;  // the option of the limit in days
+    std::function<std::string(Day, int)> record;
+};
+
+const PurgeUnderTest kPurges[] = {
+    {"KELDRAN", KELDRAN_PATH, "dirmes.bin", "dirmes.old", "KELDRAN v 1.1\n", 'B',
+     [](Day d, int seed) {
+         return mailRecord({'B', 'N', static_cast<uint32_t>(seed), dateText(d.year, d.month, d.day), 0});
+     }},
+    {"VOSKIL", VOSKIL_PATH, "announce.bin", "announce.old", "VOSKIL v 1.0\n", 'D', kAgePrograms[0].record},
+    {"TRABEN", TRABEN_PATH, "wwv.bin", "wwv.old", "TRABEN v 1.0\n", 'D', kAgePrograms[1].record},
+    {"MIRKOS", MIRKOS_PATH, "dx.bin", "dx.old", "MIRKOS v 1.0\n", 'D', kAgePrograms[2].record},
+};
+
+const time_t kNoon = utcTime(2026, 12, 7, 12);
+
+// One old record, dropped by every limit used here, and one of today.
+struct Planted {
+    std::string old, today;
+    explicit Planted(const PurgeUnderTest& p) : old(p.record({2026, 1, 1}, 1)), today(p.record({2026, 12, 7}, 2)) {}
+    std::string all() const { return old + today; }
+};
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A mistyped double-dash option is refused before anything is touched; any
+// other argument that fits no option, and a limit that is not a whole
+// number, are noted, and the purge runs as before.
+TEST(OperatorUse, MistakesAreRefusedOrNoted)
+{
+    for (const PurgeUnderTest& p : kPurges) {
+        const std::string days = std::string(1, p.daysLetter) + "=abc";
+        const struct {
+            std::vector<std::string> arguments;
+            int status;
+            bool purged;
+            std::string err;
+        } cases[] = {
+            {{"--dryrun"}, 12, false, std::string(p.name) + ": unknown option --dryrun: nothing was touched\nusage: "},
+            {{"D=5", "--lease-wait=soon"}, 12, false,
+             std::string(p.name) + ": --lease-wait=soon: a wait is a number of seconds"},
+            {{"--version"}, 0, false, ""},
+            {{"-n", "help"}, 0, true,
+             std::string(p.name) + ": argument '-n' ignored\n" + p.name + ": argument 'help' ignored\n"},
+            {{days}, 0, true, std::string(p.name) + ": " + days + " is not a whole number of days: 1 is used\n"},
+        };
+        for (const auto& c : cases) {
+            Node node;
+            const Planted planted(p);
+            writeFile(node.data(p.data), planted.all());
+            const RunResult result = runProgram(p.path, c.arguments, node.at(kNoon));
+            const std::string what = std::string(p.name) + " " + c.arguments.back();
+            EXPECT_EQ(result.status, c.status) << what << result.err;
+            EXPECT_TRUE(readFile(node.data(p.data)) == (c.purged ? planted.today : planted.all())) << what;
+            EXPECT_EQ(fileExists(node.data(p.backup)), c.purged) << what;
+            EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << what << ": " << result.err;
+            if (c.arguments[0] == "--version") {
+                EXPECT_EQ(result.out, p.version);
+            }
+        }
+    }
+}
+
+// --quiet prints nothing on success and reports a failure as always;
+// --verbose shows each dropped record before the closing line; the backup
+// takes the data file's mode.
+TEST(OperatorUse, QuietVerboseAndTheBackupsMode)
+{
+    for (const PurgeUnderTest& p : kPurges) {
+        const Planted planted(p);
+        {
+            Node node;
+            writeFile(node.data(p.data), planted.all());
+            chmod(node.data(p.data).c_str(), 0600);
+            writeFile(node.data(p.backup), "an older backup");
+            chmod(node.data(p.backup).c_str(), 0644);
+            const RunResult quiet = runProgram(p.path, {"--quiet", "V"}, node.at(kNoon));
+            EXPECT_EQ(quiet.status, 0) << p.name << quiet.err;
+            EXPECT_EQ(quiet.out, "") << p.name;
+            EXPECT_EQ(quiet.err, "") << p.name;
+            struct stat backup;
+            ASSERT_EQ(stat(node.data(p.backup).c_str(), &backup), 0);
+            EXPECT_EQ(backup.st_mode & 07777, 0600u) << p.name;
+            unlink(node.data(p.data).c_str());
+            const RunResult failed = runProgram(p.path, {"--quiet"}, node.at(kNoon));
+            EXPECT_EQ(failed.status, 1);
+            EXPECT_EQ(failed.err.rfind(std::string(p.name) + " -> fopen in MAIN (f", 0), 0u) << failed.err;
+        }
+        Node node;
+        writeFile(node.data(p.data), planted.all());
+        const RunResult verbose = runProgram(p.path, {"--verbose"}, node.at(kNoon));
+        EXPECT_EQ(verbose.status, 0) << p.name << verbose.err;
+        std::vector<std::string> lines;
+        for (size_t at = 0, end; (end = verbose.out.find('\n', at)) != std::string::npos; at = end + 1)
+            lines.push_back(verbose.out.substr(at, end - at));
+        const bool mail = p.daysLetter == 'B';
+        ASSERT_EQ(lines.size(), mail ? 4u : 3u) << p.name << verbose.out;
+        EXPECT_EQ(lines[0], std::string("Creating ") + p.backup);
+        if (mail) {
+            EXPECT_EQ(lines[1], "Deleting message #1 ...");
+        }
+        // The date of the dropped record, then the fields that tell it.
+        EXPECT_EQ(lines[mail ? 2 : 1].rfind(" 1-Jan-2026 ", 0), 0u) << p.name << ": " << lines[1];
+        EXPECT_TRUE(contains(lines.back(), "completed")) << p.name;
+    }
+}
+
+// A dry run checks what the real run would need, and fails where it would,
+// with its message and status.
+TEST(OperatorUse, DryRunFailsWhereTheRealRunWould)
+{
+    for (const PurgeUnderTest& p : kPurges) {
+        const Planted planted(p);
+        const struct {
+            const char* name;
+            std::function<void(const Node&)> prepare;
+            int status;
+        } cases[] = {
+            {"no room for the backup", [](const Node& n) { chmod(n.bin.c_str(), 0555); }, 2},
+            {"a data file that cannot be written",
+             [&](const Node& n) { chmod(n.data(p.data).c_str(), 0444); }, 3},
+        };
+        for (const auto& c : cases) {
+            // The dry run first, then the real one, in the same tree.
+            Node node;
+            writeFile(node.data(p.data), planted.all());
+            c.prepare(node);
+            RunOptions options = node.at(kNoon);
+            options.unprivileged = true;
+            RunResult results[2];
+            for (int dry = 1; dry >= 0; --dry) {
+                results[dry] = runProgram(p.path, dry ? std::vector<std::string>{"--dry-run"}
+                                                      : std::vector<std::string>{},
+                                          options);
+                EXPECT_TRUE(readFile(node.data(p.data)) == planted.all());
+            }
+            chmod(node.bin.c_str(), 0777);
+            const std::string what = std::string(p.name) + ": " + c.name;
+            EXPECT_EQ(results[0].status, c.status) << what << results[0].err;
+            EXPECT_EQ(results[1].status, c.status) << what << results[1].err;
+            EXPECT_EQ(results[1].out, results[0].out) << what;
+            EXPECT_EQ(results[1].err,
+                      results[0].err + p.name + ": a dry run: nothing was changed\n") << what;
+        }
+    }
+}
+
+// A message file that cannot be removed is named, the purge completes, and
+// the status says that files remain; a dry run says so beforehand.
+TEST(OperatorUse, MessageFilesThatCannotBeRemoved)
+{
+    for (bool dry : {true, false}) {
+        Node node;
+        const std::string records = mailRecord({'B', 'K', 42, dateText(2026, 12, 1), 0});
+        writeFile(node.data("dirmes.bin"), records);
+        chmod(node.data("dirmes.bin").c_str(), 0666);
+        writeFile(node.mail + "/m0000042.msg", "text");
+        chmod(node.mail.c_str(), 0555);
+        RunOptions options = node.at(kNoon);
+        options.unprivileged = true;
+        const RunResult result = runProgram(KELDRAN_PATH, dry ? std::vector<std::string>{"--dry-run"}
+                                                              : std::vector<std::string>{},
+                                            options);
+        chmod(node.mail.c_str(), 0777);
+        EXPECT_EQ(result.status, 13) << dry << result.err;
+        EXPECT_TRUE(contains(result.err, "KELDRAN: cannot remove ../mail/m0000042.msg: Permission denied\n"))
+            << result.err;
+        EXPECT_EQ(result.out, "Creating dirmes.old\nDeleting message #42 ...\nKELDRAN completed.\n");
+        EXPECT_TRUE(fileExists(node.mail + "/m0000042.msg"));
+        EXPECT_TRUE(readFile(node.data("dirmes.bin")) == (dry ? records : ""));
     }
 }
 

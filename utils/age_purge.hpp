@@ -3,6 +3,8 @@
 #pragma once
 
 #include "date_cache.hpp"
+#include "held_lines.hpp"
+#include "purge_args.hpp"
 #include "purge_engine.hpp"
 
 #include <cstdio>
@@ -16,6 +18,9 @@ struct AgeProgram {
     const char* recordsName;     // "announcements", for the usage text
     // Calendar time of the start of the record's date.
     time_t (*recordDay)(const unsigned char* record, DateCache& dates);
+    // The line that --verbose shows of a dropped record: its date and the
+    // fields that tell it, without the line end.
+    void (*describe)(const unsigned char* record, char* line, size_t size);
 };
 
 struct AgeSettings {
@@ -24,18 +29,24 @@ struct AgeSettings {
 };
 
 // Reads D= (the limit in days), P= (the directory) and V; a V prints the
-// version line at once.  False when the directory does not fit.
-bool parseAgeArguments(int argc, char* argv[], AgeSettings& settings, const char* versionLine,
-                       FILE* out);
+// version line at once, and what fits no option is noted.  False when the
+// directory does not fit.
+bool parseAgeArguments(int argc, char* argv[], AgeSettings& settings, const CommandLine& line);
 
 // A record survives while its age is below the limit: an age of exactly the
 // limit deletes it.  In floating point, so that no limit in days overflows.
 bool keptByAge(time_t recordDay, time_t now, int nDelDays);
 
+// With verbose, a line for each dropped record goes to out before the
+// closing line.
 class AgeRules : public PurgeRules {
 public:
-    AgeRules(const AgeProgram& program, int nDelDays) : program_(program), nDelDays_(nDelDays) {}
+    AgeRules(const AgeProgram& program, int nDelDays, FILE* verbose = nullptr)
+        : program_(program), nDelDays_(nDelDays), verbose_(verbose)
+    {
+    }
     bool keep(const unsigned char* record, time_t now) override;
+    void dropped(const unsigned char* record) override;
     void printSummary(FILE* out, long kept, long dropped) override;
     void writeSettings(char* text, size_t size) const override;
     std::unique_ptr<PurgeRules> fromSettings(const char* text) const override;
@@ -43,6 +54,8 @@ public:
 private:
     const AgeProgram& program_;
     int nDelDays_;
+    FILE* verbose_;
+    HeldLines lines_;
     DateCache dates_;
 };
 

@@ -66,7 +66,12 @@ int FileIo::close(int fd) { return ::close(fd); }
 
 int FileIo::unlink(const char* path) { return ::unlink(path); }
 
-int FileIo::access(const char* path) { return ::access(path, F_OK); }
+int FileIo::access(const char* path, int mode) { return ::access(path, mode); }
+
+int FileIo::fchmod(int fd, mode_t mode)
+{
+    return retried([&] { return ::fchmod(fd, mode); });
+}
 
 int FileIo::listDirectory(const char* path, const std::function<void(const char*)>& visit)
 {

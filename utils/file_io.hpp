@@ -6,6 +6,7 @@
 #include <functional>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 class FileIo {
 public:
@@ -24,7 +25,9 @@ public:
     virtual int ftruncate(int fd, off_t length);
     virtual int close(int fd);
     virtual int unlink(const char* path);
-    virtual int access(const char* path);
+    // access(2), F_OK unless asked otherwise.
+    virtual int access(const char* path, int mode = F_OK);
+    virtual int fchmod(int fd, mode_t mode);
     // Calls visit with each name in a directory; -1 with errno set when the
     // directory cannot be read to its end.
     virtual int listDirectory(const char* path, const std::function<void(const char*)>& visit);

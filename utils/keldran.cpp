@@ -21,12 +21,16 @@ const PurgeProgram kKeldran = {
     nullptr,
 };
 
-void printUsage()
+void printUsage(FILE* out, bool whole)
 {
+    std::fputs("usage: KELDRAN [B=days] [P=days] [D=directory] [M=mail-prefix] [V] [--dry-run]\n"
+               "               [--quiet] [--verbose] [--lease-wait=SECONDS] [--without-lease]\n"
+               "               [--lock-wait=SECONDS]\n"
+               "       KELDRAN --help | --version\n",
+               out);
+    if (!whole)
+        return;
     std::fputs(
-        "usage: KELDRAN [B=days] [P=days] [D=directory] [M=mail-prefix] [V] [--dry-run]\n"
-        "               [--lease-wait=SECONDS] [--without-lease] [--lock-wait=SECONDS]\n"
-        "       KELDRAN --help\n"
         "\n"
         "Purges the mail directory dirmes.bin: drops the messages of status K and the\n"
         "messages older than their limit, unless marked never to be deleted\n"
@@ -40,33 +44,28 @@ void printUsage()
         "  M=mail-prefix   prefix of the message files, used as given, so it ends\n"
         "                  with a slash (default ../mail/): M=/var/mail/ removes\n"
         "                  /var/mail/m0000042.msg for message 42\n"
-        "  V               prints the version line; the purge still runs\n"
-        "  --dry-run       prints what a run would print; creates, changes and removes\n"
-        "                  nothing\n"
-        "  --help          prints this text\n",
-        stdout);
-    printPurgeUsageTail(stdout, kKeldran.dataFileName, kKeldran.backupFileName);
+        "  V               prints the version line; the purge still runs\n",
+        out);
+    printPurgeUsageTail(out, kKeldran.dataFileName, kKeldran.backupFileName);
 }
 
 time_t currentTime() { return time(nullptr); }
 
-int purge(int argc, char* argv[])
+int purge(int argc, char* argv[], const PurgeOptions& options, FILE* out)
 {
     MailSettings settings;
     PurgePaths paths;
-    if (parseMailArguments(argc, argv, settings, "KELDRAN v 1.1\n", stdout) != MailArguments::Run ||
+    const CommandLine line = {"KELDRAN", "KELDRAN v 1.1\n", out, stderr};
+    if (parseMailArguments(argc, argv, settings, line) != MailArguments::Run ||
         !buildPurgePaths(settings.szBinPath, kKeldran.dataFileName, paths) ||
         longestMessagePath(settings.szMailPath) > kPathSize) {
-        std::fprintf(stderr, "KELDRAN -> path too long: D= takes at most 1023 characters, "
+        std::fprintf(stderr, "KELDRAN: path too long: D= takes at most 1023 characters, "
                              "M= and every path built from them at most 255\n");
         return kPathTooLong;
     }
-    PurgeOptions options;
-    if (!readPurgeOptions("KELDRAN", argc, argv, options))
-        return kUsageError;
     FileIo io;
-    MailRules rules(settings, stdout);
-    const PurgeContext context = {io, stdout, stderr, currentTime, options.dryRun, options.waits};
+    MailRules rules(settings, options.quiet ? nullptr : out, options.verbose);
+    const PurgeContext context = {io, out, stderr, currentTime, options.dryRun, options.waits};
     return runPurge(kKeldran, paths, rules, context);
 }
 
@@ -74,9 +73,8 @@ int purge(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
-    if (hasArgument(argc, argv, "--help")) {
-        printUsage();
-        return finishOutput("KELDRAN", kPurged);
-    }
-    return finishOutput("KELDRAN", purge(argc, argv));
+    return runPurgeProgram("KELDRAN", "KELDRAN v 1.1\n", argc, argv, printUsage,
+                           [&](const PurgeOptions& options, FILE* out) {
+                               return purge(argc, argv, options, out);
+                           });
 }

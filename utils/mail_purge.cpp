@@ -1,6 +1,6 @@
 #include "mail_purge.hpp"
 
-#include "purge_args.hpp"
+#include "record_text.hpp"
 #include "records.hpp"
 
 #include <algorithm>
@@ -8,16 +8,19 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 MailArguments parseMailArguments(int argc, char* argv[], MailSettings& settings,
-                                 const char* versionLine, FILE* out)
+                                 const CommandLine& line)
 {
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
+        if (isLongOption(argument))
+            continue;
         if (const char* value = optionValue(argument, 'B')) {
-            settings.nBullDelete = readDays(value);
+            settings.nBullDelete = readDaysNoted(line, argument, value);
         } else if (const char* limit = optionValue(argument, 'P')) {
-            settings.nPrivDelete = readDays(limit);
+            settings.nPrivDelete = readDaysNoted(line, argument, limit);
         } else if (const char* directory = optionValue(argument, 'D')) {
             if (!copyText(settings.szBinPath, sizeof settings.szBinPath, directory))
                 return MailArguments::PathTooLong;
@@ -25,11 +28,21 @@ MailArguments parseMailArguments(int argc, char* argv[], MailSettings& settings,
             if (!copyText(settings.szMailPath, sizeof settings.szMailPath, mail))
                 return MailArguments::PathTooLong;
         } else if (startsWith(argument, 'V')) {
-            std::fputs(versionLine, out);
+            std::fputs(line.versionLine, line.out);
+        } else {
+            noteIgnored(line, argument);
         }
     }
     settings.nBullDelete = atLeastOneDay(settings.nBullDelete);
     settings.nPrivDelete = atLeastOneDay(settings.nPrivDelete);
+    const size_t length = std::strlen(settings.szMailPath);
+    char example[kPathSize];
+    if ((length == 0 || settings.szMailPath[length - 1] != '/') &&
+        longestMessagePath(settings.szMailPath) <= kPathSize &&
+        buildMessagePath(example, sizeof example, settings.szMailPath, 42))
+        std::fprintf(line.err, "%s: M=%s does not end with a slash: it is used as given, so the "
+                               "file of message 42 is %s\n",
+                     line.program, settings.szMailPath, example);
     return MailArguments::Run;
 }
 
@@ -91,26 +104,41 @@ bool MailRules::keep(const unsigned char* record, time_t now)
     return !mailRecordDropped(record, settings_, now, dates_);
 }
 
-MailRules::~MailRules()
-{
-    if (lines_)
-        std::fclose(lines_);
-}
-
 void MailRules::dropped(const unsigned char* record)
 {
     const long number = mailNumber(record);
     if (out_) {
-        if (!lines_ && !noLinesFile_) {
-            lines_ = std::tmpfile();
-            noLinesFile_ = !lines_;
+        lines_.add(out_, "Deleting message #%ld ...\n", number);
+        if (verbose_) {
+            char line[256];
+            LineText(line, sizeof line)
+                .field(record + offsetof(DirMesStruct, szDate), sizeof DirMesStruct::szDate)
+                .text("  #")
+                .text(std::to_string(number).c_str())
+                .text("  from ")
+                .field(record + offsetof(DirMesStruct, szSender), sizeof DirMesStruct::szSender)
+                .text("  to ")
+                .field(record + offsetof(DirMesStruct, szRecipient), sizeof DirMesStruct::szRecipient);
+            lines_.add(out_, "%s\n", line);
         }
-        // Without a file for them, the lines go out at once.
-        std::fprintf(lines_ ? lines_ : out_, "Deleting message #%ld ...\n", number);
     }
     const auto message = static_cast<int32_t>(number);
     if (!listed_ || std::binary_search(found_.begin(), found_.end(), message))
         removals_.push_back(message);
+}
+
+// The mail prefix's directory part ("." without one); returns the part
+// after it, with which the message files' names begin.
+const char* MailRules::mailDirectory(char (&directory)[kPathSize]) const
+{
+    const char* slash = std::strrchr(settings_.szMailPath, '/');
+    if (!slash) {
+        std::strcpy(directory, ".");
+        return settings_.szMailPath;
+    }
+    std::snprintf(directory, sizeof directory, "%.*s",
+                  static_cast<int>(slash - settings_.szMailPath + 1), settings_.szMailPath);
+    return slash + 1;
 }
 
 // The mail directory is read once, so that a run removes only the message
@@ -118,14 +146,8 @@ void MailRules::dropped(const unsigned char* record)
 // each dropped record.
 void MailRules::prepare(FileIo& io)
 {
-    const char* slash = std::strrchr(settings_.szMailPath, '/');
     char directory[kPathSize];
-    if (slash)
-        std::snprintf(directory, sizeof directory, "%.*s",
-                      static_cast<int>(slash - settings_.szMailPath + 1), settings_.szMailPath);
-    else
-        std::strcpy(directory, ".");
-    const char* stem = slash ? slash + 1 : settings_.szMailPath;
+    const char* stem = mailDirectory(directory);
     found_.clear();
     listed_ = io.listDirectory(directory, [&](const char* name) {
         int32_t number = 0;
@@ -137,26 +159,34 @@ void MailRules::prepare(FileIo& io)
 
 // The removals come only once the new directory is on disk: a run that fails
 // before never leaves a kept record without its message file.  A file that
-// is missing or cannot be removed passes without a message.
-void MailRules::afterRewrite(FileIo& io)
+// is missing already passes without a word; one that cannot be removed is
+// named.  A dry run asks whether the mail directory lets them go.
+bool MailRules::afterRewrite(FileIo& io, bool dryRun)
 {
+    char directory[kPathSize];
+    mailDirectory(directory);
+    const bool removable = !dryRun || io.access(directory, W_OK | X_OK) == 0;
+    const int directoryError = errno;
+    bool all = true;
     char szMsg[kPathSize];
-    for (int32_t number : removals_)
-        if (buildMessagePath(szMsg, sizeof szMsg, settings_.szMailPath, number))
-            io.unlink(szMsg);
+    for (int32_t number : removals_) {
+        if (!buildMessagePath(szMsg, sizeof szMsg, settings_.szMailPath, number))
+            continue;
+        const bool gone = dryRun ? removable : io.unlink(szMsg) == 0 || errno == ENOENT;
+        if (!gone) {
+            all = false;
+            std::fprintf(stderr, "KELDRAN: cannot remove %s: %s\n", szMsg,
+                         std::strerror(dryRun ? directoryError : errno));
+        }
+    }
+    return all;
 }
 
 void MailRules::printSummary(FILE* out, long, long)
 {
-    if (lines_) {
-        char block[1 << 16];
-        bool copied = std::fflush(lines_) == 0 && std::fseek(lines_, 0, SEEK_SET) == 0;
-        for (size_t got; copied && (got = std::fread(block, 1, sizeof block, lines_)) > 0;)
-            copied = std::fwrite(block, 1, got, out) == got;
-        if (!copied || std::ferror(lines_))
-            std::fprintf(stderr, "KELDRAN: the lines of the deleted messages were lost: %s\n",
-                         std::strerror(errno));
-    }
+    if (!lines_.release(out))
+        std::fprintf(stderr, "KELDRAN: the lines of the deleted messages were lost: %s\n",
+                     std::strerror(errno));
     std::fputs("KELDRAN completed.\n", out);
 }
 
@@ -175,5 +205,5 @@ std::unique_ptr<PurgeRules> MailRules::fromSettings(const char* text) const
                     &prefixAt) != 2 ||
         prefixAt == 0 || !copyText(settings.szMailPath, sizeof settings.szMailPath, text + prefixAt))
         return nullptr;
-    return std::make_unique<MailRules>(settings, nullptr);
+    return std::make_unique<MailRules>(settings, nullptr, false);
 }

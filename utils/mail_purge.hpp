@@ -4,6 +4,8 @@
 #pragma once
 
 #include "date_cache.hpp"
+#include "held_lines.hpp"
+#include "purge_args.hpp"
 #include "purge_engine.hpp"
 
 #include <cstdint>
@@ -21,9 +23,11 @@ struct MailSettings {
 
 enum class MailArguments { Run, PathTooLong };
 
-// Reads the options B=, P=, D=, M= and V; a V prints versionLine at once.
+// Reads the options B=, P=, D=, M= and V; a V prints the version line at
+// once, and what fits no option is noted, as is a mail prefix without its
+// closing slash.
 MailArguments parseMailArguments(int argc, char* argv[], MailSettings& settings,
-                                 const char* versionLine, FILE* out);
+                                 const CommandLine& line);
 
 // True when the record is dropped: status 'K', or older than the limit of
 // its type ('P' private, anything else the B= limit), and not protected.
@@ -45,28 +49,30 @@ bool messageFileNumber(const char* name, const char* stem, int32_t& number);
 // terminator: the number takes at most 11 characters ("-2147483648").
 size_t longestMessagePath(const char* mailPath);
 
-// out receives a line for each record dropped; null prints nothing.  The
-// lines wait in a file of their own until printSummary, so that a run that
-// stops before it changes anything shows none.
+// out receives a line for each record dropped, and with verbose a line
+// that tells the record; null prints nothing.  The lines wait until
+// printSummary.
 class MailRules : public PurgeRules {
 public:
-    MailRules(const MailSettings& settings, FILE* out) : settings_(settings), out_(out) {}
-    MailRules(const MailRules&) = delete;
-    MailRules& operator=(const MailRules&) = delete;
-    ~MailRules() override;
+    MailRules(const MailSettings& settings, FILE* out, bool verbose = false)
+        : settings_(settings), out_(out), verbose_(verbose)
+    {
+    }
     bool keep(const unsigned char* record, time_t now) override;
     void dropped(const unsigned char* record) override;
     void prepare(FileIo& io) override;
-    void afterRewrite(FileIo& io) override;
+    bool afterRewrite(FileIo& io, bool dryRun) override;
     void printSummary(FILE* out, long kept, long dropped) override;
     void writeSettings(char* text, size_t size) const override;
     std::unique_ptr<PurgeRules> fromSettings(const char* text) const override;
 
 private:
+    const char* mailDirectory(char (&directory)[kPathSize]) const;
+
     MailSettings settings_;
     FILE* out_;
-    FILE* lines_ = nullptr;  // the lines of the dropped records, until printSummary
-    bool noLinesFile_ = false;
+    bool verbose_;
+    HeldLines lines_;
     DateCache dates_;
     // The numbers of the message files in the mail directory, sorted, when
     // it could be read: only the dropped ones among them are removed.

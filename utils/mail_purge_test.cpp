@@ -22,54 +22,76 @@ protected:
     }
 };
 
-MailArguments parse(std::vector<std::string> arguments, MailSettings& settings, std::string& out)
+MailArguments parse(std::vector<std::string> arguments, MailSettings& settings, std::string& out,
+                    std::string& err)
 {
     std::vector<char*> argv = {const_cast<char*>("KELDRAN")};
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
     testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     const MailArguments result = parseMailArguments(static_cast<int>(argv.size()), argv.data(),
-                                                    settings, "KELDRAN v 1.1\n", stdout);
+                                                    settings, {"KELDRAN", "KELDRAN v 1.1\n", stdout, stderr});
     out = testing::internal::GetCapturedStdout();
+    err = testing::internal::GetCapturedStderr();
     return result;
 }
 
+// What fits no option, a limit that is not a whole number and a mail prefix
+// without its slash are each noted on stderr, and read as before.
 TEST(MailArgumentsTest, OptionsByTheirFirstLetter)
 {
+    const std::string whole = "KELDRAN: ";
     const struct {
         std::vector<std::string> arguments;
         int bull, priv;
         const char* bin;
         const char* mail;
         const char* out;
+        std::string err;
     } cases[] = {
-        {{}, 30, 30, "../system/bin/", "../mail/", ""},
-        {{"B=5", "P=9"}, 5, 9, "../system/bin/", "../mail/", ""},
-        {{"b=5", "B=9", "p=2"}, 9, 2, "../system/bin/", "../mail/", ""},
-        {{"B=0", "P=-4"}, 1, 1, "../system/bin/", "../mail/", ""},
-        {{"B=x", "P="}, 1, 1, "../system/bin/", "../mail/", ""},
-        {{"B=7x", "P= 3"}, 7, 3, "../system/bin/", "../mail/", ""},
-        {{"B5", "Bull=5", "-B=5", "B", "x=1"}, 30, 30, "../system/bin/", "../mail/", ""},
-        {{"D=/data/bin", "m=/var/mail/"}, 30, 30, "/data/bin", "/var/mail/", ""},
-        {{"D=", "M="}, 30, 30, "", "", ""},
-        {{"V", "verbose", "B=3"}, 3, 30, "../system/bin/", "../mail/", "KELDRAN v 1.1\nKELDRAN v 1.1\n"},
-        {{"B=100000"}, 100000, 30, "../system/bin/", "../mail/", ""},
+        {{}, 30, 30, "../system/bin/", "../mail/", "", ""},
+        {{"B=5", "P=9"}, 5, 9, "../system/bin/", "../mail/", "", ""},
+        {{"b=5", "B=9", "p=2"}, 9, 2, "../system/bin/", "../mail/", "", ""},
+        {{"B=0", "P=-4"}, 1, 1, "../system/bin/", "../mail/", "", ""},
+        {{"B=x", "P="}, 1, 1, "../system/bin/", "../mail/", "",
+         whole + "B=x is not a whole number of days: 1 is used\n" + whole +
+             "P= is not a whole number of days: 1 is used\n"},
+        {{"B=7x", "P= 3"}, 7, 3, "../system/bin/", "../mail/", "",
+         whole + "B=7x is not a whole number of days: 7 is used\n" + whole +
+             "P= 3 is not a whole number of days: 3 is used\n"},
+        {{"B5", "Bull=5", "-B=5", "B", "x=1", "--quiet"}, 30, 30, "../system/bin/", "../mail/", "",
+         whole + "argument 'B5' ignored\n" + whole + "argument 'Bull=5' ignored\n" + whole +
+             "argument '-B=5' ignored\n" + whole + "argument 'B' ignored\n" + whole +
+             "argument 'x=1' ignored\n"},
+        {{"D=/data/bin", "m=/var/mail/"}, 30, 30, "/data/bin", "/var/mail/", "", ""},
+        {{"D=", "M="}, 30, 30, "", "", "",
+         whole + "M= does not end with a slash: it is used as given, so the file of message 42 "
+                 "is m0000042.msg\n"},
+        {{"M=/var/mail"}, 30, 30, "../system/bin/", "/var/mail", "",
+         whole + "M=/var/mail does not end with a slash: it is used as given, so the file of "
+                 "message 42 is /var/mailm0000042.msg\n"},
+        {{"V", "verbose", "B=3"}, 3, 30, "../system/bin/", "../mail/", "KELDRAN v 1.1\nKELDRAN v 1.1\n", ""},
+        {{"B=100000"}, 100000, 30, "../system/bin/", "../mail/", "", ""},
     };
     for (const auto& c : cases) {
         MailSettings settings;
         std::string out;
-        ASSERT_EQ(parse(c.arguments, settings, out), MailArguments::Run);
+        std::string err;
+        ASSERT_EQ(parse(c.arguments, settings, out, err), MailArguments::Run);
         EXPECT_EQ(settings.nBullDelete, c.bull);
         EXPECT_EQ(settings.nPrivDelete, c.priv);
         EXPECT_STREQ(settings.szBinPath, c.bin);
         EXPECT_STREQ(settings.szMailPath, c.mail);
         EXPECT_EQ(out, c.out);
+        EXPECT_EQ(err, c.err);
     }
     MailSettings settings;
     std::string out;
-    EXPECT_EQ(parse({"D=" + std::string(1023, 'd')}, settings, out), MailArguments::Run);
-    EXPECT_EQ(parse({"D=" + std::string(1024, 'd')}, settings, out), MailArguments::PathTooLong);
-    EXPECT_EQ(parse({"M=" + std::string(256, 'm')}, settings, out), MailArguments::PathTooLong);
+    std::string err;
+    EXPECT_EQ(parse({"D=" + std::string(1023, 'd')}, settings, out, err), MailArguments::Run);
+    EXPECT_EQ(parse({"D=" + std::string(1024, 'd')}, settings, out, err), MailArguments::PathTooLong);
+    EXPECT_EQ(parse({"M=" + std::string(256, 'm')}, settings, out, err), MailArguments::PathTooLong);
 }
 
 TEST_F(MailJudgement, DropsKAndOldUnlessProtected)
@@ -211,7 +233,7 @@ TEST_F(MailJudgement, RemovesTheMessageFilesThatAreThereInRecordOrder)
             const std::string record = mailRecord({'B', 'K', number, dateText(2026, 1, 1), 0});
             rules.dropped(reinterpret_cast<const unsigned char*>(record.data()));
         }
-        rules.afterRewrite(io);
+        EXPECT_TRUE(rules.afterRewrite(io, false));
         const std::vector<std::string> expected =
             unreadable ? std::vector<std::string>{dir / "m0000009.msg", dir / "m0000005.msg",
                                                   dir / "m0000003.msg", dir / "m0000042.msg"}

@@ -1,5 +1,6 @@
 // MIRKOS: purges dx.bin of the DX spots older than N days.
 #include "age_purge.hpp"
+#include "record_text.hpp"
 #include "records.hpp"
 
 #include <cstddef>
@@ -9,6 +10,20 @@ namespace {
 time_t spotDay(const unsigned char* record, DateCache& dates)
 {
     return dates.fromText(reinterpret_cast<const char*>(record + offsetof(DxSpotStruct, Date)));
+}
+
+void describeSpot(const unsigned char* record, char* line, size_t size)
+{
+    LineText(line, size)
+        .field(record + offsetof(DxSpotStruct, Date), sizeof DxSpotStruct::Date)
+        .text(" ")
+        .field(record + offsetof(DxSpotStruct, Time), sizeof DxSpotStruct::Time)
+        .text("  DX ")
+        .field(record + offsetof(DxSpotStruct, DxCall), sizeof DxSpotStruct::DxCall)
+        .text("  by ")
+        .field(record + offsetof(DxSpotStruct, Logger), sizeof DxSpotStruct::Logger)
+        .text(" at ")
+        .field(record + offsetof(DxSpotStruct, NodeCall), sizeof DxSpotStruct::NodeCall);
 }
 
 const AgeProgram kMirkos = {
@@ -26,6 +41,7 @@ const AgeProgram kMirkos = {
     "MIRKOS completed : %ld spots left, %ld deleted.\n",
     "DX spots",
     spotDay,
+    describeSpot,
 };
 
 }  // namespace

@@ -34,13 +34,37 @@ bool copyText(char* buffer, size_t size, const char* text)
     return true;
 }
 
-bool hasArgument(int argc, char* argv[], const char* exact)
+void noteIgnored(const CommandLine& line, const char* argument)
 {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], exact) == 0)
-            return true;
-    return false;
+    std::fprintf(line.err, "%s: argument '%s' ignored\n", line.program, argument);
 }
+
+namespace {
+// A sign and digits only, in the range of an int.
+bool wholeNumber(const char* text)
+{
+    const char* digits = text + (text[0] == '-' || text[0] == '+');
+    if (*digits == '\0')
+        return false;
+    for (const char* p = digits; *p != '\0'; ++p)
+        if (!std::isdigit(static_cast<unsigned char>(*p)))
+            return false;
+    errno = 0;
+    const long value = std::strtol(text, nullptr, 10);
+    return errno == 0 && value >= INT_MIN && value <= INT_MAX;
+}
+}  // namespace
+
+int readDaysNoted(const CommandLine& line, const char* argument, const char* value)
+{
+    const int days = readDays(value);
+    if (!wholeNumber(value))
+        std::fprintf(line.err, "%s: %s is not a whole number of days: %d is used\n", line.program,
+                     argument, atLeastOneDay(days));
+    return days;
+}
+
+bool isLongOption(const char* argument) { return argument[0] == '-' && argument[1] == '-'; }
 
 namespace {
 
@@ -66,24 +90,76 @@ bool readSeconds(const char* text, double& seconds)
 
 }  // namespace
 
-bool readPurgeOptions(const char* program, int argc, char* argv[], PurgeOptions& options)
+LongOptions readPurgeOptions(const char* program, int argc, char* argv[], PurgeOptions& options)
 {
+    const struct {
+        const char* name;
+        bool* flag;
+    } flags[] = {{"--dry-run", &options.dryRun},
+                 {"--quiet", &options.quiet},
+                 {"--verbose", &options.verbose},
+                 {"--without-lease", &options.waits.withoutLease}};
+    LongOptions asked = LongOptions::Run;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
+        if (!isLongOption(argument))
+            continue;
+        bool known = false;
+        for (const auto& flag : flags) {
+            if (std::strcmp(argument, flag.name) == 0) {
+                *flag.flag = true;
+                known = true;
+            }
+        }
         const char* lease = after(argument, "--lease-wait=");
         const char* lock = after(argument, "--lock-wait=");
-        if (std::strcmp(argument, "--dry-run") == 0) {
-            options.dryRun = true;
-        } else if (std::strcmp(argument, "--without-lease") == 0) {
-            options.waits.withoutLease = true;
-        } else if ((lease && !readSeconds(lease, options.waits.leaseSeconds)) ||
-                   (lock && !readSeconds(lock, options.waits.lockSeconds))) {
+        if ((lease && !readSeconds(lease, options.waits.leaseSeconds)) ||
+            (lock && !readSeconds(lock, options.waits.lockSeconds))) {
             std::fprintf(stderr, "%s: %s: a wait is a number of seconds, at most 604800\n",
                          program, argument);
-            return false;
+            return LongOptions::Refused;
+        }
+        // --help wins over --version, wherever each stands.
+        if (std::strcmp(argument, "--help") == 0)
+            asked = LongOptions::Help;
+        else if (std::strcmp(argument, "--version") == 0 && asked != LongOptions::Help)
+            asked = LongOptions::Version;
+        else if (!known && !lease && !lock) {
+            std::fprintf(stderr, "%s: unknown option %s: nothing was touched\n", program, argument);
+            return LongOptions::Refused;
         }
     }
-    return true;
+    return asked;
+}
+
+int runPurgeProgram(const char* program, const char* versionLine, int argc, char* argv[],
+                    const std::function<void(FILE*, bool whole)>& printUsage,
+                    const std::function<int(const PurgeOptions&, FILE* out)>& purge)
+{
+    // Each line goes out whole before anything that follows it on standard
+    // error, so that a cron mail shows them in the order they happened.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    PurgeOptions options;
+    switch (readPurgeOptions(program, argc, argv, options)) {
+    case LongOptions::Help:
+        printUsage(stdout, true);
+        return finishOutput(program, kPurged);
+    case LongOptions::Version:
+        std::fputs(versionLine, stdout);
+        return finishOutput(program, kPurged);
+    case LongOptions::Refused:
+        printUsage(stderr, false);
+        return finishOutput(program, kUsageError);
+    case LongOptions::Run:
+        break;
+    }
+    FILE* silent = options.quiet ? std::fopen("/dev/null", "w") : nullptr;
+    const int status = purge(options, silent ? silent : stdout);
+    if (silent && std::fclose(silent) != 0 && status == kPurged)
+        std::fprintf(stderr, "%s: /dev/null: %s\n", program, std::strerror(errno));
+    if (options.dryRun)
+        std::fprintf(stderr, "%s: a dry run: nothing was changed\n", program);
+    return finishOutput(program, status);
 }
 
 void printPurgeUsageTail(FILE* out, const char* dataFileName, const char* backupFileName)
@@ -92,6 +168,12 @@ void printPurgeUsageTail(FILE* out, const char* dataFileName, const char* backup
     std::snprintf(stem, sizeof stem, "%.*s", static_cast<int>(std::strlen(dataFileName) - 4),
                   dataFileName);
     std::fprintf(out,
+                 "  --dry-run             prints what a run would print, checks what it\n"
+                 "                        would need, and changes nothing\n"
+                 "  --quiet               prints nothing on standard output; failures are\n"
+                 "                        reported on standard error as always\n"
+                 "  --verbose             a line for each record deleted: its date and the\n"
+                 "                        fields that tell it\n"
                  "  --lease-wait=SECONDS  waits that long at most for the node server to\n"
                  "                        close the data file (default 5); kept open\n"
                  "                        longer, the file stops the purge\n"
@@ -101,7 +183,10 @@ void printPurgeUsageTail(FILE* out, const char* dataFileName, const char* backup
                  "                        is rewritten\n"
                  "  --lock-wait=SECONDS   waits that long at most for another purge of the\n"
                  "                        same directory to end (default 600)\n"
-                 "Options are told by their first letter, in either case; others are ignored.\n"
+                 "  --help, --version     print this text, or the version line, and exit\n"
+                 "The letter options are told by their first letter, in either case; other\n"
+                 "arguments are ignored, with a note on standard error.  An unknown option\n"
+                 "that begins with -- is refused.\n"
                  "\n"
                  "Files:\n"
                  "  %-16s the data file, rewritten in place\n"
@@ -138,7 +223,9 @@ void printPurgeUsageTail(FILE* out, const char* dataFileName, const char* backup
                  "     it is unchanged\n"
                  " 11  another purge of the directory held its lock for the whole lock wait;\n"
                  "     nothing was touched\n"
-                 " 12  an option's value is not valid; nothing was touched\n",
+                 " 12  an option that begins with -- is unknown, or its value is not valid;\n"
+                 "     nothing was touched\n"
+                 " 13  the purge is complete, but some message files could not be removed\n",
                  dataFileName, backupFileName, stem,
                  static_cast<int>(16 - std::strlen(stem)), kMarkSuffix);
 }
@@ -146,7 +233,7 @@ void printPurgeUsageTail(FILE* out, const char* dataFileName, const char* backup
 int finishOutput(const char* program, int status)
 {
     if (std::fflush(stdout) != 0 || std::ferror(stdout) || std::fclose(stdout) != 0) {
-        std::fprintf(stderr, "%s -> standard output: %s\n", program, std::strerror(errno));
+        std::fprintf(stderr, "%s: standard output: %s\n", program, std::strerror(errno));
         if (status == kPurged)
             return kOutputFailed;
     }

@@ -244,13 +244,16 @@ private:
     Pass rewriteFromRuns(int backup);
     bool copyWithin(int backup, uint64_t from, uint64_t length, uint64_t to);
     int finishRewrite();
+    int showDryRun();
     int failUnchanged(const char* step, const char* path);
     void takeBackMark();
     int failCopy(const char* source);
     int failAfterTruncation(const char* step, const char* path);
     int failRecovery(const char* step, const char* path);
     bool syncDirectory();
-    int reportOpen(const char* text, int status);
+    int reportOpen(const char* text, const char* path, int status);
+    bool canCreate(const char* path);
+    void giveDataMode(int fd, const char* path);
     bool closeChecked(int& fd);
     void holdSignals();
     void releaseSignals();
@@ -280,6 +283,7 @@ private:
     int lock_ = -1;
     int lockError_ = 0;
     bool dataWritable_ = false;
+    mode_t dataMode_ = 0600;  // the data file's permissions, which the backup and the mark take
     int dataWriteError_ = 0;
     uint64_t copied_ = 0;      // whole records copied to the backup
     uint64_t keptLength_ = 0;  // of those, the bytes of the records that stay
@@ -288,15 +292,45 @@ private:
     KeptRuns keptRuns_;
     PurgeMark mark_;
     bool markWritten_ = false;
+    bool filesRemain_ = false;  // message files that the run could not remove
     bool leaseHeld_ = false;
     bool signalsHeld_ = false;
     sigset_t savedMask_;
 };
 
-int Purge::reportOpen(const char* text, int status)
+// The system's text, then where the path led from the working directory,
+// so that a run from the wrong directory says where it looked.
+int Purge::reportOpen(const char* text, const char* path, int status)
 {
-    std::fprintf(err_, "%s: %s\n", text, std::strerror(errno));
+    const int error = errno;
+    std::fprintf(err_, "%s: %s\n", text, std::strerror(error));
+    char directory[4096];
+    if (path[0] != '/' && getcwd(directory, sizeof directory))
+        std::fprintf(err_, "%s: %s/%s: %s\n", program_.name, directory, path, std::strerror(error));
+    else
+        std::fprintf(err_, "%s: %s: %s\n", program_.name, path, std::strerror(error));
     return status;
+}
+
+// What a dry run asks where a real run would create or truncate a file.
+bool Purge::canCreate(const char* path)
+{
+    if (io_.access(path, W_OK) == 0)
+        return true;
+    return errno == ENOENT && io_.access(paths_.szDirectory, W_OK | X_OK) == 0;
+}
+
+// The backup and the mark show no more than the data file does.  A file
+// that is not a regular one (a device) is left as it is.
+void Purge::giveDataMode(int fd, const char* path)
+{
+    struct stat file;
+    const bool ok = io_.fstat(fd, file) == 0 &&
+                    (!S_ISREG(file.st_mode) || (file.st_mode & 07777) == dataMode_ ||
+                     io_.fchmod(fd, dataMode_) == 0);
+    if (!ok)
+        std::fprintf(err_, "%s: cannot give %s the mode of %s: %s\n", program_.name, path,
+                     paths_.szBin, std::strerror(errno));
 }
 
 // Before the truncation the data file is as it was; a mark already left is
@@ -338,7 +372,7 @@ int Purge::failAfterTruncation(const char* step, const char* path)
     if (data_ >= 0 && backup >= 0 && rewritePass(backup, rules_, mark_, false) == Pass::Done &&
         io_.fsync(data_) == 0 && closeChecked(data_)) {
         releaseLease();
-        rules_.afterRewrite(io_);
+        filesRemain_ = !rules_.afterRewrite(io_, false) || filesRemain_;
         if (io_.unlink(paths_.szMark) == 0 && syncDirectory()) {
             std::fprintf(err_, "%s: %s rebuilt from %s: the purge is complete\n", program_.name,
                          paths_.szBin, paths_.szOld);
@@ -412,7 +446,7 @@ int Purge::openData()
     if (data_ < 0)
         data_ = io_.open(paths_.szBin, O_RDONLY);
     if (data_ < 0)
-        return reportOpen(program_.openDataFailure, kCannotOpenData);
+        return reportOpen(program_.openDataFailure, paths_.szBin, kCannotOpenData);
     sayIfUnlocked();
     return kPurged;
 }
@@ -564,7 +598,7 @@ int Purge::completeRewrite(const PurgeMark& mark)
     releaseLease();
     if (pass != Pass::Done || io_.fsync(data_) != 0)
         return failRecovery("rewrite", paths_.szBin);
-    rules->afterRewrite(io_);
+    filesRemain_ = !rules->afterRewrite(io_, false) || filesRemain_;
     if (io_.unlink(paths_.szMark) != 0 || !syncDirectory())
         return failRecovery("remove", paths_.szMark);
     releaseSignals();
@@ -639,9 +673,13 @@ int Purge::copyToBackup()
     struct stat status;
     if (io_.fstat(source, status) != 0)
         return failUnchanged("fstat", sourcePath);
+    dataMode_ = status.st_mode & 07777;
     if (!copyRange(wholeLength(status.st_size)))
         return failCopy(sourcePath);
-    if (!dryRun_ && io_.fsync(backup_) != 0)
+    if (dryRun_)
+        return kPurged;
+    giveDataMode(backup_, paths_.szOld);
+    if (io_.fsync(backup_) != 0)
         return failUnchanged("fsync", paths_.szOld);
     return kPurged;
 }
@@ -728,10 +766,11 @@ bool Purge::writeMark()
         errno = ENAMETOOLONG;
         return false;
     }
-    const int fd = io_.open(paths_.szMark, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const int fd = io_.open(paths_.szMark, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0)
         return false;
     markWritten_ = true;
+    giveDataMode(fd, paths_.szMark);
     bool ok = writeAll(io_, fd, text, length) && io_.fsync(fd) == 0;
     ok = io_.close(fd) == 0 && ok;
     // One sync of the directory makes the entries of the backup and the
@@ -873,7 +912,7 @@ int Purge::finishRewrite()
         return failAfterTruncation("close", paths_.szBin);
     if (!closeChecked(backup_) || !closeChecked(backupRead_))
         return failAfterTruncation("close", paths_.szOld);
-    rules_.afterRewrite(io_);
+    filesRemain_ = !rules_.afterRewrite(io_, false) || filesRemain_;
     if (io_.unlink(paths_.szMark) != 0) {
         std::fprintf(err_,
                      "%s: remove %s: %s; %s is complete, and the next run finds it so and "
@@ -899,27 +938,28 @@ int Purge::run()
     if (const int status = recoverInterruptedRun(); status != kPurged)
         return status;
     if (!dryRun_) {
-        backup_ = io_.open(paths_.szOld, O_RDWR | O_CREAT | O_TRUNC, 0666);
+        // A new backup shows nothing to others until it has the data file's mode.
+        backup_ = io_.open(paths_.szOld, O_RDWR | O_CREAT | O_TRUNC, 0600);
         if (backup_ < 0)
-            return reportOpen(program_.openBackupFailure, kCannotOpenBackup);
+            return reportOpen(program_.openBackupFailure, paths_.szOld, kCannotOpenBackup);
+    } else if (!canCreate(paths_.szOld)) {
+        return reportOpen(program_.openBackupFailure, paths_.szOld, kCannotOpenBackup);
     }
     std::fprintf(out_, "Creating %s\n", program_.backupFileName);
     rules_.prepare(io_);
     if (const int status = copyToBackup(); status != kPurged)
         return status;
 
-    if (dryRun_) {
-        rules_.printSummary(out_, kept_, dropped_);
-        return kPurged;
-    }
+    if (dryRun_)
+        return showDryRun();
     if (!dataWritable_) {
         errno = dataWriteError_;
-        return reportOpen(program_.reopenDataFailure, kCannotReopenData);
+        return reportOpen(program_.reopenDataFailure, paths_.szBin, kCannotReopenData);
     }
     if (program_.reopenBackupFailure) {
         backupRead_ = io_.open(paths_.szOld, O_RDONLY);
         if (backupRead_ < 0)
-            return reportOpen(program_.reopenBackupFailure, kCannotOpenBackup);
+            return reportOpen(program_.reopenBackupFailure, paths_.szOld, kCannotOpenBackup);
     }
     // The mark's syncs come before the lease, so that the node does not wait
     // for them; from the mark on, a termination waits for the end.
@@ -950,7 +990,16 @@ int Purge::run()
         return status;
     releaseSignals();
     rules_.printSummary(out_, kept_, dropped_);
-    return kPurged;
+    return filesRemain_ ? kMessageFilesRemain : kPurged;
+}
+
+// What a real run would print, and where it would fail, with its status.
+int Purge::showDryRun()
+{
+    if (io_.access(paths_.szBin, W_OK) != 0)
+        return reportOpen(program_.reopenDataFailure, paths_.szBin, kCannotReopenData);
+    rules_.printSummary(out_, kept_, dropped_);
+    return rules_.afterRewrite(io_, true) ? kPurged : kMessageFilesRemain;
 }
 
 void Purge::holdSignals()

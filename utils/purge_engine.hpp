@@ -41,6 +41,7 @@ enum PurgeStatus : int {
     kDataKeptOpen = 10,
     kLockedByAnotherPurge = 11,
     kUsageError = 12,
+    kMessageFilesRemain = 13,
 };
 
 constexpr size_t kPathSize = 256;        // a data, backup or message path
@@ -85,8 +86,10 @@ public:
     // Before the copy, with nothing held: reads what dropped and
     // afterRewrite need to know of the disk.
     virtual void prepare(FileIo&) {}
-    // Runs once the new data file is complete and on disk (not in a dry run).
-    virtual void afterRewrite(FileIo&) {}
+    // Runs once the new data file is complete and on disk; in a dry run,
+    // checks what it would do.  False when something could not be done (or
+    // could not be in a real run), each thing named on standard error.
+    virtual bool afterRewrite(FileIo&, bool /*dryRun*/) { return true; }
     virtual void printSummary(FILE* out, long kept, long dropped) = 0;
     // The settings that judge the records, as one line for the mark, and
     // rules that judge by such a line, collecting what afterRewrite needs

@@ -1,5 +1,6 @@
 // TRABEN: purges wwv.bin of the WWV propagation reports older than N days.
 #include "age_purge.hpp"
+#include "record_text.hpp"
 #include "records.hpp"
 
 #include <cstddef>
@@ -9,6 +10,18 @@ namespace {
 time_t reportDay(const unsigned char* record, DateCache& dates)
 {
     return dates.fromText(reinterpret_cast<const char*>(record + offsetof(WwvSpotStruct, sDate)));
+}
+
+void describeReport(const unsigned char* record, char* line, size_t size)
+{
+    LineText(line, size)
+        .field(record + offsetof(WwvSpotStruct, sDate), sizeof WwvSpotStruct::sDate)
+        .text(" ")
+        .field(record + offsetof(WwvSpotStruct, sTime), sizeof WwvSpotStruct::sTime)
+        .text("  by ")
+        .field(record + offsetof(WwvSpotStruct, sLogger), sizeof WwvSpotStruct::sLogger)
+        .text(" at ")
+        .field(record + offsetof(WwvSpotStruct, sNodeCall), sizeof WwvSpotStruct::sNodeCall);
 }
 
 const AgeProgram kTraben = {
@@ -26,6 +39,7 @@ const AgeProgram kTraben = {
     "TRABEN completed : %ld spots left, %ld deleted.\n",
     "WWV propagation reports",
     reportDay,
+    describeReport,
 };
 
 }  // namespace
