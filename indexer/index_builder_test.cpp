@@ -175,7 +175,8 @@ TEST(IndexBuild, StepsSumToKeyOffsetsBeyondSixteenBits)
             if (built.entries[i].hash != 0) {
                 ASSERT_LT(record, built.offsets.size());
                 EXPECT_EQ(sum, built.offsets[record]) << "body " << body;
-                EXPECT_EQ(database.substr(sum, 1), std::string(1, static_cast<char>('A' + record)));
+                EXPECT_EQ(database.substr(static_cast<size_t>(sum), 1),
+                          std::string(1, static_cast<char>('A' + record)));
                 ++record;
             }
         }
