@@ -3,7 +3,13 @@
 # the missing ones when it can (as root, with apt-get); otherwise names them
 # and fails.
 #
-#   scripts/setup.sh [build] [test] [fuzz] [docs] [bench]
+#   scripts/setup.sh [build] [test] [fuzz] [docs] [bench] [clang] [package]
+#                    [cross-i686] [cross-armhf] [cross-s390x]
+#
+# A cross task brings Debian's cross compiler for the target, qemu-user to
+# run the target's programs, the GoogleTest sources to build for the target,
+# and the target's libfaketime (a package of a foreign architecture, which
+# is added to dpkg first).
 set -euo pipefail
 
 packages_for() {
@@ -13,8 +19,17 @@ packages_for() {
         fuzz) echo "clang libclang-rt-14-dev" ;;
         docs) echo "groff-base dpkg" ;;
         bench) echo "time coreutils" ;;
+        clang) echo "clang make cmake" ;;
+        package) echo "dpkg-dev binutils" ;;
+        cross-i686) cross_packages i386 ;;
+        cross-armhf) cross_packages armhf ;;
+        cross-s390x) cross_packages s390x ;;
         *) echo "setup.sh: unknown task '$1'" >&2; exit 2 ;;
     esac
+}
+
+cross_packages() {
+    echo "cmake make googletest qemu-user tzdata binutils crossbuild-essential-$1 libfaketime:$1"
 }
 
 installed() {
@@ -29,7 +44,7 @@ fi
 missing=()
 for task in "${@:-build}"; do
     for package in $(packages_for "$task"); do
-        installed "$package" || missing+=("$package")
+        installed "$package" || [[ " ${missing[*]} " == *" $package "* ]] || missing+=("$package")
     done
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
@@ -40,6 +55,18 @@ if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null 2>&1; then
     exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+for package in "${missing[@]}"; do
+    case "$package" in
+        *:*)
+            arch=${package#*:}
+            if [ "$arch" != "$(dpkg --print-architecture)" ] &&
+                ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+                dpkg --add-architecture "$arch"
+                echo "setup.sh: added the architecture $arch to dpkg"
+            fi
+            ;;
+    esac
+done
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 for package in "${missing[@]}"; do
