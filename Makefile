@@ -6,8 +6,9 @@
 #   make bench     speed and memory against their floors (several GB of disk)
 #   make package   the Debian package, built with the flags of dpkg-buildflags
 #                  (hardening included), in build/package
-#   make release   the plain Release build of the programs with g++ and with
-#                  clang++, warnings as errors
+#   make release   the plain Release build of the programs with g++
+#                  (build/release-gcc) and clang++ (build/release-clang),
+#                  warnings as errors
 #   make cross ARCH=i686|armhf|s390x
 #                  the tests of a cross build, run under qemu-user
 FUZZ_SECONDS ?= 30
@@ -16,7 +17,7 @@ ARCH ?= s390x
 CROSS_ARCHES := i686 armhf s390x
 HARDENING := DEB_BUILD_MAINT_OPTIONS=hardening=+all
 
-.PHONY: demo test sanitize fuzz bench package release cross clean
+.PHONY: demo test sanitize fuzz bench package release release-gcc release-clang cross clean
 
 demo:
 	scripts/setup.sh build
@@ -57,13 +58,14 @@ package:
 	tests/package_test.sh --hardened build/package
 	cd build/package && cpack -G DEB
 
-release:
+release: release-gcc release-clang
+release-gcc: RELEASE_CXX = g++
+release-clang: RELEASE_CXX = clang++
+release-gcc release-clang:
 	scripts/setup.sh build clang
-	for cxx in g++ clang++; do \
-	    cmake -S . -B build/release-$$cxx -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=$$cxx \
-	        -DKAVEX_TESTS=OFF -DKAVEX_WERROR=ON >/dev/null && \
-	    cmake --build build/release-$$cxx -j$(JOBS) -- --no-print-directory || exit 1; \
-	done
+	cmake -S . -B build/$@ -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=$(RELEASE_CXX) \
+	    -DKAVEX_TESTS=OFF -DKAVEX_WERROR=ON >/dev/null
+	cmake --build build/$@ -j$(JOBS) -- --no-print-directory
 
 cross:
 	@case " $(CROSS_ARCHES) " in *" $(ARCH) "*) ;; \
