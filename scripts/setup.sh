@@ -7,9 +7,8 @@
 #                    [cross-i686] [cross-armhf] [cross-s390x]
 #
 # A cross task brings Debian's cross compiler for the target, qemu-user to
-# run the target's programs, the GoogleTest sources to build for the target,
-# and the target's libfaketime (a package of a foreign architecture, which
-# is added to dpkg first).
+# run the target's programs, and the GoogleTest sources to build for the
+# target.
 set -euo pipefail
 
 packages_for() {
@@ -29,7 +28,7 @@ packages_for() {
 }
 
 cross_packages() {
-    echo "cmake make googletest qemu-user tzdata binutils crossbuild-essential-$1 libfaketime:$1"
+    echo "cmake make googletest qemu-user tzdata crossbuild-essential-$1"
 }
 
 installed() {
@@ -55,18 +54,6 @@ if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null 2>&1; then
     exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
-for package in "${missing[@]}"; do
-    case "$package" in
-        *:*)
-            arch=${package#*:}
-            if [ "$arch" != "$(dpkg --print-architecture)" ] &&
-                ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
-                dpkg --add-architecture "$arch"
-                echo "setup.sh: added the architecture $arch to dpkg"
-            fi
-            ;;
-    esac
-done
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 for package in "${missing[@]}"; do
