@@ -129,9 +129,11 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     if (out < 0 || err < 0)
         throw std::runtime_error("cannot open the capture files");
     const pid_t pid = spawn(commandFor(path, arguments, options, clockLibrary), options, out, err);
-    close(out);
-    close(err);
+    const bool outClosed = close(out) == 0;
+    const bool closed = close(err) == 0 && outClosed;
     RunResult result = waitProgram(pid);
+    if (!closed)
+        throw std::runtime_error("cannot close the capture files");
     result.out = readFile(outPath);
     result.err = readFile(errPath);
     return result;
@@ -146,7 +148,8 @@ pid_t startProgram(const std::string& program, const std::vector<std::string>& a
     if (null < 0)
         throw std::runtime_error("cannot open /dev/null");
     const pid_t pid = spawn(commandFor(program, arguments, options, CLOCK_LIBRARY), options, null, null);
-    close(null);
+    if (close(null) != 0)
+        throw std::runtime_error("cannot close /dev/null");
     return pid;
 }
 
