@@ -30,7 +30,7 @@ bool writeDatabase(FILE* file, size_t bytes, int bodyLines)
 {
     std::string block;
     for (int i = 0; block.size() < (size_t{1} << 20); ++i) {
-        block += "K" + std::to_string(i * 7919 % 1000003) + "CALL\n";
+        block.append("K").append(std::to_string(i * 7919 % 1000003)).append("CALL\n");
         for (int line = 0; line < bodyLines + i % 5; ++line)
             block += "Body line " + std::to_string(line) + " of a record, with some text & more text\n";
         block += "&&\n";

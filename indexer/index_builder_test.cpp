@@ -175,7 +175,8 @@ TEST(IndexBuild, StepsSumToKeyOffsetsBeyondSixteenBits)
             if (built.entries[i].hash != 0) {
                 ASSERT_LT(record, built.offsets.size());
                 EXPECT_EQ(sum, built.offsets[record]) << "body " << body;
-                EXPECT_EQ(database.substr(sum, 1), std::string(1, static_cast<char>('A' + record)));
+                EXPECT_EQ(database.substr(static_cast<size_t>(sum), 1),
+                          std::string(1, static_cast<char>('A' + record)));
                 ++record;
             }
         }
@@ -196,12 +197,12 @@ TEST(IndexScan, EveryFormFindsTheSameLine)
     uint32_t seed = 12345;
     const char alphabet[] = "&&&\n\nab\0";
     for (int round = 0; round < 20000; ++round) {
-        std::string text(1 + (round % 150), 'x');
+        std::string text(static_cast<size_t>(1 + round % 150), 'x');
         for (char& c : text) {
             seed = seed * 1103515245u + 12345u;
             c = alphabet[(seed >> 16) % (sizeof alphabet - 1)];
         }
-        const size_t from = 1 + round % 3;
+        const size_t from = static_cast<size_t>(1 + round % 3);
         if (from >= text.size())
             continue;
         const char* begin = text.data() + from;

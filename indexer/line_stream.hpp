@@ -6,7 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <sys/types.h>
 #include <vector>
+
+static_assert(sizeof(off_t) >= 8, "databases above 2 GiB need a 64-bit off_t: -D_FILE_OFFSET_BITS=64");
 
 // The disk behind a small interface, so that a test double can fail a read.
 class ByteSource {

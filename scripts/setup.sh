@@ -3,7 +3,12 @@
 # the missing ones when it can (as root, with apt-get); otherwise names them
 # and fails.
 #
-#   scripts/setup.sh [build] [test] [fuzz] [docs] [bench]
+#   scripts/setup.sh [build] [test] [fuzz] [docs] [bench] [clang] [package]
+#                    [cross-i686] [cross-armhf] [cross-s390x]
+#
+# A cross task brings Debian's cross compiler for the target, qemu-user to
+# run the target's programs, and the GoogleTest sources to build for the
+# target.
 set -euo pipefail
 
 packages_for() {
@@ -13,8 +18,17 @@ packages_for() {
         fuzz) echo "clang libclang-rt-14-dev" ;;
         docs) echo "groff-base dpkg" ;;
         bench) echo "time coreutils" ;;
+        clang) echo "clang make cmake" ;;
+        package) echo "dpkg-dev binutils" ;;
+        cross-i686) cross_packages i386 ;;
+        cross-armhf) cross_packages armhf ;;
+        cross-s390x) cross_packages s390x ;;
         *) echo "setup.sh: unknown task '$1'" >&2; exit 2 ;;
     esac
+}
+
+cross_packages() {
+    echo "cmake make googletest qemu-user tzdata crossbuild-essential-$1"
 }
 
 installed() {
@@ -29,7 +43,7 @@ fi
 missing=()
 for task in "${@:-build}"; do
     for package in $(packages_for "$task"); do
-        installed "$package" || missing+=("$package")
+        installed "$package" || [[ " ${missing[*]} " == *" $package "* ]] || missing+=("$package")
     done
 done
 [ ${#missing[@]} -eq 0 ] && exit 0

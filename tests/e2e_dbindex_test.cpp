@@ -151,7 +151,7 @@ TEST(DbindexProgram, FullStandardOutputFails)
 {
     TempDir dir;
     writeFile(dir / "base.ful", kWorkedExample);
-    const std::string command = "cd '" + dir.path() + "' && " DBINDEX_PATH " base >/dev/full";
+    const std::string command = "cd '" + dir.path() + "' && " + shellCommand(DBINDEX_PATH) + " base >/dev/full";
     const int raw = std::system(command.c_str());
     EXPECT_TRUE(WIFEXITED(raw));
     EXPECT_EQ(WEXITSTATUS(raw), 7);

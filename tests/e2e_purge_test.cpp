@@ -108,6 +108,8 @@ TEST(AgePurgePrograms, KeepRecordsYoungerThanTheLimit)
          utcTime(2026, 11, 18, 23), "Europe/Paris"},
         {"no overflow far beyond 24855 days", {{1980, 1, 1}, {2026, 12, 7}}, {true, true}, {"D=100000"},
          dec7, "UTC"},
+        {"after 2038: dated 2040 in 2039", {{2040, 1, 1}, {2039, 11, 16}, {2039, 11, 17}},
+         {true, false, true}, {"D=30"}, utcTime(2039, 12, 16), "UTC"},
     };
     for (const AgeProgramUnderTest& p : kAgePrograms) {
         for (const AgeCase& c : cases) {
@@ -277,6 +279,9 @@ TEST(MailPurgeProgram, DropsAndRemovesTheMessageFiles)
          utcTime(2026, 7, 14, 23, 0, 1), "Europe/Paris"},
         {"future date stays", {{'B', 'N', 9, dateText(2027, 6, 1), 0}}, {true}, {"B=1"}, dec7, "UTC"},
         {"numbers as signed 32 bits", {{'B', 'K', 2147483648u, nov7, 0}}, {false}, {}, dec7, "UTC"},
+        {"after 2038: dated 2040 in 2039",
+         {{'B', 'N', 10, dateText(2040, 1, 1), 0}, {'B', 'N', 11, dateText(2039, 11, 15), 0}},
+         {true, false}, {"B=30"}, utcTime(2039, 12, 16), "UTC"},
     };
     for (const Case& c : cases) {
         Node node;

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary root (DESTDIR) and runs every installed
 # program's --help; the manual pages and the examples must be there, and the
-# pages free of warnings.
-#   tests/install_test.sh BUILD_DIR
+# pages free of warnings.  The programs of a cross build run under its
+# emulator, given after the build directory.
+#   tests/install_test.sh BUILD_DIR [EMULATOR...]
 set -euo pipefail
-build=${1:?usage: install_test.sh BUILD_DIR}
+build=${1:?usage: install_test.sh BUILD_DIR [EMULATOR...]}
+shift
+emulator=("$@")
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 fail() { echo "install test: $*" >&2; exit 1; }
 
 DESTDIR="$root" cmake --install "$build" --prefix /usr >/dev/null
 for program in dbindex KELDRAN VOSKIL TRABEN MIRKOS; do
-    out=$("$root/usr/bin/$program" --help) || fail "$program --help exited non-zero"
+    out=$("${emulator[@]}" "$root/usr/bin/$program" --help) || fail "$program --help exited non-zero"
     grep -q "^usage: $program" <<<"$out" || fail "$program --help printed no usage"
     grep -q "Exit status:" <<<"$out" || fail "$program --help names no exit status"
     page="$root/usr/share/man/man8/$program.8"

@@ -1,5 +1,6 @@
 // Runs a built program in a directory, with its clock frozen by libfaketime
-// when asked, and collects its output and exit status.
+// (or by frozen_clock) when asked, and collects its output and exit status.
+// A cross build's programs run under its emulator.
 #pragma once
 
 #include <ctime>
@@ -11,7 +12,7 @@ struct RunOptions {
     std::string directory = ".";
     time_t frozenClock = 0;  // 0: the real clock
     std::string tz = "UTC";
-    bool unprivileged = false;  // as nobody when the tests run as root
+    bool unprivileged = false;  // as nobody when the tests run as root, from a copy of the program
 };
 
 struct RunResult {
@@ -24,9 +25,14 @@ struct RunResult {
 RunResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
                      const RunOptions& options = {});
 
-// Starts a program with its output sent to /dev/null; the caller waits.
+// Starts a program with its output sent to /dev/null, as the user of the
+// tests; the caller waits.
 pid_t startProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const RunOptions& options);
 
 // The status of a started program, as runProgram reports it.
 RunResult waitProgram(pid_t pid);
+
+// The shell words that run a program: its quoted path, after the emulator of
+// a cross build.
+std::string shellCommand(const std::string& program);

@@ -14,7 +14,9 @@ TempDir::TempDir()
     if (!mkdtemp(pattern))
         throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
-    chmod(path_.c_str(), 0777);
+    // Open to every user: the runs as nobody work in it.
+    if (chmod(path_.c_str(), 0777) != 0)
+        throw std::runtime_error("cannot open " + path_ + " to every user");
 }
 
 TempDir::~TempDir()
@@ -46,9 +48,8 @@ bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 
 
 void makeDirectory(const std::string& path)
 {
-    if (mkdir(path.c_str(), 0777) != 0)
+    if (mkdir(path.c_str(), 0777) != 0 || chmod(path.c_str(), 0777) != 0)
         throw std::runtime_error("cannot make " + path);
-    chmod(path.c_str(), 0777);
 }
 
 std::string dateText(int year, int month, int day)

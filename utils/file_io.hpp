@@ -8,6 +8,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+static_assert(sizeof(off_t) >= 8, "data files above 2 GiB need a 64-bit off_t: -D_FILE_OFFSET_BITS=64");
+
 class FileIo {
 public:
     virtual ~FileIo() = default;

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <ctime>
 
+static_assert(sizeof(time_t) >= 8,
+              "dates after 2038 need a 64-bit time_t: -D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64");
+
 // Calendar time of 00:00 local standard time of the day that the date text
 // names; mktime's -1 where that time cannot be represented.
 time_t DATE_hms(const char* pszDate);

@@ -54,6 +54,12 @@ TEST_F(DateTextTest, ReadsFixedColumnsToMidnightOfStandardTime)
         {"31-Dec-2026", utc(2026, 12, 31)},
         {"5-Jan-1999", utc(999, 1, 5)},  // unpadded: month "an-", year 999
         {"12-Mar-2003xyz", utc(2003, 3, 12)},
+        // Around the end of a 32-bit time_t, 19 January 2038 03:14:07, in
+        // seconds: a conversion of the test's own would overflow the same way.
+        {"19-Jan-2038", 2147472000},
+        {"20-Jan-2038", 2147558400},
+        {" 1-Jan-2040", 2208988800},
+        {"31-Dec-6075", 129572784000},
     };
     for (const auto& c : cases)
         EXPECT_EQ(DATE_hms(c.text), c.expected) << c.text;
@@ -66,6 +72,7 @@ TEST_F(DateTextTest, DaylightSavingDateGivesStandardMidnight)
     useZone("Europe/Paris");
     EXPECT_EQ(DATE_hms("15-Jul-2026"), utc(2026, 7, 14, 23));
     EXPECT_EQ(DATE_hms("15-Jan-2026"), utc(2026, 1, 14, 23));
+    EXPECT_EQ(DATE_hms("15-Jul-2040"), 2225919600);  // 2040-07-14 23:00 UTC, by the zone's rule
     useZone("America/New_York");
     EXPECT_EQ(DATE_hms(" 1-Aug-2025"), utc(2025, 8, 1, 5));
 }
