@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -22,12 +23,17 @@ enum Status {
     kWriteFailed = 6,
     kOutputFailed = 7,
     kIndexDiffers = 8,
+    kUsageError = 9,
 };
 
+const char kBanner[] = "Halvik's Kavex DataBase indexation utility v2.0\n";
+
+const char kSynopsis[] =
+    "usage: dbindex [--quiet] NAME\n"
+    "       dbindex [--quiet] --check NAME\n"
+    "       dbindex --help | --version\n";
+
 const char kUsage[] =
-    "usage: dbindex NAME\n"
-    "       dbindex --check NAME\n"
-    "       dbindex --help\n"
     "\n"
     "Builds NAME.idx, the index of the text database NAME.ful, in one pass.\n"
     "The new index is written to NAME.idx.tmp and renamed over NAME.idx once it\n"
@@ -36,6 +42,9 @@ const char kUsage[] =
     "parts included: Base.FUL and base both index base.ful into base.idx.\n"
     "With --check, builds the index in memory and compares it with NAME.idx,\n"
     "writing nothing; where they differ it names the first record that does.\n"
+    "With --quiet, nothing goes to standard output unless the run fails; then\n"
+    "all of it does.  Each error is told on standard output, as \"*** Error : \",\n"
+    "and on standard error with the path as the system saw it.\n"
     "\n"
     "Exit status:\n"
     "  0  the index was written\n"
@@ -49,7 +58,8 @@ const char kUsage[] =
     "  6  the .idx file could not be written or closed (the index on disk is left\n"
     "     as it was), or with --check could not be read\n"
     "  7  standard output could not be written\n"
-    "  8  with --check: the index differs from the database\n";
+    "  8  with --check: the index differs from the database\n"
+    "  9  an option that begins with -- is unknown; no file is opened\n";
 
 constexpr size_t kPathSize = 256;
 constexpr size_t kSuffixLength = 4;  // ".ful", ".idx"
@@ -78,16 +88,83 @@ bool buildPaths(const char* argument, Paths& paths)
     return true;
 }
 
+// With --quiet, standard output waits in a file of its own: a run that
+// succeeds shows nothing, one that fails shows all of it, as without.
+class HeldOutput {
+public:
+    bool hold()
+    {
+        std::fflush(stdout);
+        file_ = std::tmpfile();
+        saved_ = file_ ? dup(STDOUT_FILENO) : -1;
+        if (saved_ < 0 || dup2(fileno(file_), STDOUT_FILENO) < 0) {
+            std::fprintf(stderr, "dbindex: --quiet: %s\n", std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+
+    bool holding() const { return saved_ >= 0; }
+
+    // Puts standard output back, with what it held when show.
+    bool release(bool show)
+    {
+        bool ok = std::fflush(stdout) == 0 && !std::ferror(stdout) &&
+                  dup2(saved_, STDOUT_FILENO) >= 0 && close(saved_) == 0 &&
+                  std::fseek(file_, 0, SEEK_SET) == 0;
+        char block[4096];
+        for (size_t got; ok && show && (got = std::fread(block, 1, sizeof block, file_)) > 0;)
+            ok = std::fwrite(block, 1, got, stdout) == got;
+        ok = std::fclose(file_) == 0 && ok;
+        saved_ = -1;
+        return ok;
+    }
+
+private:
+    FILE* file_ = nullptr;
+    int saved_ = -1;
+};
+
+// The output held with --quiet, shown before the first error goes to
+// standard error, so that the two come in the order they happened.
+HeldOutput gHeld;
+
+// The error's line on standard error: the path as the system saw it, from
+// the working directory.
+void showHeldOutput()
+{
+    if (gHeld.holding())
+        gHeld.release(true);
+}
+
+void tellError(const char* verb, const char* path, int error)
+{
+    showHeldOutput();
+    char directory[4096];
+    const bool relative = path[0] != '/' && getcwd(directory, sizeof directory);
+    std::fprintf(stderr, "dbindex: %s %s%s%s: %s\n", verb, relative ? directory : "",
+                 relative ? "/" : "", path, std::strerror(error));
+}
+
 int reportOpenFailure(char* path, int status)
 {
-    std::printf("*** Error : Enable to open %s\n", STR_upper(path));
+    const int error = errno;
+    char shown[kPathSize];
+    std::strcpy(shown, path);
+    std::printf("*** Error : Enable to open %s\n", STR_upper(shown));
+    tellError("cannot open", path, error);
     return status;
 }
 
 int reportIoFailure(const char* verb, char* path, int error, int status, const char* after = "")
 {
-    std::printf("\n*** Error : can't %s %s: %s%s\n", verb, STR_upper(path), std::strerror(error),
+    char shown[kPathSize];
+    std::strcpy(shown, path);
+    std::printf("\n*** Error : can't %s %s: %s%s\n", verb, STR_upper(shown), std::strerror(error),
                 after);
+    char tried[64];
+    std::snprintf(tried, sizeof tried, "cannot %s", verb);
+    tellError(tried, path, error);
     return status;
 }
 
@@ -137,8 +214,11 @@ int indexDatabase(Paths& paths)
     int ful = -1;
     if (const int status = openDatabase(paths, ful); status != kDone)
         return status;
+    // A first index shows no more than its database does.
+    struct stat databaseStatus;
     IndexFile index;
-    const int idx = index.open(paths.szIndex);
+    const int idx =
+        index.open(paths.szIndex, fstat(ful, &databaseStatus) == 0 ? databaseStatus.st_mode : 0600);
     if (idx < 0)
         return indexNotOpened(paths, ful);
     announce("Creating", paths);
@@ -186,12 +266,19 @@ void printKeyLine(const char* line)
     }
 }
 
-int reportDifference(const char* what, const IndexChecker& checker)
+void tellDifference(const Paths& paths)
+{
+    showHeldOutput();
+    std::fprintf(stderr, "dbindex: %s does not agree with %s\n", paths.szIndex, paths.szDatabase);
+}
+
+int reportDifference(const char* what, const IndexChecker& checker, const Paths& paths)
 {
     std::printf("\n*** Error : %s offset %llu, key line \"", what,
                 static_cast<unsigned long long>(checker.offset()));
     printKeyLine(checker.keyLine());
     std::printf("\"\n");
+    tellDifference(paths);
     return kIndexDiffers;
 }
 
@@ -226,12 +313,14 @@ int checkIndex(Paths& paths)
                     static_cast<unsigned long long>(checker.records()));
         return kDone;
     case IndexChecker::Verdict::RecordDiffers:
-        return reportDifference("the index differs from the database at the record at", checker);
+        return reportDifference("the index differs from the database at the record at", checker,
+                                paths);
     case IndexChecker::Verdict::IndexEndsEarly:
-        return reportDifference("the index ends before the record at", checker);
+        return reportDifference("the index ends before the record at", checker, paths);
     case IndexChecker::Verdict::IndexRunsOn:
         std::printf("\n*** Error : the index holds entries after the last record (%llu records)\n",
                     static_cast<unsigned long long>(checker.records()));
+        tellDifference(paths);
         return kIndexDiffers;
     case IndexChecker::Verdict::ReadFailed:
         break;
@@ -251,26 +340,90 @@ int finish(int status)
     return status;
 }
 
+struct Options {
+    bool check = false;
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+    const char* name = nullptr;  // the first argument that is no option
+};
+
+// The options may stand anywhere; an unknown word that begins with -- is
+// refused, and the arguments after the name are ignored, each with a note.
+bool readOptions(int argc, char* argv[], Options& options)
+{
+    const struct {
+        const char* word;
+        bool* flag;
+    } known[] = {{"--check", &options.check}, {"--quiet", &options.quiet},
+                 {"--help", &options.help}, {"--version", &options.version}};
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        bool taken = false;
+        for (const auto& option : known) {
+            if (std::strcmp(argument, option.word) == 0) {
+                *option.flag = true;
+                taken = true;
+            }
+        }
+        if (taken)
+            continue;
+        if (argument[0] == '-' && argument[1] == '-') {
+            std::fprintf(stderr, "dbindex: unknown option %s: no file was opened\n%s", argument,
+                         kSynopsis);
+            return false;
+        }
+        if (options.name)
+            std::fprintf(stderr, "dbindex: argument '%s' ignored\n", argument);
+        else
+            options.name = argument;
+    }
+    return true;
+}
+
+int run(const Options& options)
+{
+    IDX_spinInteractive(isatty(STDOUT_FILENO) == 1);
+    std::printf("%s", kBanner);
+    if (!options.name) {
+        std::printf("\n*** Error : can't continue.\nYou must specified the database name\n");
+        showHeldOutput();
+        std::fprintf(stderr, "dbindex: no database name was given\n");
+        return kNoName;
+    }
+    Paths paths;
+    if (!buildPaths(options.name, paths)) {
+        std::printf("*** Error : database name too long: at most 255 characters, 251 once cut\n");
+        showHeldOutput();
+        std::fprintf(stderr, "dbindex: the database name does not fit: %s\n", options.name);
+        return kNameTooLong;
+    }
+    return options.check ? checkIndex(paths) : indexDatabase(paths);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    // Each line goes out whole before anything that follows it on standard
+    // error, so that a cron mail shows them in the order they happened.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    Options options;
+    if (!readOptions(argc, argv, options))
+        return finish(kUsageError);
+    if (options.help) {
+        std::fputs(kSynopsis, stdout);
         std::fputs(kUsage, stdout);
         return finish(kDone);
     }
-    const bool check = argc >= 2 && std::strcmp(argv[1], "--check") == 0;
-    const char* name = argv[check ? 2 : 1];
-    IDX_spinInteractive(isatty(STDOUT_FILENO) == 1);
-    std::printf("Halvik's Kavex DataBase indexation utility v2.0\n");
-    if (argc < (check ? 3 : 2)) {
-        std::printf("\n*** Error : can't continue.\nYou must specified the database name\n");
-        return finish(kNoName);
+    if (options.version) {
+        std::fputs(kBanner, stdout);
+        return finish(kDone);
     }
-    Paths paths;
-    if (!buildPaths(name, paths)) {
-        std::printf("*** Error : database name too long: at most 255 characters, 251 once cut\n");
-        return finish(kNameTooLong);
-    }
-    return finish(check ? checkIndex(paths) : indexDatabase(paths));
+    if (options.quiet && !gHeld.hold())
+        return finish(kOutputFailed);
+    const int status = run(options);
+    if (gHeld.holding() && !gHeld.release(status != kDone) && status == kDone)
+        return finish(kOutputFailed);
+    return finish(status);
 }

@@ -68,20 +68,13 @@ int namesFile(const char* path, int fd)
     return opened.st_ino == named.st_ino && opened.st_dev == named.st_dev ? 1 : 0;
 }
 
-// The mode that a new file gets: 0666 less the umask.
-mode_t newFileMode()
-{
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
 }  // namespace
 
 IndexFile::~IndexFile() { abandon(); }
 
-int IndexFile::open(const char* indexPath)
+int IndexFile::open(const char* indexPath, mode_t newMode)
 {
+    newMode_ = newMode & 07777;
     if (!followLinks(indexPath, target_, sizeof target_))
         return -1;
     hadOld_ = stat(target_, &old_) == 0;
@@ -133,7 +126,7 @@ bool IndexFile::commit()
     // The owner first: a change of owner may clear the mode's set-id bits.
     if (hadOld_ && fchown(fd, old_.st_uid, old_.st_gid) != 0)
         (void)fchown(fd, static_cast<uid_t>(-1), old_.st_gid);  // the group alone, where permitted
-    bool ok = fchmod(fd, hadOld_ ? old_.st_mode & 07777 : newFileMode()) == 0 && fsync(fd) == 0;
+    bool ok = fchmod(fd, hadOld_ ? old_.st_mode & 07777 : newMode_) == 0 && fsync(fd) == 0;
     int error = errno;
     if (close(fd) != 0 && ok) {
         ok = false;

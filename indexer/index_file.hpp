@@ -17,7 +17,8 @@ public:
     // The descriptor to write the new index to, or -1 with errno set.  An
     // index that is a symbolic link stays one: its target is replaced.  An
     // index that is not a regular file (a device, say) is written in place.
-    int open(const char* indexPath);
+    // Where there is no index yet, the new one gets newMode.
+    int open(const char* indexPath, mode_t newMode);
 
     // Makes the new index durable and puts it in place, with the old one's
     // mode and, where permitted, its owner.  False with errno set; unless
@@ -41,4 +42,5 @@ private:
     bool hadOld_ = false;
     bool placed_ = false;
     struct stat old_ = {};
+    mode_t newMode_ = 0600;
 };

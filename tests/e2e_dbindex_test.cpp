@@ -36,7 +36,12 @@ struct Case {
     int status;
     std::string out;
     std::map<std::string, std::string> expected;  // files after the run
+    std::string err = "";  // "@" stands for the directory of the run
 };
+
+const std::string kSynopsis = "usage: dbindex [--quiet] NAME\n"
+                              "       dbindex [--quiet] --check NAME\n"
+                              "       dbindex --help | --version\n";
 
 TEST(DbindexProgram, OutputIndexAndStatus)
 {
@@ -50,7 +55,8 @@ TEST(DbindexProgram, OutputIndexAndStatus)
         {"empty database", {{"base.ful", ""}}, {"base"}, 0, creating("BASE.IDX"), {{"base.idx", ""}}},
         {"key without LF", {{"base.ful", "Alpha"}}, {"base"}, 0, creating("BASE.IDX"), {{"base.idx", ""}}},
         {"cut at the first full stop", {{"data.ful", "A\n"}}, {"Data.Old.FUL", "ignored"}, 0,
-         creating("DATA.IDX"), {{"data.idx", std::string("\x00\x61\x00\x00", 4)}}},
+         creating("DATA.IDX"), {{"data.idx", std::string("\x00\x61\x00\x00", 4)}},
+         "dbindex: argument 'ignored' ignored\n"},
         {"whole path folded", {{"sub", "DIR"}, {"sub/base.ful", "A\n"}}, {"Sub/BASE"}, 0,
          creating("SUB/BASE.IDX"), {{"sub/base.idx", std::string("\x00\x61\x00\x00", 4)}}},
         {"dot-dot gives an empty name", {{".ful", "A\n"}}, {"../elsewhere/base"}, 0, creating(".IDX"),
@@ -60,21 +66,34 @@ TEST(DbindexProgram, OutputIndexAndStatus)
         {"101 records, two", {{"base.ful", records(101)}}, {"base"}, 0, creating("BASE.IDX", "|/"), {}},
         {"254 records, five", {{"base.ful", records(254)}}, {"base"}, 0,
          creating("BASE.IDX", "|/-\\|"), {}},
-        {"no name", {}, {}, 1, kBanner + "\n*** Error : can't continue.\nYou must specified the database name\n", {}},
+        {"no name", {}, {}, 1, kBanner + "\n*** Error : can't continue.\nYou must specified the database name\n", {},
+         "dbindex: no database name was given\n"},
         {"missing database", {{"base.idx", "old"}}, {"Base"}, 2,
-         kBanner + "*** Error : Enable to open BASE.FUL\n", {{"base.idx", "old"}}},
+         kBanner + "*** Error : Enable to open BASE.FUL\n", {{"base.idx", "old"}},
+         "dbindex: cannot open @/base.ful: No such file or directory\n"},
         {"index cannot be opened", {{"base.ful", "A\n"}, {"base.idx", "DIR"}}, {"base"}, 3,
-         kBanner + "*** Error : Enable to open BASE.IDX\n", {}},
+         kBanner + "*** Error : Enable to open BASE.IDX\n", {}, "dbindex: cannot open @/base.idx: Is a directory\n"},
         {"name too long", {}, {std::string(256, 'n')}, 4,
-         kBanner + "*** Error : database name too long: at most 255 characters, 251 once cut\n", {}},
+         kBanner + "*** Error : database name too long: at most 255 characters, 251 once cut\n", {},
+         "dbindex: the database name does not fit: " + std::string(256, 'n') + "\n"},
         {"cut name too long", {}, {full + ".ful"}, 4,
-         kBanner + "*** Error : database name too long: at most 255 characters, 251 once cut\n", {}},
+         kBanner + "*** Error : database name too long: at most 255 characters, 251 once cut\n", {},
+         "dbindex: the database name does not fit: " + full + ".ful\n"},
         {"longest cut name", {}, {full.substr(1) + ".ful"}, 2,
-         kBanner + "*** Error : Enable to open " + std::string(251, 'N') + ".FUL\n", {}},
+         kBanner + "*** Error : Enable to open " + std::string(251, 'N') + ".FUL\n", {},
+         "dbindex: cannot open @/" + full.substr(1) + ".ful: No such file or directory\n"},
         {"read error", {{"base.ful", "DIR"}, {"base.idx", "old"}}, {"base"}, 5,
          kBanner + "\nCreating database index file BASE.IDX ... \n*** Error : can't read BASE.FUL: Is a "
                    "directory; the index on disk is left as it was\n",
-         {{"base.idx", "old"}}},
+         {{"base.idx", "old"}}, "dbindex: cannot read @/base.ful: Is a directory\n"},
+        {"quiet", {{"base.ful", kWorkedExample}}, {"--quiet", "base"}, 0, "",
+         {{"base.idx", std::string("\xD4\x32\x00\x00\xE8\x32\x14\x00", 8)}}},
+        {"quiet, and a failure shows all", {}, {"base", "--quiet"}, 2,
+         kBanner + "*** Error : Enable to open BASE.FUL\n", {},
+         "dbindex: cannot open @/base.ful: No such file or directory\n"},
+        {"version", {{"base.ful", "A\n"}}, {"base", "--version"}, 0, kBanner, {}},
+        {"unknown option", {{"base.ful", "A\n"}}, {"--dryrun", "base"}, 9, "", {},
+         "dbindex: unknown option --dryrun: no file was opened\n" + kSynopsis},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -89,7 +108,13 @@ TEST(DbindexProgram, OutputIndexAndStatus)
         const RunResult result = runProgram(DBINDEX_PATH, c.arguments, options);
         EXPECT_EQ(result.status, c.status) << c.name;
         EXPECT_EQ(result.out, c.out) << c.name;
-        EXPECT_EQ(result.err, "") << c.name;
+        std::string err = c.err;
+        if (const size_t at = err.find('@'); at != std::string::npos)
+            err.replace(at, 1, dir.path());
+        EXPECT_EQ(result.err, err) << c.name;
+        if (c.status == 9 || (!c.arguments.empty() && c.arguments.back() == "--version")) {
+            EXPECT_FALSE(fileExists(dir / "base.idx")) << c.name;
+        }
         for (const auto& [name, bytes] : c.expected)
             EXPECT_EQ(readFile(dir / name), bytes) << c.name << ": " << name;
     }
@@ -132,6 +157,13 @@ TEST(DbindexProgram, ReplacesTheIndexWhole)
     ASSERT_EQ(stat((dir / "real/base.idx").c_str(), &index), 0);
     EXPECT_EQ(index.st_mode & 07777, 0640u);
     EXPECT_FALSE(fileExists(dir / "real/base.idx.tmp"));
+
+    // A first index takes the database's mode.
+    chmod((dir / "base.ful").c_str(), 0600);
+    ASSERT_EQ(unlink((dir / "base.idx").c_str()), 0);
+    EXPECT_EQ(runProgram(DBINDEX_PATH, {"base"}, options).status, 0);
+    ASSERT_EQ(stat((dir / "base.idx").c_str(), &index), 0);
+    EXPECT_EQ(index.st_mode & 07777, 0600u);
 }
 
 TEST(DbindexProgram, HelpTouchesNothing)
@@ -139,9 +171,10 @@ TEST(DbindexProgram, HelpTouchesNothing)
     TempDir dir;
     RunOptions options;
     options.directory = dir.path();
-    const RunResult result = runProgram(DBINDEX_PATH, {"--help"}, options);
+    const RunResult result = runProgram(DBINDEX_PATH, {"base", "--help"}, options);
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out.rfind("usage: dbindex NAME\n", 0), 0u);
+    EXPECT_EQ(result.out.rfind("usage: dbindex [--quiet] NAME\n", 0), 0u);
+    EXPECT_FALSE(fileExists(dir / "base.idx"));
     EXPECT_NE(result.out.find("  6  the .idx file could not be written"), std::string::npos);
     EXPECT_FALSE(fileExists(dir / "--help.idx"));
     EXPECT_FALSE(fileExists(dir / "-.idx"));
