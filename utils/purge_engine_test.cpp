@@ -2,6 +2,7 @@
 #include "mail_purge.hpp"
 #include "purge_engine.hpp"
 #include "purge_mark.hpp"
+#include "records.hpp"
 #include "test_files.hpp"
 
 #include <gtest/gtest.h>
@@ -153,9 +154,7 @@ const PurgeProgram kMail = {"KELDRAN", "dirmes.bin", "dirmes.old", 244,
 
 time_t announcementDay(const unsigned char* record, DateCache& dates)
 {
-    uint32_t value = 0;
-    std::memcpy(&value, record + 124, 4);
-    return dates.fromPacked(value);
+    return dates.fromPacked(loadLE32(record + 124));
 }
 const AgeProgram kAnnounce = {{"VOSKIL", "announce.bin", "announce.old", 128, "open data",
                                "open backup", "reopen data", "reopen backup"},
