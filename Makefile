@@ -45,7 +45,7 @@ fuzz:
 
 bench:
 	scripts/setup.sh build bench
-	cmake --preset default >/dev/null
+	cmake --preset default -DKAVEX_TESTS=OFF -DKAVEX_REQUIRE_TESTS=OFF >/dev/null
 	cmake --build --preset default -j$(JOBS) -- --no-print-directory
 	bench/run.sh build/default
 

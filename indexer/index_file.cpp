@@ -124,8 +124,11 @@ bool IndexFile::commit()
     if (inPlace_)
         return close(fd) == 0;
     // The owner first: a change of owner may clear the mode's set-id bits.
-    if (hadOld_ && fchown(fd, old_.st_uid, old_.st_gid) != 0)
-        (void)fchown(fd, static_cast<uid_t>(-1), old_.st_gid);  // the group alone, where permitted
+    // Where neither it nor the group alone may be given, the new index is
+    // this user's, as any new file is.
+    const bool ownerKept = !hadOld_ || fchown(fd, old_.st_uid, old_.st_gid) == 0 ||
+                           fchown(fd, static_cast<uid_t>(-1), old_.st_gid) == 0;
+    static_cast<void>(ownerKept);
     bool ok = fchmod(fd, hadOld_ ? old_.st_mode & 07777 : newMode_) == 0 && fsync(fd) == 0;
     int error = errno;
     if (close(fd) != 0 && ok) {

@@ -13,13 +13,13 @@ set -euo pipefail
 
 packages_for() {
     case "$1" in
-        build) echo "cmake g++ make" ;;
+        build) echo "cmake g++ make gzip" ;;
         test) echo "cmake g++ make libgtest-dev faketime tzdata" ;;
         fuzz) echo "clang libclang-rt-14-dev" ;;
-        docs) echo "groff-base dpkg" ;;
+        docs) echo "groff-base dpkg gzip man-db" ;;
         bench) echo "time coreutils" ;;
         clang) echo "clang make cmake" ;;
-        package) echo "dpkg-dev binutils" ;;
+        package) echo "dpkg-dev binutils lintian" ;;
         cross-i686) cross_packages i386 ;;
         cross-armhf) cross_packages armhf ;;
         cross-s390x) cross_packages s390x ;;

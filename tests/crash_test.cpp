@@ -295,7 +295,7 @@ TEST(LiveNode, PurgesBesideAnAppendingNodeLoseNothing)
             EXPECT_TRUE(dataOf(tree, p) == kept + fresh.first(writer.appended()))
                 << p.name << " at " << perSecond << "/s: " << writer.appended() << " appended";
             EXPECT_EQ(reader.badLooks(), 0) << p.name << " of " << reader.looks() << " looks";
-            EXPECT_GT(reader.looks(), kPurgesInARow);
+            EXPECT_GT(reader.looks(), kPurgesInARow / 4);  // fewer under an emulator
             std::printf("%s, %d/s: %ld records appended over %d purges, %ld looks\n", p.name,
                         perSecond, writer.appended(), kPurgesInARow, reader.looks());
         }

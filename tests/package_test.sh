@@ -26,8 +26,8 @@ deb=$(ls "$work"/*.deb)
 info=$(dpkg-deb -I "$deb")
 grep -q "Package: kavex-node-tools" <<<"$info" || fail "wrong package name"
 dpkg-deb -c "$deb" >"$work/contents"
-for path in usr/bin/dbindex usr/bin/KELDRAN usr/bin/VOSKIL usr/bin/TRABEN usr/bin/MIRKOS \
-    usr/share/man/man8/dbindex.8 usr/share/man/man8/KELDRAN.8 usr/share/man/man8/MIRKOS.8 \
+for path in usr/sbin/dbindex usr/sbin/KELDRAN usr/sbin/VOSKIL usr/sbin/TRABEN usr/sbin/MIRKOS \
+    usr/share/man/man8/dbindex.8.gz usr/share/man/man8/KELDRAN.8.gz usr/share/man/man8/MIRKOS.8.gz \
     usr/share/doc/kavex-node-tools/examples/systemd/kavex-purge.timer; do
     grep -q " \./$path\$" "$work/contents" || fail "$path is not in the package"
 done
@@ -37,7 +37,7 @@ awk '{ print "  " $6 }' "$work/contents"
 if $hardened; then
     dpkg-deb -x "$deb" "$work/files"
     for program in dbindex KELDRAN VOSKIL TRABEN MIRKOS; do
-        binary="$work/files/usr/bin/$program"
+        binary="$work/files/usr/sbin/$program"
         readelf -hW "$binary" | grep -Eq 'Type: +DYN' || fail "$program is not position-independent"
         readelf -lW "$binary" | grep -q GNU_RELRO || fail "$program has no read-only relocations"
         readelf -dW "$binary" | grep -Eq '\(FLAGS(_1)?\).*\<(BIND_NOW|NOW)\>' ||
@@ -58,7 +58,14 @@ force=--force-depends
 [ ${#emulator[@]} -eq 0 ] || force+=,architecture
 dpkg --root="$root" "$force" -i "$deb" >"$work/dpkg.log" 2>&1 ||
     { cat "$work/dpkg.log"; fail "dpkg -i failed"; }
-"${emulator[@]}" "$root/usr/bin/MIRKOS" --help >/dev/null || fail "the installed MIRKOS does not run"
+"${emulator[@]}" "$root/usr/sbin/MIRKOS" --help >/dev/null || fail "the installed MIRKOS does not run"
+# Debian's checks of a package, where lintian is installed: no error, no
+# warning.
+if command -v lintian >/dev/null; then
+    lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1 ||
+        { cat "$work/lintian"; fail "lintian reports an error or a warning"; }
+    echo "package test: lintian reports no error and no warning"
+fi
 dpkg --root="$root" --purge kavex-node-tools >"$work/dpkg.log" 2>&1 ||
     { cat "$work/dpkg.log"; fail "dpkg --purge failed"; }
 left=$(find "$root" -path "$root/var" -prune -o -type f -print | wc -l)
