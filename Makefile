@@ -19,10 +19,13 @@ HARDENING := DEB_BUILD_MAINT_OPTIONS=hardening=+all
 
 .PHONY: demo test sanitize fuzz bench package release release-gcc release-clang cross clean
 
+# The build's lines go to build/demo-build.log, and show only when it fails.
 demo:
 	scripts/setup.sh build
-	cmake --preset default -DKAVEX_TESTS=OFF -DKAVEX_REQUIRE_TESTS=OFF >/dev/null
-	cmake --build --preset default -j$(JOBS) -- --no-print-directory
+	@mkdir -p build
+	@cmake --preset default -DKAVEX_TESTS=OFF -DKAVEX_REQUIRE_TESTS=OFF >build/demo-build.log 2>&1 && \
+	    cmake --build --preset default -j$(JOBS) -- --no-print-directory >>build/demo-build.log 2>&1 || \
+	    { cat build/demo-build.log; echo "make demo: the build failed" >&2; exit 1; }
 	scripts/demo.sh build/default
 
 test:

@@ -1,8 +1,11 @@
 // Writes a sample node tree for the demo: the mail directory with its
 // message files, the announcement, WWV and DX spot files, and a text
-// database, all dated relative to today.
+// database, all dated relative to today; and lists a record file, a line a
+// record, as --verbose shows the records that a purge drops.
 //
-//   sample_tree DIR   creates DIR/system/bin, DIR/mail and DIR/run
+//   sample_tree DIR                              creates DIR/system/bin, DIR/mail and DIR/run
+//   sample_tree list dirmes|announce|wwv|dx FILE
+#include "record_text.hpp"
 #include "records.hpp"
 #include "sample_records.hpp"
 
@@ -58,7 +61,7 @@ bool writeMail(const std::string& root)
         record[offsetof(DirMesStruct, cStatus)] = static_cast<unsigned char>(mail.status);
         putLE32(record + offsetof(DirMesStruct, dwNumber), number);
         putDate(record + offsetof(DirMesStruct, szDate), mail.age);
-        putText(record + offsetof(DirMesStruct, szRecipient), 7, "ALL");
+        putText(record + offsetof(DirMesStruct, szRecipient), 7, mail.type == 'P' ? "G4ABC" : "ALL");
         putText(record + offsetof(DirMesStruct, szSender), 7, "F6XYZ");
         putText(record + offsetof(DirMesStruct, szTitle), 61, mail.title);
         record[offsetof(DirMesStruct, byNoAutoDelete)] = mail.protect ? 1 : 0;
@@ -91,16 +94,22 @@ bool writeSpotFiles(const std::string& bin)
     return writeSpots(bin + "/announce.bin", sizeof(AnnounceStruct),
                       [](unsigned char* r, int age) {
                           putText(r + offsetof(AnnounceStruct, sFromNode), 10, "F6KDX");
+                          putText(r + offsetof(AnnounceStruct, sFromUser), 10, "F5NET");
+                          putText(r + offsetof(AnnounceStruct, sToWho), 21, "ALL");
                           putText(r + offsetof(AnnounceStruct, sString), 81, "Net on 3.650 tonight");
                           putLE32(r + offsetof(AnnounceStruct, lDateTime), packedDaysAgo(age, 18, 30));
                       }) &&
            writeSpots(bin + "/wwv.bin", sizeof(WwvSpotStruct),
                       [](unsigned char* r, int age) {
+                          putText(r + offsetof(WwvSpotStruct, sNodeCall), 10, "F6KDX");
+                          putText(r + offsetof(WwvSpotStruct, sLogger), 7, "DK0WCY");
                           putText(r + offsetof(WwvSpotStruct, sForecast), 81, "SFI=142 A=8 K=2");
                           putDate(r + offsetof(WwvSpotStruct, sDate), age);
                           putText(r + offsetof(WwvSpotStruct, sTime), 5, "1800");
                       }) &&
            writeSpots(bin + "/dx.bin", sizeof(DxSpotStruct), [](unsigned char* r, int age) {
+               putText(r + offsetof(DxSpotStruct, NodeCall), 10, "F6KDX");
+               putText(r + offsetof(DxSpotStruct, Logger), 10, "EA8XYZ");
                putText(r + offsetof(DxSpotStruct, DxCall), 15, "VP8ABC");
                putText(r + offsetof(DxSpotStruct, Comments), 31, "CW up 2");
                putDate(r + offsetof(DxSpotStruct, Date), age);
@@ -120,12 +129,49 @@ bool writeDatabase(const std::string& bin)
     return writeFile(bin + "/callbook.ful", text.data(), text.size());
 }
 
+// Lists the whole records of a file, a line each.
+int list(const std::string& kind, const char* path)
+{
+    const struct {
+        const char* kind;
+        size_t size;
+        void (*describe)(const unsigned char*, char*, size_t);
+    } kinds[] = {{"dirmes", sizeof(DirMesStruct), describeMail},
+                 {"announce", sizeof(AnnounceStruct), describeAnnouncement},
+                 {"wwv", sizeof(WwvSpotStruct), describeReport},
+                 {"dx", sizeof(DxSpotStruct), describeSpot}};
+    for (const auto& k : kinds) {
+        if (kind != k.kind)
+            continue;
+        FILE* file = std::fopen(path, "rb");
+        if (!file) {
+            std::perror(path);
+            return 1;
+        }
+        unsigned char record[sizeof(DirMesStruct)];
+        char line[256];
+        while (std::fread(record, k.size, 1, file) == 1) {
+            k.describe(record, line, sizeof line);
+            std::printf("  %s\n", line);
+        }
+        const bool failed = std::ferror(file) != 0;
+        std::fclose(file);
+        if (failed)
+            std::perror(path);
+        return failed ? 1 : 0;
+    }
+    std::fprintf(stderr, "sample_tree: no such kind of file: %s\n", kind.c_str());
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
+    if (argc == 4 && std::string(argv[1]) == "list")
+        return list(argv[2], argv[3]);
     if (argc != 2) {
-        std::fprintf(stderr, "usage: sample_tree DIR\n");
+        std::fprintf(stderr, "usage: sample_tree DIR\n       sample_tree list dirmes|announce|wwv|dx FILE\n");
         return 2;
     }
     const std::string root = argv[1];

@@ -9,8 +9,14 @@ rm -rf "$tree"
 "$build/sample_tree" "$tree"
 cd "$tree/run"    # the tools' default paths are ../system/bin/ and ../mail/
 
-step() { printf '\n\033[1m$ %s\033[0m\n' "$*"; "$@"; }
-show() { printf '\n\033[1m# %s\033[0m\n' "$1"; }
+# Bold headings on a terminal only: a log or a mail gets plain text.
+if [ -t 1 ]; then bold=$'\033[1m' plain=$'\033[0m'; else bold='' plain=''; fi
+step() { printf '\n%s$ %s%s\n' "$bold" "$*" "$plain"; "$@"; }
+show() { printf '\n%s# %s%s\n' "$bold" "$1" "$plain"; }
+records() {  # kind, file: a line a record, as --verbose shows them
+    printf '%s\n' "$2:"
+    "$build/sample_tree" list "$1" "../system/bin/$2"
+}
 
 show "A node tree: the server's data files and the message files"
 step ls -l ../system/bin ../mail
@@ -20,18 +26,28 @@ show "(the name is cut at its first full stop, so it runs beside the database)"
 cd ../system/bin
 step "$build/dbindex" CallBook.FUL
 step od -An -tx1 -w16 callbook.idx
+show "and checks an index against its database, writing nothing"
+step "$build/dbindex" --check callbook
 cd ../../run
 
-show "KELDRAN first as a dry run: what it would drop, nothing touched"
-step "$build/KELDRAN" --dry-run B=30 P=30
+show "The mail directory before KELDRAN, a message a line"
+records dirmes dirmes.bin
+show "KELDRAN --dry-run: what it would drop; it says on stderr that nothing changed"
+step "$build/KELDRAN" --dry-run --verbose B=30 P=30
 show "then for real: K-status and old mail go, protected mail stays"
 step "$build/KELDRAN" V B=30 P=30
+records dirmes dirmes.bin
 step ls ../mail
 
 show "The age purges, 30 days each (the default): today and the 29 days before stay"
-step "$build/VOSKIL"
-step "$build/TRABEN" D=30
-step "$build/MIRKOS" D=14 V
+show "--verbose shows each record deleted, before the closing line"
+for purge in VOSKIL:announce TRABEN:wwv MIRKOS:dx; do
+    program=${purge%%:*}
+    file=${purge##*:}
+    records "$file" "$file.bin"
+    step "$build/$program" --verbose
+    records "$file" "$file.bin"
+done
 
 show "Each data file now holds the records that stay; the .old files hold what was there"
 step ls -l ../system/bin
@@ -40,13 +56,17 @@ show "A run stopped midway leaves its mark; the next run completes the rewrite f
 # The files as MIRKOS leaves them when it is killed halfway through its
 # rewrite: half of the kept spots written, the mark on disk.
 bin=../system/bin
+cp $bin/dx.bin $bin/dx.kept
+"$build/MIRKOS" --quiet D=14
 kept=$(stat -c %s $bin/dx.bin)
 half=$((kept / 88 / 2 * 88))
 { head -c $half $bin/dx.bin; tail -c +$((half + 1)) $bin/dx.old | head -c $((kept - half)); } >$bin/dx.partial
 printf 'MIRKOS is rewriting %s/dx.bin from %s/dx.old\nformat 2\nbackup %d\nkept %d\ntime %d\nsettings D=14\n' \
     $bin $bin "$(stat -c %s $bin/dx.old)" "$kept" "$(date +%s)" >$bin/dx.purging
 mv $bin/dx.partial $bin/dx.bin
+rm $bin/dx.kept
 step cat $bin/dx.purging
 step "$build/MIRKOS" D=14
+records dx dx.bin
 echo
 echo "demo tree left in $tree"

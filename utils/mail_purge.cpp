@@ -111,14 +111,7 @@ void MailRules::dropped(const unsigned char* record)
         lines_.add(out_, "Deleting message #%ld ...\n", number);
         if (verbose_) {
             char line[256];
-            LineText(line, sizeof line)
-                .field(record + offsetof(DirMesStruct, szDate), sizeof DirMesStruct::szDate)
-                .text("  #")
-                .text(std::to_string(number).c_str())
-                .text("  from ")
-                .field(record + offsetof(DirMesStruct, szSender), sizeof DirMesStruct::szSender)
-                .text("  to ")
-                .field(record + offsetof(DirMesStruct, szRecipient), sizeof DirMesStruct::szRecipient);
+            describeMail(record, line, sizeof line);
             lines_.add(out_, "%s\n", line);
         }
     }

@@ -12,20 +12,6 @@ time_t spotDay(const unsigned char* record, DateCache& dates)
     return dates.fromText(reinterpret_cast<const char*>(record + offsetof(DxSpotStruct, Date)));
 }
 
-void describeSpot(const unsigned char* record, char* line, size_t size)
-{
-    LineText(line, size)
-        .field(record + offsetof(DxSpotStruct, Date), sizeof DxSpotStruct::Date)
-        .text(" ")
-        .field(record + offsetof(DxSpotStruct, Time), sizeof DxSpotStruct::Time)
-        .text("  DX ")
-        .field(record + offsetof(DxSpotStruct, DxCall), sizeof DxSpotStruct::DxCall)
-        .text("  by ")
-        .field(record + offsetof(DxSpotStruct, Logger), sizeof DxSpotStruct::Logger)
-        .text(" at ")
-        .field(record + offsetof(DxSpotStruct, NodeCall), sizeof DxSpotStruct::NodeCall);
-}
-
 const AgeProgram kMirkos = {
     {
         "MIRKOS",

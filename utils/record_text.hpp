@@ -5,6 +5,13 @@
 #include <cstddef>
 #include <cstdio>
 
+// The line that --verbose shows of a record of each file: its date and the
+// fields that tell it, without the line end.
+void describeMail(const unsigned char* record, char* line, size_t size);
+void describeAnnouncement(const unsigned char* record, char* line, size_t size);
+void describeReport(const unsigned char* record, char* line, size_t size);
+void describeSpot(const unsigned char* record, char* line, size_t size);
+
 // Appends to a line what a fixed text field holds: up to its first NUL and
 // never past its size, a byte outside printable ASCII as \xNN, an empty
 // field as "-".

@@ -12,18 +12,6 @@ time_t reportDay(const unsigned char* record, DateCache& dates)
     return dates.fromText(reinterpret_cast<const char*>(record + offsetof(WwvSpotStruct, sDate)));
 }
 
-void describeReport(const unsigned char* record, char* line, size_t size)
-{
-    LineText(line, size)
-        .field(record + offsetof(WwvSpotStruct, sDate), sizeof WwvSpotStruct::sDate)
-        .text(" ")
-        .field(record + offsetof(WwvSpotStruct, sTime), sizeof WwvSpotStruct::sTime)
-        .text("  by ")
-        .field(record + offsetof(WwvSpotStruct, sLogger), sizeof WwvSpotStruct::sLogger)
-        .text(" at ")
-        .field(record + offsetof(WwvSpotStruct, sNodeCall), sizeof WwvSpotStruct::sNodeCall);
-}
-
 const AgeProgram kTraben = {
     {
         "TRABEN",

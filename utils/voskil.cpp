@@ -1,6 +1,5 @@
 // VOSKIL: purges announce.bin of the announcements older than N days.
 #include "age_purge.hpp"
-#include "purgdate.hpp"
 #include "record_text.hpp"
 #include "records.hpp"
 
@@ -11,23 +10,6 @@ namespace {
 time_t announcementDay(const unsigned char* record, DateCache& dates)
 {
     return dates.fromPacked(loadLE32(record + offsetof(AnnounceStruct, lDateTime)));
-}
-
-void describeAnnouncement(const unsigned char* record, char* line, size_t size)
-{
-    char szDate[12];
-    char szTime[5];
-    DATE_dateTime_Long2Str(szDate, szTime, loadLE32(record + offsetof(AnnounceStruct, lDateTime)));
-    LineText(line, size)
-        .text(szDate)
-        .text(" ")
-        .text(szTime)
-        .text("  from ")
-        .field(record + offsetof(AnnounceStruct, sFromUser), sizeof AnnounceStruct::sFromUser)
-        .text(" at ")
-        .field(record + offsetof(AnnounceStruct, sFromNode), sizeof AnnounceStruct::sFromNode)
-        .text("  to ")
-        .field(record + offsetof(AnnounceStruct, sToWho), sizeof AnnounceStruct::sToWho);
 }
 
 const AgeProgram kVoskil = {
