@@ -56,7 +56,6 @@ show "A run stopped midway leaves its mark; the next run completes the rewrite f
 # The files as MIRKOS leaves them when it is killed halfway through its
 # rewrite: half of the kept spots written, the mark on disk.
 bin=../system/bin
-cp $bin/dx.bin $bin/dx.kept
 "$build/MIRKOS" --quiet D=14
 kept=$(stat -c %s $bin/dx.bin)
 half=$((kept / 88 / 2 * 88))
@@ -64,7 +63,6 @@ half=$((kept / 88 / 2 * 88))
 printf 'MIRKOS is rewriting %s/dx.bin from %s/dx.old\nformat 2\nbackup %d\nkept %d\ntime %d\nsettings D=14\n' \
     $bin $bin "$(stat -c %s $bin/dx.old)" "$kept" "$(date +%s)" >$bin/dx.purging
 mv $bin/dx.partial $bin/dx.bin
-rm $bin/dx.kept
 step cat $bin/dx.purging
 step "$build/MIRKOS" D=14
 records dx dx.bin
