@@ -1,5 +1,6 @@
 #include "age_purge.hpp"
 
+#include "numbers.hpp"
 #include <cerrno>
 #include <cstring>
 
@@ -26,7 +27,7 @@ bool parseAgeArguments(int argc, char* argv[], AgeSettings& settings, const Comm
 
 bool keptByAge(time_t recordDay, time_t now, int nDelDays)
 {
-    return difftime(now, recordDay) < nDelDays * 86400.0;
+    return ageOver(now, recordDay) < limitSeconds(nDelDays);
 }
 
 bool AgeRules::keep(const unsigned char* record, time_t now)

@@ -34,7 +34,7 @@ struct AgeSettings {
 bool parseAgeArguments(int argc, char* argv[], AgeSettings& settings, const CommandLine& line);
 
 // A record survives while its age is below the limit: an age of exactly the
-// limit deletes it.  In floating point, so that no limit in days overflows.
+// limit deletes it.
 bool keptByAge(time_t recordDay, time_t now, int nDelDays);
 
 // With verbose, a line for each dropped record goes to out before the

@@ -1,5 +1,6 @@
 #include "mail_purge.hpp"
 
+#include "numbers.hpp"
 #include "record_text.hpp"
 #include "records.hpp"
 
@@ -61,8 +62,7 @@ bool mailRecordDropped(const unsigned char* record, const MailSettings& settings
         const time_t tMsgTime = dates.fromText(szDate);
         const char cType = static_cast<char>(record[offsetof(DirMesStruct, cType)]);
         const int days = cType == 'P' ? settings.nPrivDelete : settings.nBullDelete;
-        // In floating point, so that no limit in days can overflow.
-        candidate = difftime(now, tMsgTime) > days * 86400.0;
+        candidate = ageOver(now, tMsgTime) > limitSeconds(days);
     }
     return candidate && record[offsetof(DirMesStruct, byNoAutoDelete)] == 0;
 }
