@@ -3,27 +3,11 @@
 // over a record's body.
 #pragma once
 
+#include "block_ring.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <vector>
-
-// The disk behind a small interface, so that a test double can fail a read.
-class ByteSource {
-public:
-    virtual ~ByteSource() = default;
-    // Bytes read (0 at the end), or -1 with errno set.
-    virtual long read(char* into, size_t size) = 0;
-};
-
-class FdSource : public ByteSource {
-public:
-    explicit FdSource(int fd) : fd_(fd) {}
-    long read(char* into, size_t size) override;
-
-private:
-    int fd_;
-};
 
 enum class BodyEnd { Separator, EndOfFile };
 
@@ -44,7 +28,8 @@ class LineStream {
 public:
     static constexpr size_t kDefaultBlock = size_t{1} << 20;
 
-    explicit LineStream(ByteSource& source, size_t blockSize = kDefaultBlock);
+    explicit LineStream(ByteSource& source, size_t blockSize = kDefaultBlock,
+                        ReadAhead readAhead = ReadAhead::Off);
 
     // Offset in the file of the next byte to be read.
     uint64_t offset() const { return base_ + pos_; }
@@ -55,7 +40,7 @@ public:
     bool readLine(char* buffer, int size)
     {
         // Most lines lie whole in the buffer and fit.
-        const char* from = buffer_.data() + pos_;
+        const char* from = data_ + pos_;
         const void* lf = available() > 0 ? std::memchr(from, '\n', available()) : nullptr;
         const size_t length = lf ? static_cast<size_t>(static_cast<const char*>(lf) - from) : 0;
         if (!lf || size < 2 || length > static_cast<size_t>(size - 2))
@@ -78,7 +63,7 @@ public:
     {
         // Most bodies begin with a line that is not a separator and end with
         // an "&&" line that lies whole in the buffer.
-        const char* base = buffer_.data();
+        const char* base = data_;
         if (available() >= 3 && base[pos_] != '&') {
             const char* found = findSeparator_(base + pos_ + 1, base + end_);
             if (found && found + 2 < base + end_ && found[2] == '\n') {
@@ -103,14 +88,16 @@ private:
     bool separatorAhead(BodyEnd& how);
 
     AmpersandLineFinder findSeparator_;
-    ByteSource& source_;
-    std::vector<char> buffer_;
-    size_t blockSize_;
-    // buffer_[pos_ - 1] always holds the byte before pos_; before the first
+    BlockRing blocks_;
+    // The bytes of the current block, from data_[1] to data_[end_ - 1], with
+    // the few carried over from the block before in front of them:
+    // data_[pos_ - 1] always holds the byte before pos_.  Before the first
     // byte of the file it holds an LF, since the file begins at a line start.
+    char* data_;
+    char start_[1 + BlockRing::kPadding] = {'\n'};
     size_t pos_ = 1;
     size_t end_ = 1;
-    uint64_t base_ = 0;  // offset of buffer_[0] plus one is that of buffer_[1]
+    uint64_t base_ = 0;  // offset of data_[0] plus one is that of data_[1]
     size_t lineLength_ = 0;
     bool atEnd_ = false;
     bool failed_ = false;
