@@ -8,6 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
 
 enum class BodyEnd { Separator, EndOfFile };
 
@@ -51,6 +54,51 @@ public:
         pos_ += length + 1;
         return true;
     }
+
+    // The line at the current position when it lies whole in the block, its
+    // LF included: its first byte, and its length without the LF; null when
+    // it runs on past the block.  At least BlockRing::kPadding bytes after
+    // the LF can be read.  The position stays where it is; skipLine then
+    // moves it past the line.
+    const char* peekLine(size_t& length) const
+    {
+        const char* from = data_ + pos_;
+        const size_t left = available();
+        size_t searched = 0;
+#if defined(__x86_64__)
+        // Most key lines are short: one vector finds their end, with no call.
+        unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)), _mm_set1_epi8('\n'))));
+        if (left < 16)
+            lfs &= (1u << left) - 1;
+        if (lfs != 0) {
+            length = static_cast<size_t>(__builtin_ctz(lfs));
+            return from;
+        }
+        searched = left < 16 ? left : 16;
+#endif
+        const void* lf = left > searched ? std::memchr(from + searched, '\n', left - searched) : nullptr;
+        if (!lf)
+            return nullptr;
+        length = static_cast<size_t>(static_cast<const char*>(lf) - from);
+        return from;
+    }
+    void skipLine(size_t length) { pos_ += length + 1; }
+
+    // Where the record goes on to whose key line begins at the current
+    // position, lies whole in the block and is not a separator: just after
+    // the separator, when that is a plain "&&" line in the block too; null
+    // otherwise.  No line begins inside the key line, so the scan for a line
+    // that begins with "&&" starts after the key's first byte: it need not
+    // wait for the key's line end to be found.
+    const char* recordEndInBlock() const
+    {
+        const char* end = data_ + end_;
+        const char* found = findSeparator_(data_ + pos_ + 1, end);
+        return found && found + 2 < end && found[2] == '\n' ? found + 3 : nullptr;
+    }
+    // Moves to next, a place in the block that recordEndInBlock gave.
+    void skipTo(const char* next) { pos_ = static_cast<size_t>(next - data_); }
 
     // The number of bytes that the last readLine stored.
     size_t lineLength() const { return lineLength_; }
