@@ -69,7 +69,7 @@ inline void IndexWriter::put(IndexEntryStruct entry)
     std::memcpy(&buffer_[used_++], entry.bytes, sizeof entry.bytes);
 }
 
-inline void IndexWriter::record(uint16_t wHash, uint64_t distance, uint64_t, const char*)
+void IndexWriter::record(uint16_t wHash, uint64_t distance, uint64_t, const char*)
 {
     while (distance > kContinuationStep) {
         put(IDX_entry(0, kContinuationStep));
