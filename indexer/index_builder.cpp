@@ -69,7 +69,7 @@ inline void IndexWriter::put(IndexEntryStruct entry)
     std::memcpy(&buffer_[used_++], entry.bytes, sizeof entry.bytes);
 }
 
-void IndexWriter::record(uint16_t wHash, uint64_t distance, uint64_t, const char*)
+inline void IndexWriter::add(uint16_t wHash, uint64_t distance)
 {
     while (distance > kContinuationStep) {
         put(IDX_entry(0, kContinuationStep));
@@ -77,6 +77,8 @@ void IndexWriter::record(uint16_t wHash, uint64_t distance, uint64_t, const char
     }
     put(IDX_entry(wHash, static_cast<uint8_t>(distance)));
 }
+
+void IndexWriter::record(uint16_t wHash, uint64_t distance, uint64_t, const char*) { add(wHash, distance); }
 
 bool IndexWriter::flush()
 {
@@ -253,13 +255,12 @@ inline __attribute__((always_inline)) uint16_t hash(KeyLineHasher hasher, const 
 }  // namespace
 
 namespace {
-// The loop of IDX_build, over a sink of a known class so that the index
-// writer's entries are put without a call.
-template <class Sink>
-void buildIndex(LineStream& database, Sink& sink, int column, int row)
+// The loop of IDX_build; each record goes to record(hash, distance, offset,
+// key line), which the index writer's form inlines.
+template <class Record>
+void buildIndex(LineStream& database, bool keepLine, Record record, int column, int row)
 {
     const KeyLineHasher hashKeyLine = IDX_keyLineHasher();
-    const bool keepLine = sink.wantsKeyLine();
     char line[256] = {};
     uint64_t previous = 0;
     int passes = 0;
@@ -278,8 +279,8 @@ void buildIndex(LineStream& database, Sink& sink, int column, int row)
         if (const char* key = keepLine ? nullptr : database.peekLine(length)) {
             const bool separator = isSeparator(key, length);
             const char* next = separator ? nullptr : database.recordEndInBlock();
-            sink.record(hash(hashKeyLine, key, length < kStoredLength ? length : kStoredLength), distance,
-                        position, nullptr);
+            record(hash(hashKeyLine, key, length < kStoredLength ? length : kStoredLength), distance, position,
+                   nullptr);
             if (next) {
                 database.skipTo(next);
                 continue;
@@ -292,7 +293,7 @@ void buildIndex(LineStream& database, Sink& sink, int column, int row)
         if (!IDX_readLine(line, database, 255))
             break;
         length = database.lineLength();
-        sink.record(hash(hashKeyLine, line, length), distance, position, keepLine ? line : nullptr);
+        record(hash(hashKeyLine, line, length), distance, position, keepLine ? line : nullptr);
         if (!isSeparator(line, length))
             database.skipBody();
     }
@@ -301,10 +302,14 @@ void buildIndex(LineStream& database, Sink& sink, int column, int row)
 
 void IDX_build(LineStream& database, RecordSink& sink, int column, int row)
 {
-    buildIndex(database, sink, column, row);
+    const auto record = [&](uint16_t wHash, uint64_t distance, uint64_t offset, const char* keyLine) {
+        sink.record(wHash, distance, offset, keyLine);
+    };
+    buildIndex(database, sink.wantsKeyLine(), record, column, row);
 }
 
 void IDX_build(LineStream& database, IndexWriter& writer, int column, int row)
 {
-    buildIndex(database, writer, column, row);
+    const auto record = [&](uint16_t wHash, uint64_t distance, uint64_t, const char*) { writer.add(wHash, distance); };
+    buildIndex(database, false, record, column, row);
 }

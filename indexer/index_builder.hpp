@@ -71,6 +71,9 @@ public:
     int error() const { return errno_; }
 
 private:
+    // The builder puts the entries of each record without a call.
+    friend void IDX_build(LineStream& database, IndexWriter& writer, int column, int row);
+    void add(uint16_t wHash, uint64_t distance);
     void put(IndexEntryStruct entry);
 
     static constexpr size_t kEntries = 16384;
