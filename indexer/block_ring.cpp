@@ -50,17 +50,31 @@ BlockRing::Block BlockRing::readBlock(size_t block)
     return {into, static_cast<size_t>(got), false, 0};
 }
 
+// The other side is most often at work on the other core and about to be
+// done: a short spin, which lets any thread that waits for this core go
+// first, spares a sleep and a wake-up, and a wake-up can take milliseconds
+// on a loaded machine.
+template <class Ready>
+void BlockRing::waitFor(std::condition_variable& signal, Ready ready)
+{
+    constexpr int kSpins = 2000;
+    for (int spin = 0; spin < kSpins; ++spin) {
+        if (ready())
+            return;
+        std::this_thread::yield();
+    }
+    std::unique_lock lock(mutex_);
+    signal.wait(lock, ready);
+}
+
 // Block n goes into the slot of block n - kSlots, once the caller is done
 // with that one.
 void BlockRing::readAhead()
 {
     for (size_t block = 0;; ++block) {
-        {
-            std::unique_lock lock(mutex_);
-            freedOne_.wait(lock, [&] { return stop_ || block - freed_ < kSlots; });
-            if (stop_)
-                return;
-        }
+        waitFor(freedOne_, [&] { return stop_ || block - freed_ < kSlots; });
+        if (stop_)
+            return;
         const Block read = readBlock(block);
         {
             std::lock_guard lock(mutex_);
@@ -79,14 +93,15 @@ BlockRing::Block BlockRing::next()
         return end_;
     Block block;
     if (helper_.joinable()) {
-        {
-            std::unique_lock lock(mutex_);
-            filledOne_.wait(lock, [&] { return filled_ > taken_; });
-            block = blocks_[taken_ % kSlots];
-            if (block.size > 0)
+        waitFor(filledOne_, [&] { return filled_ > taken_; });
+        block = blocks_[taken_ % kSlots];
+        if (block.size > 0) {
+            {
+                std::lock_guard lock(mutex_);
                 freed_ = taken_++;
+            }
+            freedOne_.notify_one();
         }
-        freedOne_.notify_one();
     } else {
         block = readBlock(taken_);
         if (block.size > 0)

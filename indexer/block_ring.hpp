@@ -2,6 +2,7 @@
 // buffers, either on demand or ahead by one helper thread.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -61,6 +62,8 @@ private:
     char* slot(size_t block) { return buffers_.data() + (block % kSlots) * slotSize_ + kCarry; }
     Block readBlock(size_t block);
     void readAhead();
+    template <class Ready>
+    void waitFor(std::condition_variable& signal, Ready ready);
 
     ByteSource& source_;
     size_t blockSize_;
@@ -71,12 +74,13 @@ private:
     bool ended_ = false;
     Block end_ = {};
 
-    // Shared with the helper thread, under mutex_.
+    // Shared with the helper thread: changed under mutex_, and read without
+    // it while a thread spins before it sleeps.
     std::mutex mutex_;
     std::condition_variable filledOne_;
     std::condition_variable freedOne_;
-    size_t filled_ = 0;  // blocks read, the end or a failure included
-    size_t freed_ = 0;   // blocks the caller is done with
-    bool stop_ = false;
+    std::atomic<size_t> filled_ = 0;  // blocks read, the end or a failure included
+    std::atomic<size_t> freed_ = 0;   // blocks the caller is done with
+    std::atomic<bool> stop_ = false;
     std::thread helper_;
 };
