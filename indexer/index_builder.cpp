@@ -234,13 +234,6 @@ KeyLineHasher IDX_keyLineHasher()
 }
 
 namespace {
-// The separator is compared over three bytes of the stored line: two
-// ampersands and its end, so "&&" followed by a NUL byte is one as well.
-bool isSeparator(const char* line, size_t length)
-{
-    return length >= 2 && line[0] == '&' && line[1] == '&' && (length == 2 || line[2] == '\0');
-}
-
 constexpr size_t kStoredLength = 253;
 
 // The vector form is called directly where it can be, so that it is inlined.
@@ -264,37 +257,35 @@ void buildIndex(LineStream& database, bool keepLine, Record record, int column, 
     char line[256] = {};
     uint64_t previous = 0;
     int passes = 0;
-    for (;;) {
+    const auto pass = [&] {
         if (++passes == 51) {
             passes = 0;
             IDX_spin(column, row);
         }
+    };
+    // Most records are hashed and skipped where they lie in the block.
+    const auto visit = [&](const char* key, size_t length, uint64_t position) {
+        pass();
+        record(hash(hashKeyLine, key, length < kStoredLength ? length : kStoredLength), position - previous,
+               position, nullptr);
+        previous = position;
+    };
+    for (;;) {
+        if (!keepLine && database.walkRecordsInBlock(visit) == LineStream::WalkEnd::InBody) {
+            database.skipBody();
+            continue;
+        }
+        // A key line that runs on past the block, or that the sink keeps, is
+        // read into the line buffer.
+        pass();
         const uint64_t position = database.offset();
         const uint64_t distance = position - previous;
         previous = position;
-        // Most records are hashed and skipped where they lie in the block; a
-        // key line that a sink wants to keep or that runs on past the block
-        // is read into the line buffer.
-        size_t length = 0;
-        if (const char* key = keepLine ? nullptr : database.peekLine(length)) {
-            const bool separator = isSeparator(key, length);
-            const char* next = separator ? nullptr : database.recordEndInBlock();
-            record(hash(hashKeyLine, key, length < kStoredLength ? length : kStoredLength), distance, position,
-                   nullptr);
-            if (next) {
-                database.skipTo(next);
-                continue;
-            }
-            database.skipLine(length);
-            if (!separator)
-                database.skipBody();
-            continue;
-        }
         if (!IDX_readLine(line, database, 255))
             break;
-        length = database.lineLength();
+        const size_t length = database.lineLength();
         record(hash(hashKeyLine, line, length), distance, position, keepLine ? line : nullptr);
-        if (!isSeparator(line, length))
+        if (!LineStream::isSeparatorLine(line, length))
             database.skipBody();
     }
 }

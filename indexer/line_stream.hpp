@@ -55,50 +55,44 @@ public:
         return true;
     }
 
-    // The line at the current position when it lies whole in the block, its
-    // LF included: its first byte, and its length without the LF; null when
-    // it runs on past the block.  At least BlockRing::kPadding bytes after
-    // the LF can be read.  The position stays where it is; skipLine then
-    // moves it past the line.
-    const char* peekLine(size_t& length) const
-    {
-        const char* from = data_ + pos_;
-        const size_t left = available();
-        size_t searched = 0;
-#if defined(__x86_64__)
-        // Most key lines are short: one vector finds their end, with no call.
-        unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)), _mm_set1_epi8('\n'))));
-        if (left < 16)
-            lfs &= (1u << left) - 1;
-        if (lfs != 0) {
-            length = static_cast<size_t>(__builtin_ctz(lfs));
-            return from;
-        }
-        searched = left < 16 ? left : 16;
-#endif
-        const void* lf = left > searched ? std::memchr(from + searched, '\n', left - searched) : nullptr;
-        if (!lf)
-            return nullptr;
-        length = static_cast<size_t>(static_cast<const char*>(lf) - from);
-        return from;
-    }
-    void skipLine(size_t length) { pos_ += length + 1; }
+    enum class WalkEnd { AtKeyLine, InBody };
 
-    // Where the record goes on to whose key line begins at the current
-    // position, lies whole in the block and is not a separator: just after
-    // the separator, when that is a plain "&&" line in the block too; null
-    // otherwise.  No line begins inside the key line, so the scan for a line
-    // that begins with "&&" starts after the key's first byte: it need not
-    // wait for the key's line end to be found.
-    const char* recordEndInBlock() const
+    // Walks the records that lie in the block from the current position, a
+    // key line's start: visit(key, length, offset) for each key line that
+    // lies whole in the block, LF included (length leaves the LF out).  The
+    // walk goes on past a key line that is a separator, and past a body
+    // ended by a plain "&&" line in the block.  It stops in the body, after
+    // the key line, at a body that it cannot end so, and at the start of a
+    // key line that runs on past the block.  At least BlockRing::kPadding
+    // bytes after each key line can be read.
+    template <class Visit>
+    WalkEnd walkRecordsInBlock(Visit visit)
     {
-        const char* end = data_ + end_;
-        const char* found = findSeparator_(data_ + pos_ + 1, end);
-        return found && found + 2 < end && found[2] == '\n' ? found + 3 : nullptr;
+        const char* const end = data_ + end_;
+        const AmpersandLineFinder findSeparator = findSeparator_;
+        const char* key = data_ + pos_;
+        for (;;) {
+            size_t length = 0;
+            if (!wholeLine(key, end, length)) {
+                pos_ = static_cast<size_t>(key - data_);
+                return WalkEnd::AtKeyLine;
+            }
+            const char* next = isSeparatorLine(key, length) ? key + length + 1 : recordEnd(findSeparator, key, end);
+            visit(key, length, base_ + static_cast<uint64_t>(key - data_));
+            if (!next) {
+                pos_ = static_cast<size_t>(key - data_) + length + 1;
+                return WalkEnd::InBody;
+            }
+            key = next;
+        }
     }
-    // Moves to next, a place in the block that recordEndInBlock gave.
-    void skipTo(const char* next) { pos_ = static_cast<size_t>(next - data_); }
+
+    // A stored line of length bytes is a separator when it is "&&", or "&&"
+    // followed by a NUL byte.
+    static bool isSeparatorLine(const char* line, size_t length)
+    {
+        return length >= 2 && line[0] == '&' && line[1] == '&' && (length == 2 || line[2] == '\0');
+    }
 
     // The number of bytes that the last readLine stored.
     size_t lineLength() const { return lineLength_; }
@@ -128,6 +122,43 @@ public:
 
 private:
     size_t available() const { return end_ - pos_; }
+
+    // Whether the line from line on ends in the block, and its length.
+    static bool wholeLine(const char* line, const char* end, size_t& length)
+    {
+        const auto left = static_cast<size_t>(end - line);
+        size_t searched = 0;
+#if defined(__x86_64__)
+        // Most key lines are short: one vector finds their end, with no call.
+        unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line)), _mm_set1_epi8('\n'))));
+        if (left < 16)
+            lfs &= (1u << left) - 1;
+        if (lfs != 0) {
+            length = static_cast<size_t>(__builtin_ctz(lfs));
+            return true;
+        }
+        searched = left < 16 ? left : 16;
+#endif
+        const void* lf = left > searched ? std::memchr(line + searched, '\n', left - searched) : nullptr;
+        if (!lf)
+            return false;
+        length = static_cast<size_t>(static_cast<const char*>(lf) - line);
+        return true;
+    }
+
+    // Just after the separator of the record whose key line begins at key,
+    // lies whole in the block and is not a separator, when that separator is
+    // a plain "&&" line in the block too; null otherwise.  No line begins
+    // inside the key line, so the scan for a line that begins with "&&"
+    // starts after the key's first byte: it need not wait for the key's line
+    // end to be found.
+    static const char* recordEnd(AmpersandLineFinder findSeparator, const char* key, const char* end)
+    {
+        const char* found = findSeparator(key + 1, end);
+        return found && found + 2 < end && found[2] == '\n' ? found + 3 : nullptr;
+    }
+
     bool readLineAcrossBlocks(char* buffer, int size);
     BodyEnd skipBodyAcrossBlocks();
     bool refill();
