@@ -7,7 +7,7 @@
 #include <cstring>
 #include <unistd.h>
 #if defined(__x86_64__)
-#include <immintrin.h>
+#include <emmintrin.h>
 #endif
 
 IndexEntryStruct IDX_entry(uint16_t wHash, uint8_t byStep)
@@ -179,7 +179,7 @@ unsigned keyBytes(unsigned nulMask, size_t left)
 
 // Sixteen bytes of 0xFF, then sixteen of 0: the mask of the first n bytes
 // of a vector starts at 16 - n.
-alignas(32) const char kLeadingBytes[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+const char kLeadingBytes[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 
 // Inlined where the builder calls it.  The bytes at even places weigh 256,
 // those at odd places 1: their sums, of 253 bytes at most, fit in 32 bits
@@ -245,9 +245,7 @@ inline __attribute__((always_inline)) uint16_t hash(KeyLineHasher hasher, const 
 #endif
     return hasher(line, length);
 }
-}  // namespace
 
-namespace {
 // The loop of IDX_build; each record goes to record(hash, distance, offset,
 // key line), which the index writer's form inlines.
 template <class Record>

@@ -130,6 +130,7 @@ private:
         size_t searched = 0;
 #if defined(__x86_64__)
         // Most key lines are short: one vector finds their end, with no call.
+        // The padding after the block keeps the load inside the buffer.
         unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(
             _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line)), _mm_set1_epi8('\n'))));
         if (left < 16)
@@ -168,10 +169,11 @@ private:
 
     AmpersandLineFinder findSeparator_;
     BlockRing blocks_;
-    // The bytes of the current block, from data_[1] to data_[end_ - 1], with
-    // the few carried over from the block before in front of them:
-    // data_[pos_ - 1] always holds the byte before pos_.  Before the first
-    // byte of the file it holds an LF, since the file begins at a line start.
+    // The bytes of the current block end at data_[end_ - 1]; from data_[0]
+    // on, the few carried over from the block before lie in front of them,
+    // so that data_[pos_ - 1] always holds the byte before pos_.  Before the
+    // first byte of the file it holds an LF, since the file begins at a line
+    // start.
     char* data_;
     char start_[1 + BlockRing::kPadding] = {'\n'};
     size_t pos_ = 1;
