@@ -1,6 +1,7 @@
 #include "block_ring.hpp"
 
 #include <cerrno>
+#include <cstring>
 #include <system_error>
 #include <unistd.h>
 
@@ -15,7 +16,7 @@ long FdSource::read(char* into, size_t size)
 
 BlockRing::BlockRing(ByteSource& source, size_t blockSize, ReadAhead readAhead)
     : source_(source), blockSize_(blockSize), slotSize_(kCarry + blockSize + kPadding),
-      buffers_(kSlots * slotSize_)
+      buffers_(std::make_unique_for_overwrite<char[]>(kSlots * slotSize_))
 {
     if (readAhead == ReadAhead::Off)
         return;
@@ -47,6 +48,7 @@ BlockRing::Block BlockRing::readBlock(size_t block)
     const long got = source_.read(into, blockSize_);
     if (got < 0)
         return {into, 0, true, errno};
+    std::memset(into + got, 0, kPadding);
     return {into, static_cast<size_t>(got), false, 0};
 }
 

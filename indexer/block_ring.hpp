@@ -4,10 +4,10 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <cstddef>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 // The disk behind a small interface, so that a test double can fail a read.
 class ByteSource {
@@ -47,7 +47,7 @@ public:
     BlockRing& operator=(const BlockRing&) = delete;
 
     struct Block {
-        char* data;   // kCarry writable bytes before, kPadding readable after
+        char* data;   // kCarry writable bytes before, kPadding zeros after
         size_t size;  // 0 at the end of the data or after a failed read
         bool failed;  // the read failed with error
         int error;
@@ -59,7 +59,7 @@ public:
     Block next();
 
 private:
-    char* slot(size_t block) { return buffers_.data() + (block % kSlots) * slotSize_ + kCarry; }
+    char* slot(size_t block) { return buffers_.get() + (block % kSlots) * slotSize_ + kCarry; }
     Block readBlock(size_t block);
     void readAhead();
     template <class Ready>
@@ -68,7 +68,9 @@ private:
     ByteSource& source_;
     size_t blockSize_;
     size_t slotSize_;
-    std::vector<char> buffers_;
+    // Left unwritten until the reads fill them, so that the pages are
+    // first touched by the thread that reads.
+    std::unique_ptr<char[]> buffers_;
     Block blocks_[kSlots] = {};
     size_t taken_ = 0;  // blocks handed to the caller; the caller holds the last
     bool ended_ = false;
