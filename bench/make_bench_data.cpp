@@ -2,6 +2,8 @@
 //   make_bench_data ful MB PATH        a text database of MB megabytes, in
 //                                      records of about 330 bytes
 //   make_bench_data ful-long MB PATH   the same in records of about 64 KB
+//   make_bench_data ful-short MB PATH  the same in records of 64 bytes on
+//                                      average: a key, one body line, "&&"
 //   make_bench_data dirmes MB DIR      DIR/dirmes.bin, oldest first, and
 //                                      DIR/mail/ with the message files of 1
 //                                      in 40 of the records that a purge drops
@@ -26,13 +28,14 @@ bool put(FILE* file, const std::string& bytes)
     return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
-bool writeDatabase(FILE* file, size_t bytes, int bodyLines)
+// Each record has bodyLines plus 0 to varying - 1 body lines.
+bool writeDatabase(FILE* file, size_t bytes, int bodyLines, int varying, const char* lineText)
 {
     std::string block;
     for (int i = 0; block.size() < (size_t{1} << 20); ++i) {
         block.append("K").append(std::to_string(i * 7919 % 1000003)).append("CALL\n");
-        for (int line = 0; line < bodyLines + i % 5; ++line)
-            block += "Body line " + std::to_string(line) + " of a record, with some text & more text\n";
+        for (int line = 0; line < bodyLines + i % varying; ++line)
+            block.append("Body line ").append(std::to_string(line)).append(lineText);
         block += "&&\n";
     }
     for (size_t written = 0; written < bytes; written += block.size())
@@ -107,7 +110,7 @@ bool writeSpots(FILE* file, size_t bytes, const char* kind)
 int main(int argc, char* argv[])
 {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: make_bench_data ful|ful-long|dirmes|dx|wwv|announce MB PATH\n");
+        std::fprintf(stderr, "usage: make_bench_data ful|ful-long|ful-short|dirmes|dx|wwv|announce MB PATH\n");
         return 2;
     }
     const std::string kind = argv[1];
@@ -124,10 +127,14 @@ int main(int argc, char* argv[])
         std::perror(path.c_str());
         return 1;
     }
-    const bool written = kind == "ful"        ? writeDatabase(file, bytes, 3)
-                         : kind == "ful-long" ? writeDatabase(file, bytes, 1000)
-                         : kind == "dirmes" ? writeMail(file, bytes, mailDir)
-                                            : writeSpots(file, bytes, kind.c_str());
+    const char* const kLine = " of a record, with some text & more text\n";
+    // Keys average 12 bytes: with the separator, a 49-byte body line makes 64.
+    const char* const kShortLine = " of a short record, with text & more.\n";
+    const bool written = kind == "ful"         ? writeDatabase(file, bytes, 3, 5, kLine)
+                         : kind == "ful-long"  ? writeDatabase(file, bytes, 1000, 5, kLine)
+                         : kind == "ful-short" ? writeDatabase(file, bytes, 1, 1, kShortLine)
+                         : kind == "dirmes"    ? writeMail(file, bytes, mailDir)
+                                               : writeSpots(file, bytes, kind.c_str());
     if (std::fclose(file) != 0 || !written) {
         std::perror(path.c_str());
         return 1;

@@ -1,6 +1,7 @@
 // Builds the index of arbitrary bytes, handed out in reads of an arbitrary
-// size, and checks it against a byte-at-a-time reading of the same bytes:
-// the same entries, and summing the steps gives each key line's offset.
+// size, read ahead or not, and checks it against a byte-at-a-time reading of
+// the same bytes: the same entries, and summing the steps gives each key
+// line's offset.  The index writer's bytes on disk are those entries too.
 #include "console.hpp"
 #include "index_builder.hpp"
 #include "line_stream.hpp"
@@ -9,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -18,12 +21,14 @@ struct Entry {
     uint8_t step;
 };
 
+// Reads of at most chunk bytes, or of 1 to 7 bytes in turn when chunk is 0.
 class MemorySource : public ByteSource {
 public:
     MemorySource(const uint8_t* data, size_t size, size_t chunk) : data_(data), size_(size), chunk_(chunk) {}
     long read(char* into, size_t size) override
     {
-        size_t n = size < chunk_ ? size : chunk_;
+        const size_t chunk = chunk_ != 0 ? chunk_ : ++reads_ % 7 + 1;
+        size_t n = size < chunk ? size : chunk;
         if (n > size_ - at_)
             n = size_ - at_;
         std::memcpy(into, data_ + at_, n);
@@ -36,6 +41,7 @@ private:
     size_t size_;
     size_t chunk_;
     size_t at_ = 0;
+    size_t reads_ = 0;
 };
 
 class Collector : public RecordSink {
@@ -91,13 +97,35 @@ Collector reference(const uint8_t* data, size_t size)
     return collector;
 }
 
+// The index that an IndexWriter writes, read back from a file in memory.
+std::vector<uint8_t> writtenIndex(const uint8_t* data, size_t size, size_t chunk, ReadAhead readAhead)
+{
+    const int fd = memfd_create("index", 0);
+    if (fd < 0)
+        std::abort();
+    MemorySource source(data, size, chunk);
+    LineStream stream(source, 8, readAhead);
+    IndexWriter writer(fd);
+    IDX_build(stream, writer, 1, 1);
+    const bool flushed = writer.flush();
+    const off_t length = lseek(fd, 0, SEEK_CUR);
+    if (!flushed || length < 0)
+        std::abort();
+    std::vector<uint8_t> bytes(static_cast<size_t>(length));
+    if (pread(fd, bytes.data(), bytes.size(), 0) != length || close(fd) != 0)
+        std::abort();
+    return bytes;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const size_t chunk = size > 0 ? data[0] % 9 + 1 : 1;
-    MemorySource source(data, size, chunk == 9 ? size + 1 : chunk);
-    LineStream stream(source, 8);
+    const size_t choice = size > 0 ? data[0] % 10 : 1;
+    const size_t chunk = choice == 9 ? size + 1 : choice;
+    const ReadAhead readAhead = size > 1 && data[1] % 4 == 0 ? ReadAhead::On : ReadAhead::Off;
+    MemorySource source(data, size, chunk);
+    LineStream stream(source, 8, readAhead);
     Collector built;
     IDX_spinInteractive(false);
     IDX_build(stream, built, 1, 1);
@@ -121,6 +149,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             remaining = IDX_entryCount(distance);
         }
         if (--remaining == 0 && sum != built.keyOffsets[key++])
+            std::abort();
+    }
+    const std::vector<uint8_t> written = writtenIndex(data, size, chunk, readAhead);
+    if (written.size() != 4 * expected.entries.size())
+        std::abort();
+    for (size_t i = 0; i < expected.entries.size(); ++i) {
+        const IndexEntryStruct entry = IDX_entry(expected.entries[i].hash, expected.entries[i].step);
+        if (std::memcmp(written.data() + 4 * i, entry.bytes, 4) != 0)
             std::abort();
     }
     return 0;

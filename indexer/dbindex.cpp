@@ -226,7 +226,7 @@ int indexDatabase(Paths& paths)
     const int column = CON_column();
     const int row = CON_row();
     FdSource source(ful);
-    LineStream database(source);
+    LineStream database(source, LineStream::kDefaultBlock, ReadAhead::On);
     IndexWriter writer(idx);
     IDX_build(database, writer, column, row);
     writer.flush();
@@ -295,7 +295,7 @@ int checkIndex(Paths& paths)
     announce("Checking", paths);
 
     FdSource source(ful);
-    LineStream database(source);
+    LineStream database(source, LineStream::kDefaultBlock, ReadAhead::On);
     FdSource indexSource(idx);
     IndexChecker checker(indexSource);
     IDX_build(database, checker, CON_column(), CON_row());

@@ -24,6 +24,20 @@ uint8_t IDX_entryStep(const IndexEntryStruct& entry);
 // words, added with wrap-around.
 uint16_t IDX_keyHash(const char* pszKey);
 
+// The hash of a key line of length bytes (at most 253, its LF left out),
+// folded to lower case as a key is, up to its first NUL: what IDX_keyHash
+// gives for the line once STR_lower folded it, without changing the line.
+// The vector form reads whole vectors from the line's start, up to 15 bytes
+// past its end, so that much more must be readable.
+using KeyLineHasher = uint16_t (*)(const char* line, size_t length);
+uint16_t IDX_hashKeyLineBytes(const char* line, size_t length);
+#if defined(__x86_64__)
+uint16_t IDX_hashKeyLineSse2(const char* line, size_t length);
+#endif
+// The vector form where it folds as the case table does: it adds 0x20 to A
+// to Z and changes nothing else, which is the table of the C locale.
+KeyLineHasher IDX_keyLineHasher();
+
 // Reads one line of at most size - 2 bytes; false at the end of the data.
 bool IDX_readLine(char* pszBuffer, LineStream& stream, int nSize);
 
@@ -38,7 +52,7 @@ void IDX_spinInteractive(bool interactive);
 class RecordSink {
 public:
     virtual ~RecordSink() = default;
-    // keyLine is the line as read when wantsKeyLine(), else its fold.
+    // keyLine is the line as read when wantsKeyLine(), else null.
     virtual void record(uint16_t wHash, uint64_t distance, uint64_t offset, const char* keyLine) = 0;
     virtual bool wantsKeyLine() const { return false; }
 };
@@ -48,7 +62,7 @@ public:
 uint64_t IDX_entryCount(uint64_t distance);
 
 // Buffers the entries and writes them to a descriptor in large blocks.
-class IndexWriter : public RecordSink {
+class IndexWriter final : public RecordSink {
 public:
     explicit IndexWriter(int fd) : fd_(fd) {}
     void record(uint16_t wHash, uint64_t distance, uint64_t offset, const char* keyLine) override;
@@ -57,11 +71,17 @@ public:
     int error() const { return errno_; }
 
 private:
+    // The builder puts the entries of each record without a call.
+    friend void IDX_build(LineStream& database, IndexWriter& writer, int column, int row);
+    void add(uint16_t wHash, uint64_t distance);
     void put(IndexEntryStruct entry);
 
     static constexpr size_t kEntries = 16384;
     int fd_;
-    IndexEntryStruct buffer_[kEntries];
+    // The entries as they lie on disk, each kept in a 32-bit word rather
+    // than in bytes: a store of bytes may alias anything, and would make the
+    // builder's loop reload what it keeps in registers after every entry.
+    uint32_t buffer_[kEntries];
     size_t used_ = 0;
     bool failed_ = false;
     int errno_ = 0;
@@ -103,3 +123,5 @@ private:
 // One pass over the database, record by record; the spinner moves every 51
 // passes of the loop (the pass that meets the end of the data counts too).
 void IDX_build(LineStream& database, RecordSink& sink, int column, int row);
+// The same for the index writer, whose entries are then put without a call.
+void IDX_build(LineStream& database, IndexWriter& writer, int column, int row);

@@ -1,3 +1,4 @@
+#include "console.hpp"
 #include "index_builder.hpp"
 #include "line_stream.hpp"
 
@@ -10,8 +11,10 @@
 
 namespace {
 
-// A database in memory, handed out in reads of at most chunk bytes; it can
-// fail with EIO once failAt bytes were handed out.
+// A database in memory, handed out in reads of at most chunk bytes, or of 1
+// to 7 bytes in turn when chunk is 0, so that blocks of the ring are used
+// again by shorter ones; it can fail with EIO once failAt bytes were handed
+// out.
 class MemorySource : public ByteSource {
 public:
     MemorySource(std::string bytes, size_t chunk, size_t failAt = std::string::npos)
@@ -24,7 +27,8 @@ public:
             errno = EIO;
             return -1;
         }
-        size_t n = std::min({size, chunk_, bytes_.size() - at_});
+        const size_t chunk = chunk_ != 0 ? chunk_ : ++reads_ % 7 + 1;
+        size_t n = std::min({size, chunk, bytes_.size() - at_});
         if (failAt_ != std::string::npos)
             n = std::min(n, failAt_ - at_);
         std::memcpy(into, bytes_.data() + at_, n);
@@ -37,6 +41,7 @@ private:
     size_t chunk_;
     size_t failAt_;
     size_t at_ = 0;
+    size_t reads_ = 0;
 };
 
 struct Entry {
@@ -58,10 +63,11 @@ public:
     std::vector<uint64_t> offsets;
 };
 
-EntryCollector build(const std::string& database, size_t chunk = 1 << 20, size_t block = 1 << 20)
+EntryCollector build(const std::string& database, size_t chunk = 1 << 20, size_t block = 1 << 20,
+                     ReadAhead readAhead = ReadAhead::Off)
 {
     MemorySource source(database, chunk);
-    LineStream stream(source, block);
+    LineStream stream(source, block, readAhead);
     EntryCollector collector;
     testing::internal::CaptureStdout();  // the spinner
     IDX_build(stream, collector, 1, 1);
@@ -81,6 +87,36 @@ TEST(IndexKeyHash, MatchesKnownKeys)
     };
     for (const auto& c : cases)
         EXPECT_EQ(IDX_keyHash(c.key), c.hash) << c.key;
+}
+
+// Every form of the key line hash gives what IDX_keyHash gives for the line
+// once folded, wherever the line ends, holds a NUL or a capital, and however
+// it lies against a vector step; the line is never changed.
+TEST(IndexKeyHash, EveryFormHashesTheFoldedLine)
+{
+    std::vector<KeyLineHasher> hashers = {IDX_hashKeyLineBytes, IDX_keyLineHasher()};
+#if defined(__x86_64__)
+    hashers.push_back(IDX_hashKeyLineSse2);
+#endif
+    uint32_t seed = 54321;
+    const char alphabet[] = "AZaz@[`{&\n\x80\xC9\xFFq7\0";
+    for (int round = 0; round < 20000; ++round) {
+        const size_t length = static_cast<size_t>(round) % 254;
+        const size_t at = static_cast<size_t>(round / 254) % 16;
+        std::string text(at + length + 16, 'x');  // what a vector form may read past the line
+        for (char& c : text) {
+            seed = seed * 1103515245u + 12345u;
+            // Most lines hold no NUL, so that their hash runs to their end.
+            c = alphabet[(seed >> 16) % (sizeof alphabet - (round % 4 == 0 ? 1 : 2))];
+        }
+        const std::string before = text;
+        std::string folded = text.substr(at, length);
+        STR_lower(folded.data());
+        const uint16_t expected = IDX_keyHash(folded.c_str());
+        for (KeyLineHasher hashLine : hashers)
+            ASSERT_EQ(hashLine(text.data() + at, length), expected) << "round " << round;
+        ASSERT_EQ(text, before);
+    }
 }
 
 TEST(IndexEntry, IsLittleEndianWithZeroPad)
@@ -141,11 +177,51 @@ TEST(IndexBuild, EntriesFollowTheRecords)
          {{0x6162 + 0x6300, 0}, {0x6162 + 0x6300, 7}, {0xC900, 7}}},
         {"separator at end without LF", "A\nb\n&&", {{0x6100, 0}}},
         {"ampersand lines in body", "A\n&x\nx&&\n &&\n&&\nB\n", {{0x6100, 0}, {0x6200, 16}}},
+        {"key begins with &&", "&&x\nb\n&&\nB\n", {{0x2626 + 0x7800, 0}, {0x6200, 9}}},
+        {"separator first in body", "A\n&&\n&&\n", {{0x6100, 0}, {0x2626, 5}}},
+        {"key of 253 bytes", std::string(253, 'K') + "\n&&\nB\n",
+         {{static_cast<uint16_t>(0x6B6B * 126 + 0x6B00), 0}, {0, 255}, {0x6200, 2}}},
+        {"blank key, no body", "A\n&&\n\n&&\nB\n&&\nC\n", {{0x6100, 0}, {0, 5}, {0x6200, 4}, {0x6300, 5}}},
+        // Blocks end inside key lines, and the blocks of the ring are used
+        // again, with line ends of earlier records past the end of the data.
+        {"short records", [] {
+             std::string text;
+             for (int i = 0; i < 40; ++i)
+                 text += "K" + std::string(static_cast<size_t>(i % 7), 'y') + "\nb\n&&\n";
+             return text;
+         }(),
+         [] {
+             std::vector<Entry> entries;
+             for (int i = 0; i < 40; ++i) {
+                 const std::string key = "k" + std::string(static_cast<size_t>(i % 7), 'y');
+                 entries.push_back({IDX_keyHash(key.c_str()), static_cast<uint8_t>(i ? 6 + (i - 1) % 7 + 1 : 0)});
+             }
+             return entries;
+         }()},
     };
+    // The first record is read before any block is, through the line
+    // buffer; behind a record of nine bytes, a case meets the builder's path
+    // through a block as well.
+    const std::string plainRecord = "first\n&&\n";
+    const Entry plainEntry = {IDX_keyHash("first"), 0};
     for (const auto& c : cases) {
-        for (size_t chunk : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{1} << 20}) {
-            EXPECT_EQ(build(c.database, chunk, 16).entries, c.entries) << c.name << " chunk " << chunk;
-            EXPECT_EQ(build(c.database, chunk).entries, c.entries) << c.name << " chunk " << chunk;
+        for (const bool behindARecord : {false, true}) {
+            const std::string database = behindARecord ? plainRecord + c.database : c.database;
+            std::vector<Entry> entries = c.entries;
+            if (behindARecord) {
+                if (!entries.empty())
+                    entries[0].step = static_cast<uint8_t>(plainRecord.size());
+                entries.insert(entries.begin(), plainEntry);
+            }
+            for (size_t chunk : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{1} << 20}) {
+                for (ReadAhead readAhead : {ReadAhead::Off, ReadAhead::On}) {
+                    const int ahead = readAhead == ReadAhead::On;
+                    EXPECT_EQ(build(database, chunk, 16, readAhead).entries, entries)
+                        << c.name << " chunk " << chunk << " read ahead " << ahead << " behind " << behindARecord;
+                    EXPECT_EQ(build(database, chunk, 1 << 20, readAhead).entries, entries)
+                        << c.name << " chunk " << chunk << " read ahead " << ahead << " behind " << behindARecord;
+                }
+            }
         }
     }
 }
@@ -213,22 +289,32 @@ TEST(IndexScan, EveryFormFindsTheSameLine)
     }
 }
 
+// A failed read ends the stream where it happened, read ahead or not: the
+// records before it are built, and the error is kept.
 TEST(IndexBuild, ReadErrorIsNotAnEndOfFile)
 {
     const std::string database = "A\n&&\nB\n&&\nC\n&&\n";
-    for (size_t failAt : {size_t{0}, size_t{3}, size_t{8}}) {
-        MemorySource source(database, 2, failAt);
-        LineStream stream(source, 16);
-        EntryCollector collector;
-        IDX_build(stream, collector, 1, 1);
-        EXPECT_TRUE(stream.failed()) << failAt;
-        EXPECT_EQ(stream.error(), EIO);
+    const struct {
+        size_t failAt;
+        std::vector<Entry> entries;
+    } cases[] = {
+        {0, {}},
+        {3, {{0x6100, 0}}},
+        {8, {{0x6100, 0}, {0x6200, 5}}},
+        {std::string::npos, {{0x6100, 0}, {0x6200, 5}, {0x6300, 5}}},
+    };
+    for (const auto& c : cases) {
+        for (ReadAhead readAhead : {ReadAhead::Off, ReadAhead::On}) {
+            MemorySource source(database, 2, c.failAt);
+            LineStream stream(source, 16, readAhead);
+            EntryCollector collector;
+            IDX_build(stream, collector, 1, 1);
+            const bool fails = c.failAt != std::string::npos;
+            EXPECT_EQ(stream.failed(), fails) << c.failAt;
+            EXPECT_EQ(stream.error(), fails ? EIO : 0) << c.failAt;
+            EXPECT_EQ(collector.entries, c.entries) << c.failAt;
+        }
     }
-    MemorySource whole(database, 2);
-    LineStream stream(whole, 16);
-    EntryCollector collector;
-    IDX_build(stream, collector, 1, 1);
-    EXPECT_FALSE(stream.failed());
 }
 
 }  // namespace

@@ -1,20 +1,9 @@
 #include "line_stream.hpp"
 
-#include <cerrno>
 #include <cstring>
-#include <unistd.h>
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
-
-long FdSource::read(char* into, size_t size)
-{
-    for (;;) {
-        const ssize_t got = ::read(fd_, into, size);
-        if (got >= 0 || errno != EINTR)
-            return static_cast<long>(got);
-    }
-}
 
 namespace {
 bool beginsAmpersandLine(const char* q) { return q[-1] == '\n' && q[0] == '&' && q[1] == '&'; }
@@ -83,40 +72,34 @@ const AmpersandLineFinder findAmpersandLine = [] {
 const AmpersandLineFinder findAmpersandLine = findAmpersandLineBytes;
 #endif
 
-// The buffer keeps room for a block plus the short tail of unread bytes that
-// is carried over when a lookahead crosses the end of a block.
-LineStream::LineStream(ByteSource& source, size_t blockSize)
-    : findSeparator_(findAmpersandLine), source_(source), buffer_(blockSize + 512),
-      blockSize_(blockSize)
+LineStream::LineStream(ByteSource& source, size_t blockSize, ReadAhead readAhead)
+    : findSeparator_(findAmpersandLine), blocks_(source, blockSize, readAhead), data_(start_)
 {
-    buffer_[0] = '\n';
-    base_ = static_cast<uint64_t>(-1);  // buffer_[1] is offset 0
+    base_ = static_cast<uint64_t>(-1);  // data_[1] is offset 0
 }
 
-// Moves the byte before pos_ and the unread tail to the front of the buffer,
-// then reads one block behind them.
+// Puts the byte before pos_ and the unread tail in front of the next block.
+// The tail is at most the two bytes of a lookahead, so it fits the room that
+// the ring keeps before each block.
 bool LineStream::refill()
 {
     if (atEnd_)
         return false;
-    const size_t keep = pos_ - 1;
-    if (keep > 0) {
-        std::memmove(buffer_.data(), buffer_.data() + keep, end_ - keep);
-        base_ += keep;
-        pos_ -= keep;
-        end_ -= keep;
-    }
-    const size_t room = buffer_.size() - end_;
-    const long got = source_.read(buffer_.data() + end_, room < blockSize_ ? room : blockSize_);
-    if (got <= 0) {
+    const size_t keep = end_ - (pos_ - 1);
+    char carried[BlockRing::kCarry];
+    std::memcpy(carried, data_ + pos_ - 1, keep);
+    const BlockRing::Block block = blocks_.next();
+    if (block.size == 0) {
         atEnd_ = true;
-        if (got < 0) {
-            failed_ = true;
-            errno_ = errno;
-        }
+        failed_ = block.failed;
+        errno_ = block.error;
         return false;
     }
-    end_ += static_cast<size_t>(got);
+    base_ += pos_ - 1;
+    data_ = block.data - keep;
+    std::memcpy(data_, carried, keep);
+    pos_ = 1;
+    end_ = keep + block.size;
     return true;
 }
 
@@ -138,7 +121,7 @@ bool LineStream::readLineAcrossBlocks(char* buffer, int size)
             lineLength_ = stored;
             return false;
         }
-        const char* from = buffer_.data() + pos_;
+        const char* from = data_ + pos_;
         const char* lf = static_cast<const char*>(std::memchr(from, '\n', available()));
         const size_t length = lf ? static_cast<size_t>(lf - from) : available();
         const size_t take = length < room - stored ? length : room - stored;
@@ -159,7 +142,7 @@ bool LineStream::skipPastLineEnd()
     for (;;) {
         if (available() == 0 && !refill())
             return false;
-        const char* from = buffer_.data() + pos_;
+        const char* from = data_ + pos_;
         const char* lf = static_cast<const char*>(std::memchr(from, '\n', available()));
         if (lf) {
             pos_ += static_cast<size_t>(lf - from) + 1;
@@ -173,11 +156,11 @@ bool LineStream::skipPastLineEnd()
 // (whatever follows on the line), or "&&" as the last bytes of the data.
 bool LineStream::separatorAhead(BodyEnd& how)
 {
-    const char* p = buffer_.data() + pos_;
+    const char* p = data_ + pos_;
     if (available() >= 2 && (p[0] != '&' || p[1] != '&'))
         return false;
     ensure(3);
-    p = buffer_.data() + pos_;
+    p = data_ + pos_;
     if (available() < 2 || p[0] != '&' || p[1] != '&')
         return false;
     if (available() == 2) {
@@ -210,7 +193,7 @@ BodyEnd LineStream::skipBodyAcrossBlocks()
         // Find the next line that begins with "&&"; the last byte of the
         // buffer may begin one, so it is kept for the next block.
         for (;;) {
-            const char* base = buffer_.data();
+            const char* base = data_;
             const char* found = findSeparator_(base + pos_, base + end_);
             if (found) {
                 pos_ = static_cast<size_t>(found - base);
