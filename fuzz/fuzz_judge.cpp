@@ -43,11 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
 
+    const CommandLine line = {"FUZZ", "V\n", sink, sink};
     MailSettings mail;
     const bool mailRuns = parseMailArguments(static_cast<int>(argv.size()), argv.data(), mail,
-                                             "V\n", sink) == MailArguments::Run;
+                                             line) == MailArguments::Run;
     AgeSettings age;
-    parseAgeArguments(static_cast<int>(argv.size()), argv.data(), age, "V\n", sink);
+    parseAgeArguments(static_cast<int>(argv.size()), argv.data(), age, line);
     if (mail.nBullDelete < 1 || mail.nPrivDelete < 1 || age.nDelDays < 1)
         std::abort();
 
