@@ -12,6 +12,7 @@
 #include "records.hpp"
 #include "sample_records.hpp"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -119,7 +120,10 @@ int main(int argc, char* argv[])
     std::string mailDir;
     if (kind == "dirmes") {
         mailDir = path + "/mail";
-        mkdir(mailDir.c_str(), 0777);
+        if (mkdir(mailDir.c_str(), 0777) != 0 && errno != EEXIST) {
+            std::perror(mailDir.c_str());
+            return 1;
+        }
         path += "/dirmes.bin";
     }
     FILE* file = std::fopen(path.c_str(), "wb");
