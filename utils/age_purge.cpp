@@ -1,6 +1,7 @@
 #include "age_purge.hpp"
 
 #include "numbers.hpp"
+
 #include <cerrno>
 #include <cstring>
 

@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 MailArguments parseMailArguments(int argc, char* argv[], MailSettings& settings,
                                  const CommandLine& line)

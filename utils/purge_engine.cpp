@@ -47,9 +47,9 @@ const int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // Without the lease the node may append between the last copy and the
 // mark; a few more rounds take that in before the truncation.
 constexpr int kTailRounds = 8;
-constexpr size_t kMarkTextSize = 4096;
+constexpr size_t kMarkTextSize = 4096;  // three paths of 256 and the settings fit
 constexpr milliseconds kLeaseBurst(10);
-constexpr milliseconds kLeaseRest(2);  // three paths of 256 and the settings fit
+constexpr milliseconds kLeaseRest(2);
 
 // When the node server first asked for the lease back: its open() of the
 // data file waits from then on, until the lease is released or the kernel
