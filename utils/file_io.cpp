@@ -99,8 +99,6 @@ int FileIo::setLease(int fd, int type)
     return retried([&] { return ::fcntl(fd, F_SETLEASE, type); });
 }
 
-int FileIo::getLease(int fd) { return ::fcntl(fd, F_GETLEASE); }
-
 ssize_t readFull(FileIo& io, int fd, void* into, size_t size)
 {
     auto* to = static_cast<char*>(into);

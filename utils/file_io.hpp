@@ -35,9 +35,8 @@ public:
     virtual int listDirectory(const char* path, const std::function<void(const char*)>& visit);
     // flock(2) on a descriptor.
     virtual int flock(int fd, int operation);
-    // fcntl(2) F_SETLEASE and F_GETLEASE.
+    // fcntl(2) F_SETLEASE.
     virtual int setLease(int fd, int type);
-    virtual int getLease(int fd);
 };
 
 // Reads until size bytes or the end of the file; -1 on a read error.

@@ -21,6 +21,8 @@
 #pragma once
 
 #include "file_io.hpp"
+#include "purge_paths.hpp"
+#include "purge_rules.hpp"
 
 #include <cstddef>
 #include <cstdio>
@@ -42,11 +44,8 @@ enum PurgeStatus : int {
     kLockedByAnotherPurge = 11,
     kUsageError = 12,
     kMessageFilesRemain = 13,
+    kRefusedAsRoot = 14,
 };
-
-constexpr size_t kPathSize = 256;        // a data, backup or message path
-constexpr size_t kDirectorySize = 1024;  // a directory text from the command line
-constexpr char kMarkSuffix[] = ".purging";
 
 struct PurgeProgram {
     const char* name;              // "VOSKIL"
@@ -57,45 +56,6 @@ struct PurgeProgram {
     const char* openBackupFailure;
     const char* reopenDataFailure;
     const char* reopenBackupFailure;  // null: the backup stays open from its creation
-};
-
-struct PurgePaths {
-    char szBin[kPathSize];
-    char szOld[kPathSize];
-    char szMark[kPathSize + sizeof kMarkSuffix];
-    char szDirectory[kPathSize];
-};
-
-// Builds the paths from a directory text: one that ends in a slash is a
-// prefix, any other (an empty one too) is followed by a slash.  The backup
-// is the data path with its last four characters replaced by ".old"; the
-// mark is the data path with ".bin" replaced by ".purging".  False when a
-// path does not fit.
-bool buildPurgePaths(const char* directory, const char* dataFileName, PurgePaths& paths);
-
-class PurgeRules {
-public:
-    virtual ~PurgeRules() = default;
-    // True keeps the record.  now is the run's one judgement time; the same
-    // record and time always give the same answer.
-    virtual bool keep(const unsigned char* record, time_t now) = 0;
-    // Each record that the run drops, in file order, as the copy judges it:
-    // before the data file is changed, so what the rules make of it waits
-    // for printSummary.
-    virtual void dropped(const unsigned char*) {}
-    // Before the copy, with nothing held: reads what dropped and
-    // afterRewrite need to know of the disk.
-    virtual void prepare(FileIo&) {}
-    // Runs once the new data file is complete and on disk; in a dry run,
-    // checks what it would do.  False when something could not be done (or
-    // could not be in a real run), each thing named on standard error.
-    virtual bool afterRewrite(FileIo&, bool /*dryRun*/) { return true; }
-    virtual void printSummary(FILE* out, long kept, long dropped) = 0;
-    // The settings that judge the records, as one line for the mark, and
-    // rules that judge by such a line, collecting what afterRewrite needs
-    // but printing nothing; null when the line cannot be read.
-    virtual void writeSettings(char* text, size_t size) const = 0;
-    virtual std::unique_ptr<PurgeRules> fromSettings(const char* text) const = 0;
 };
 
 // How long a run waits for what others hold.
