@@ -13,6 +13,20 @@
 #include <thread>
 #include <vector>
 
+// The system's text, then where the path led from the working directory,
+// so that a run from the wrong directory says where it looked.
+int reportFailedOpen(FILE* err, const char* program, const char* text, const char* path, int status)
+{
+    const int error = errno;
+    std::fprintf(err, "%s: %s\n", text, std::strerror(error));
+    char directory[4096];
+    if (path[0] != '/' && getcwd(directory, sizeof directory))
+        std::fprintf(err, "%s: %s/%s: %s\n", program, directory, path, std::strerror(error));
+    else
+        std::fprintf(err, "%s: %s: %s\n", program, path, std::strerror(error));
+    return status;
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -275,18 +289,9 @@ private:
     sigset_t savedMask_;
 };
 
-// The system's text, then where the path led from the working directory,
-// so that a run from the wrong directory says where it looked.
 int Purge::reportOpen(const char* text, const char* path, int status)
 {
-    const int error = errno;
-    std::fprintf(err_, "%s: %s\n", text, std::strerror(error));
-    char directory[4096];
-    if (path[0] != '/' && getcwd(directory, sizeof directory))
-        std::fprintf(err_, "%s: %s/%s: %s\n", program_.name, directory, path, std::strerror(error));
-    else
-        std::fprintf(err_, "%s: %s: %s\n", program_.name, path, std::strerror(error));
-    return status;
+    return reportFailedOpen(err_, program_.name, text, path, status);
 }
 
 // What a dry run asks where a real run would create or truncate a file.

@@ -74,5 +74,11 @@ struct PurgeContext {
     PurgeWaits waits = {};
 };
 
+// A failed open, told as the system tells it after text ("MIRKOS -> fopen in
+// MAIN (fBinFile 1)"), then with the path as the system saw it; errno is
+// the open's error.  Returns status.
+int reportFailedOpen(FILE* err, const char* program, const char* text, const char* path,
+                     int status);
+
 int runPurge(const PurgeProgram& program, const PurgePaths& paths, PurgeRules& rules,
              const PurgeContext& context);
