@@ -17,6 +17,8 @@ struct PurgeMark {
     char settings[1400] = {};   // the limits (and KELDRAN's mail prefix) that judge the records
 };
 
+constexpr size_t kMarkTextSize = 4096;  // three paths of 256 and the settings fit
+
 // The text of a mark; false when it does not fit in size bytes.
 bool formatMark(const PurgeMark& mark, const char* program, const char* data, const char* backup,
                 char* text, size_t size, size_t& length);
