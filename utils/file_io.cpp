@@ -1,6 +1,7 @@
 #include "file_io.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -65,6 +66,8 @@ int FileIo::ftruncate(int fd, off_t length)
 int FileIo::close(int fd) { return ::close(fd); }
 
 int FileIo::unlink(const char* path) { return ::unlink(path); }
+
+int FileIo::rename(const char* from, const char* to) { return ::rename(from, to); }
 
 int FileIo::access(const char* path, int mode) { return ::access(path, mode); }
 

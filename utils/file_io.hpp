@@ -27,6 +27,7 @@ public:
     virtual int ftruncate(int fd, off_t length);
     virtual int close(int fd);
     virtual int unlink(const char* path);
+    virtual int rename(const char* from, const char* to);
     // access(2), F_OK unless asked otherwise.
     virtual int access(const char* path, int mode = F_OK);
     virtual int fchmod(int fd, mode_t mode);

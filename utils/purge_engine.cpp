@@ -1,3 +1,25 @@
+// The purge protocol.  Its invariants, each kept at every instant, whether
+// the run is killed or the power fails (what no fsync made durable may then
+// be lost, or reach the disk in another order than it was written):
+//
+//  1. Every record of the data file is in the data file, or in the backup
+//     with the mark beside it.  Nothing is truncated before the backup and
+//     the mark are on disk.
+//  2. A record that the node appends lies past the kept length, where no
+//     rewrite ever writes; the node appends nothing while the run holds the
+//     lease, from the last copy to the backup until after the truncation.
+//  3. The lease is not released before the truncation is on disk and the
+//     mark says so (see PurgeMark): bytes past the kept length are taken
+//     for the node's only where the truncation is known to be durable.
+//  4. A reader of the data file finds it as it was or as it will be: while
+//     it is rewritten, the lease keeps the node's open() waiting.
+//  5. Message files of dropped mail go only once the new data file is on
+//     disk, and their removal is on disk before the mark goes.
+//
+// The data file has one descriptor for the whole run: a second open would
+// wait on the run's own lease.  A run started by root works as the owner of
+// the directory (owner_identity); the files it creates are opened without
+// following a link, never block on a FIFO, and are refused unless regular.
 #include "purge_protocol.hpp"
 
 #include <cstring>
@@ -38,7 +60,7 @@ Purge::Purge(const PurgeProgram& program, const PurgePaths& paths, PurgeRules& r
 Purge::~Purge()
 {
     lease_.release();
-    for (int fd : {data_, dryRunSource_, backup_, backupRead_})
+    for (int fd : {data_, dryRunSource_, backup_, backupRead_, markFile_.fd})
         if (fd >= 0)
             io().close(fd);
 }
@@ -69,8 +91,8 @@ int Purge::run()
     // The mark's syncs come before the lease, so that the node does not wait
     // for them; from the mark on, a termination waits for the end.
     signals_.hold();
-    if (!writeMark())
-        return failUnchanged("write", paths_.szMark);
+    if (const int status = writeMark(); status != kPurged)
+        return status;
     if (const int status = takeLease(); status != kPurged)
         return status;
     if (const int status = takeInTail(); status != kPurged)
@@ -96,12 +118,15 @@ int Purge::lockDirectory()
 // gets its complete backup before the failure is reported.
 int Purge::openData()
 {
+    bool regular = true;
     if (!context_.dryRun) {
-        data_ = io().open(paths_.szBin, O_RDWR);
+        data_ = openRegular(paths_.szBin, O_RDWR, regular);
         dataWriteError_ = data_ >= 0 ? 0 : errno;
     }
-    if (data_ < 0)
-        data_ = io().open(paths_.szBin, O_RDONLY);
+    if (data_ < 0 && regular)
+        data_ = openRegular(paths_.szBin, O_RDONLY, regular);
+    if (!regular)
+        return reportNotRegular(paths_.szBin, kCannotOpenData);
     if (data_ < 0)
         return reportOpen(program_.openDataFailure, paths_.szBin, kCannotOpenData);
     sayIfUnlocked();
@@ -109,15 +134,22 @@ int Purge::openData()
 }
 
 // A new backup shows nothing to others until it has the data file's mode.
+// It is emptied only once it is known to be a regular file, never reached
+// through a link.
 int Purge::createBackup()
 {
-    if (!context_.dryRun) {
-        backup_ = io().open(paths_.szOld, O_RDWR | O_CREAT | O_TRUNC, 0600);
-        if (backup_ < 0)
-            return reportOpen(program_.openBackupFailure, paths_.szOld, kCannotOpenBackup);
-    } else if (!canCreate(paths_.szOld)) {
-        return reportOpen(program_.openBackupFailure, paths_.szOld, kCannotOpenBackup);
+    bool regular = true;
+    if (context_.dryRun) {
+        if (!canCreate(paths_.szOld, regular))
+            return regular ? reportOpen(program_.openBackupFailure, paths_.szOld, kCannotOpenBackup)
+                           : reportNotRegular(paths_.szOld, kCannotOpenBackup);
+        return kPurged;
     }
+    backup_ = openRegular(paths_.szOld, O_RDWR | O_CREAT | O_NOFOLLOW, regular);
+    if (!regular)
+        return reportNotRegular(paths_.szOld, kCannotOpenBackup);
+    if (backup_ < 0 || io().ftruncate(backup_, 0) != 0)
+        return reportOpen(program_.openBackupFailure, paths_.szOld, kCannotOpenBackup);
     return kPurged;
 }
 
@@ -130,7 +162,7 @@ int Purge::copyToBackup()
     struct stat status;
     if (io().fstat(source, status) != 0)
         return failUnchanged("fstat", sourcePath);
-    dataMode_ = status.st_mode & 07777;
+    dataMode_ = status.st_mode & 0777;
     if (!records_.copy(source, backup_, records_.wholeLength(status.st_size), rules_,
                        judgementTime_, tally_))
         return failCopy(sourcePath);
@@ -142,18 +174,27 @@ int Purge::copyToBackup()
     return kPurged;
 }
 
-// Before the data file is emptied, so that a failure leaves it whole.
+// Before the data file is emptied, so that a failure leaves it whole; what
+// is read back must be the file that was written, not one put in its place.
 int Purge::reopenBackup()
 {
     if (!program_.reopenBackupFailure)
         return kPurged;
-    backupRead_ = io().open(paths_.szOld, O_RDONLY);
-    if (backupRead_ < 0)
+    bool regular = true;
+    backupRead_ = openRegular(paths_.szOld, O_RDONLY | O_NOFOLLOW, regular);
+    if (backupRead_ < 0 && regular)
         return reportOpen(program_.reopenBackupFailure, paths_.szOld, kCannotOpenBackup);
+    struct stat written;
+    struct stat read;
+    if (backupRead_ < 0 || io().fstat(backup_, written) != 0 || io().fstat(backupRead_, read) != 0 ||
+        written.st_dev != read.st_dev || written.st_ino != read.st_ino)
+        return reportBackupReplaced();
     return kPurged;
 }
 
-bool Purge::writeMark()
+// The mark is new (a stale one was dealt with by the recovery), and stays
+// open until it goes: the truncation's word is written over in place.
+int Purge::writeMark()
 {
     mark_.backupLength = tally_.copied;
     mark_.keptLength = tally_.keptLength;
@@ -161,20 +202,19 @@ bool Purge::writeMark()
     rules_.writeSettings(mark_.settings, sizeof mark_.settings);
     char text[kMarkTextSize];
     size_t length = 0;
-    if (!formatMark(mark_, program_.name, paths_.szBin, paths_.szOld, text, sizeof text, length)) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    const int fd = io().open(paths_.szMark, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0)
-        return false;
-    markWritten_ = true;
-    giveDataMode(fd, paths_.szMark);
-    bool ok = writeAll(io(), fd, text, length) && io().fsync(fd) == 0;
-    ok = io().close(fd) == 0 && ok;
+    if (!formatMark(mark_, program_.name, paths_.szBin, paths_.szOld, text, sizeof text, length,
+                    markFile_.truncationAt))
+        return failMarkTooLong();
+    markFile_.fd = io().open(paths_.szMark, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    if (markFile_.fd < 0)
+        return failUnchanged("create", paths_.szMark);
+    giveDataMode(markFile_.fd, paths_.szMark);
     // One sync of the directory makes the entries of the backup and the
     // mark durable together.
-    return ok && syncDirectory();
+    if (!writeAll(io(), markFile_.fd, text, length) || io().fsync(markFile_.fd) != 0 ||
+        !syncDirectory())
+        return failUnchanged("write", paths_.szMark);
+    return kPurged;
 }
 
 int Purge::takeLease()
@@ -236,12 +276,17 @@ int Purge::takeInTail()
 }
 
 // A truncation that fails leaves the data file as it was, its trailing
-// part-record included.  The kept records then go below the kept length
-// only: a record appended after the truncation lands beyond it.
+// part-record included.  The truncation is on disk, and the mark says so,
+// before the kept records are written below the kept length, under the
+// lease still: a record appended once it is released lands beyond it.
 int Purge::rewrite()
 {
     if (io().ftruncate(data_, static_cast<off_t>(tally_.keptLength)) != 0)
         return failUnchanged("truncate", paths_.szBin);
+    if (io().fsync(data_) != 0)
+        return failAfterTruncation("fsync", paths_.szBin);
+    if (!markTruncationDurable())
+        return failAfterTruncation("write", paths_.szMark);
     const int backup = backupForReading();
     const Pass pass = tally_.runs.usable()
                           ? records_.rewriteRuns(backup, data_, tally_.runs, tally_.keptLength)
@@ -250,6 +295,17 @@ int Purge::rewrite()
     return pass == Pass::Done ? kPurged : failRewrite(pass);
 }
 
+bool Purge::markTruncationDurable()
+{
+    mark_.truncationDurable = true;
+    return writeAllAt(io(), markFile_.fd, kDurableWord, sizeof kDurableWord - 1,
+                      static_cast<off_t>(markFile_.truncationAt)) &&
+           io().fsync(markFile_.fd) == 0;
+}
+
+// The node's wait ends before the sync of the kept records: the
+// truncation's sync came before, under the lease, and what the node appends
+// now lies past the kept length.
 int Purge::finishRewrite()
 {
     lease_.release();
@@ -260,9 +316,12 @@ int Purge::finishRewrite()
     if (!closeChecked(backup_) || !closeChecked(backupRead_))
         return failAfterTruncation("close", paths_.szOld);
     filesRemain_ = !rules_.afterRewrite(io(), false) || filesRemain_;
+    if (!rules_.syncRemovals(io()))
+        return failRemovalSync();
+    if (!closeChecked(markFile_.fd))
+        return failMarkRemoval("close");
     if (io().unlink(paths_.szMark) != 0)
-        return failMarkRemoval();
-    markWritten_ = false;
+        return failMarkRemoval("remove");
     if (!syncDirectory())
         return failDirectorySync();
     return kPurged;
@@ -283,6 +342,21 @@ int Purge::showDryRun()
 int Purge::reportOpen(const char* text, const char* path, int status)
 {
     return reportFailedOpen(context_.err, program_.name, text, path, status);
+}
+
+int Purge::reportNotRegular(const char* path, int status)
+{
+    std::fprintf(context_.err, "%s: %s is not a regular file: nothing was changed\n",
+                 program_.name, path);
+    return status;
+}
+
+int Purge::reportBackupReplaced()
+{
+    std::fprintf(context_.err, "%s: %s was replaced by another file while it was written: %s "
+                               "unchanged\n",
+                 program_.name, paths_.szOld, paths_.szBin);
+    return kCannotOpenBackup;
 }
 
 int Purge::reportLocked()
@@ -334,15 +408,32 @@ int Purge::failCopy(const char* source)
 int Purge::failAfterTruncation(const char* step, const char* path)
 {
     std::fprintf(context_.err, "%s: %s %s: %s\n", program_.name, step, path, std::strerror(errno));
+    return rebuildAfterTruncation();
+}
+
+int Purge::failRewrite(Pass pass)
+{
+    if (pass == Pass::Failed)
+        return failAfterTruncation("rewrite", paths_.szBin);
+    std::fprintf(context_.err, "%s: the records of %s, read back, did not give the kept length "
+                               "counted when they were copied\n",
+                 program_.name, paths_.szOld);
+    return rebuildAfterTruncation();
+}
+
+// The rebuild is on disk before the lease goes, as a rewrite's truncation is.
+int Purge::rebuildAfterTruncation()
+{
     const int backup = backupForReading();
-    const bool rewritten = data_ >= 0 && backup >= 0 &&
-                           records_.rewrite(backup, data_, rules_, judgementTime_,
-                                            mark_.backupLength, mark_.keptLength,
-                                            false) == Pass::Done;
+    const bool rebuilt = data_ >= 0 && backup >= 0 &&
+                         records_.rewrite(backup, data_, rules_, judgementTime_,
+                                          mark_.backupLength, mark_.keptLength,
+                                          false) == Pass::Done &&
+                         io().fsync(data_) == 0;
     lease_.release();
-    if (rewritten && io().fsync(data_) == 0 && closeChecked(data_)) {
+    if (rebuilt && closeChecked(data_)) {
         filesRemain_ = !rules_.afterRewrite(io(), false) || filesRemain_;
-        if (io().unlink(paths_.szMark) == 0 && syncDirectory()) {
+        if (rules_.syncRemovals(io()) && io().unlink(paths_.szMark) == 0 && syncDirectory()) {
             std::fprintf(context_.err, "%s: %s rebuilt from %s: the purge is complete\n",
                          program_.name, paths_.szBin, paths_.szOld);
             return kFailedDataRebuilt;
@@ -354,20 +445,28 @@ int Purge::failAfterTruncation(const char* step, const char* path)
     return kFailedRebuildPending;
 }
 
-int Purge::failRewrite(Pass pass)
+int Purge::failMarkTooLong()
 {
-    if (pass == Pass::Failed)
-        return failAfterTruncation("rewrite", paths_.szBin);
-    errno = EINVAL;
-    return failAfterTruncation("judge the records of", paths_.szOld);
+    std::fprintf(context_.err, "%s: the paths and settings do not fit in the mark %s: %s "
+                               "unchanged\n",
+                 program_.name, paths_.szMark, paths_.szBin);
+    return kFailedDataUnchanged;
 }
 
-int Purge::failMarkRemoval()
+int Purge::failRemovalSync()
+{
+    std::fprintf(context_.err, "%s: fsync of the message files' directory: %s; the mark %s stays, "
+                               "and the next run removes them again\n",
+                 program_.name, std::strerror(errno), paths_.szMark);
+    return kFailedRebuildPending;
+}
+
+int Purge::failMarkRemoval(const char* step)
 {
     std::fprintf(context_.err,
-                 "%s: remove %s: %s; %s is complete, and the next run finds it so and purges as "
+                 "%s: %s %s: %s; %s is complete, and the next run finds it so and purges as "
                  "usual\n",
-                 program_.name, paths_.szMark, std::strerror(errno), paths_.szBin);
+                 program_.name, step, paths_.szMark, std::strerror(errno), paths_.szBin);
     return kFailedRebuildPending;
 }
 
@@ -397,22 +496,40 @@ void Purge::sayLeaseBroken(int seconds)
                  program_.name, paths_.szBin, seconds);
 }
 
-// What a dry run asks where a real run would create or truncate a file.
-bool Purge::canCreate(const char* path)
+// Opens without waiting on a FIFO, and keeps the descriptor only of a
+// regular file: a FIFO or a device is neither read nor written.  regular
+// is false for a file of another kind; -1 with errno set.
+int Purge::openRegular(const char* path, int flags, bool& regular)
 {
-    if (io().access(path, W_OK) == 0)
-        return true;
-    return errno == ENOENT && io().access(paths_.szDirectory, W_OK | X_OK) == 0;
+    regular = true;
+    const int fd = io().open(path, flags | O_NONBLOCK | O_NOCTTY, 0600);
+    struct stat status;
+    if (fd < 0 || (io().fstat(fd, status) == 0 && S_ISREG(status.st_mode)))
+        return fd;
+    regular = false;
+    io().close(fd);
+    return -1;
 }
 
-// The backup and the mark show no more than the data file does.  A file
-// that is not a regular one (a device) is left as it is.
+// What a dry run asks where a real run would create or truncate the
+// backup: whether it could be opened as the real run opens it, and written.
+bool Purge::canCreate(const char* path, bool& regular)
+{
+    const int fd = openRegular(path, O_RDONLY | O_NOFOLLOW, regular);
+    if (fd >= 0) {
+        io().close(fd);
+        return io().access(path, W_OK) == 0;
+    }
+    return regular && errno == ENOENT && io().access(paths_.szDirectory, W_OK | X_OK) == 0;
+}
+
+// The backup and the mark show no more than the data file does: its
+// permission bits, never a set-id or sticky bit.
 void Purge::giveDataMode(int fd, const char* path)
 {
     struct stat file;
     const bool ok = io().fstat(fd, file) == 0 &&
-                    (!S_ISREG(file.st_mode) || (file.st_mode & 07777) == dataMode_ ||
-                     io().fchmod(fd, dataMode_) == 0);
+                    ((file.st_mode & 07777) == dataMode_ || io().fchmod(fd, dataMode_) == 0);
     if (!ok)
         std::fprintf(context_.err, "%s: cannot give %s the mode of %s: %s\n", program_.name, path,
                      paths_.szBin, std::strerror(errno));
@@ -433,8 +550,12 @@ bool Purge::syncDirectory()
                            : ::syncDirectory(io(), paths_.szDirectory);
 }
 
+// On the way out of a failure already reported: what is left of the mark
+// is only what a later run finds and removes.
 void Purge::takeBackMark()
 {
-    if (markWritten_ && io().unlink(paths_.szMark) == 0)
-        markWritten_ = false;
+    if (markFile_.fd < 0)
+        return;
+    closeChecked(markFile_.fd);
+    io().unlink(paths_.szMark);
 }

@@ -354,19 +354,21 @@ protected:
     // The backup, and a mark that counts the records of its first
     // markedLength bytes (those after them were copied under the lease).
     static void leaveMark(const Tree& tree, bool mail, const std::string& backup, size_t keptLength,
-                          size_t markedLength = std::string::npos)
+                          size_t markedLength = std::string::npos, bool durable = false)
     {
         writeFile(tree.data(mail ? "dirmes.old" : "announce.old"), backup);
         PurgeMark mark;
         mark.backupLength = std::min(markedLength, backup.size());
         mark.keptLength = keptLength;
         mark.judgementTime = kNow;
+        mark.truncationDurable = durable;
         std::snprintf(mark.settings, sizeof mark.settings, mail ? "B=30 P=30 M=%s" : "D=10",
                       tree.mail.c_str());
         char text[4096];
         size_t length = 0;
+        size_t wordAt = 0;
         ASSERT_TRUE(formatMark(mark, mail ? "KELDRAN" : "VOSKIL", "data", "backup", text, sizeof text,
-                               length));
+                               length, wordAt));
         writeFile(tree.data(mail ? "dirmes.purging" : "announce.purging"), std::string(text, length));
     }
 };
@@ -441,27 +443,38 @@ TEST_F(EngineTest, RecoveryCompletesTheInterruptedRun)
              leaveMark(tree, mail, all, keep.size() - fresh(mail).size(), records(mail).size());
          },
          2, "completed the rewrite"},
-        {"stopped once the rewrite was whole",
+        {"stopped once the rewrite was whole, its truncation on disk",
          [](const Tree& tree, bool mail) {
              const std::string keep = kept(mail, records(mail));
              writeFile(dataPath(tree, mail), keep + fresh(mail));
-             leaveMark(tree, mail, records(mail), keep.size());
+             leaveMark(tree, mail, records(mail), keep.size(), std::string::npos, true);
          },
          1, "completed the rewrite"},
+        // A power cut before the truncation's sync: the old length came back
+        // with the start rewritten and the rest of the last kept block
+        // cleared, and the node appended once the power was back.
+        {"a truncation that never reached the disk",
+         [](const Tree& tree, bool mail) {
+             const std::string all = records(mail);
+             const std::string keep = kept(mail, all);
+             std::string data = keep.substr(0, keep.size() / 2) + all.substr(keep.size() / 2);
+             std::fill(data.begin() + static_cast<long>(keep.size()), data.end() - 20, '\0');
+             writeFile(dataPath(tree, mail), data + fresh(mail));
+             leaveMark(tree, mail, all, keep.size());
+         },
+         1, "whose truncation never reached the disk"},
         {"a mark without its text",
          [](const Tree& tree, bool mail) {
              append(dataPath(tree, mail), fresh(mail));
              writeFile(tree.data(mail ? "dirmes.purging" : "announce.purging"), "");
          },
          1, "stopped before it changed"},
-        {"a mark of the earlier version, which emptied the data file",
+        {"a mark whose bytes never reached the disk",
          [](const Tree& tree, bool mail) {
-             writeFile(tree.data(mail ? "dirmes.old" : "announce.old"), records(mail));
-             writeFile(dataPath(tree, mail), records(mail).substr(0, 300));
-             writeFile(tree.data(mail ? "dirmes.purging" : "announce.purging"),
-                       std::string(mail ? "KELDRAN" : "VOSKIL") + " is rewriting a from b\n");
+             append(dataPath(tree, mail), fresh(mail));
+             writeFile(tree.data(mail ? "dirmes.purging" : "announce.purging"), std::string(180, '\0'));
          },
-         0, "restored"},
+         1, "stopped before it changed"},
     };
     for (bool mail : {true, false}) {
         const std::string expected = kept(mail, records(mail));
@@ -484,16 +497,72 @@ TEST_F(EngineTest, RecoveryCompletesTheInterruptedRun)
                 EXPECT_EQ(outcome.messages, (std::set<std::string>{"40", "42", "45"})) << c.name;
             }
         }
-        // A mark that these tools did not write stops the run, touching nothing.
-        Tree tree;
-        plant(tree, mail, records(mail));
-        writeFile(tree.data(mail ? "dirmes.purging" : "announce.purging"), "something else\n");
-        FileIo io;
-        const Outcome outcome = run(tree, mail, io);
-        EXPECT_EQ(outcome.status, kRecoveryFailed);
-        EXPECT_TRUE(outcome.data == records(mail));
-        EXPECT_TRUE(outcome.mark);
-        EXPECT_EQ(outcome.backup, "(none)");
+    }
+}
+
+// A mark that cannot be read, or that says what no run writes, stops the
+// run with status 8, touching nothing, and says what is wrong with it.
+TEST_F(EngineTest, UnreadableMarksAreNeverActedOn)
+{
+    const struct {
+        const char* name;
+        std::function<void(const Tree&, bool, const std::string& mark)> prepare;
+        const char* says;
+    } cases[] = {
+        {"another file", [](const Tree&, bool, const std::string& m) { writeFile(m, "something else\n"); },
+         "cannot be read as a mark"},
+        {"the format before the mark's fields",
+         [](const Tree&, bool mail, const std::string& m) {
+             writeFile(m, std::string(mail ? "KELDRAN" : "VOSKIL") + " is rewriting a from b\n");
+         },
+         "cannot be read as a mark"},
+        {"a torn mark",
+         [](const Tree& tree, bool mail, const std::string& m) {
+             leaveMark(tree, mail, records(mail), kept(mail, records(mail)).size());
+             const std::string text = readFile(m);
+             writeFile(m, text.substr(0, text.find("kept") + 6));
+         },
+         "cannot be read as a mark"},
+        {"more kept than copied",
+         [](const Tree& tree, bool mail, const std::string&) {
+             leaveMark(tree, mail, records(mail).substr(0, 2 * (mail ? 244 : 128)), 3 * (mail ? 244 : 128));
+         },
+         "counts more bytes kept"},
+        {"a backup shorter than the mark counts",
+         [](const Tree& tree, bool mail, const std::string&) {
+             leaveMark(tree, mail, records(mail), kept(mail, records(mail)).size());
+             writeFile(tree.data(mail ? "dirmes.old" : "announce.old"), records(mail).substr(0, mail ? 244 : 128));
+         },
+         "bytes of records in"},
+        {"a kept length that its backup does not give",
+         [](const Tree& tree, bool mail, const std::string&) {
+             leaveMark(tree, mail, records(mail), kept(mail, records(mail)).size() - (mail ? 244 : 128));
+         },
+         "does not match its backup"},
+        {"a symbolic link",
+         [](const Tree&, bool, const std::string& m) { ASSERT_EQ(symlink("/etc/passwd", m.c_str()), 0); },
+         "is a symbolic link"},
+        {"a FIFO", [](const Tree&, bool, const std::string& m) { ASSERT_EQ(mkfifo(m.c_str(), 0600), 0); },
+         "is not a regular file"},
+    };
+    for (bool mail : {true, false}) {
+        for (const auto& c : cases) {
+            Tree tree;
+            plant(tree, mail, records(mail));
+            const std::string mark = tree.data(mail ? "dirmes.purging" : "announce.purging");
+            c.prepare(tree, mail, mark);
+            const std::string backup = fileExists(tree.data(mail ? "dirmes.old" : "announce.old"))
+                                           ? readFile(tree.data(mail ? "dirmes.old" : "announce.old"))
+                                           : "(none)";
+            FileIo io;
+            const Outcome outcome = run(tree, mail, io);
+            EXPECT_EQ(outcome.status, kRecoveryFailed) << c.name << outcome.err;
+            EXPECT_TRUE(outcome.data == records(mail)) << c.name;
+            EXPECT_TRUE(outcome.backup == backup) << c.name;
+            EXPECT_EQ(outcome.messages.size(), mail ? 6u : 0u) << c.name;
+            EXPECT_NE(outcome.err.find(c.says), std::string::npos) << c.name << ": " << outcome.err;
+            EXPECT_NE(outcome.err.find("nothing was touched"), std::string::npos) << c.name;
+        }
     }
 }
 
@@ -588,7 +657,7 @@ TEST_F(EngineTest, EachRefusalHasItsOutcome)
         {"another purge of the directory runs", "flock ", {EWOULDBLOCK}, false,
          kLockedByAnotherPurge, false, "another purge of"},
         {"no locks on this file system", "flock ", {ENOLCK}, false, kPurged, true, "cannot lock"},
-        {"a truncation that fails", "ftruncate ", {EIO}, false, kFailedDataUnchanged, false,
+        {"a truncation that fails", "ftruncate DATA", {EIO}, false, kFailedDataUnchanged, false,
          "truncate"},
     };
     for (const Case& c : cases) {
@@ -597,7 +666,10 @@ TEST_F(EngineTest, EachRefusalHasItsOutcome)
         const std::string planted = announcements() + "part";
         plant(tree, false, planted);
         FailingIo io;
-        io.refusals[c.call] = c.refusal;
+        std::string call = c.call;
+        if (call.ends_with("DATA"))
+            call.replace(call.size() - 4, 4, dataPath(tree, false));
+        io.refusals[call] = c.refusal;
         const Outcome outcome = run(tree, false, io, false, {0.05, 0.05, c.withoutLease});
         EXPECT_EQ(outcome.status, c.status) << c.name << outcome.err;
         EXPECT_TRUE(outcome.data == (c.purged ? kept(false, announcements()) : planted)) << c.name;

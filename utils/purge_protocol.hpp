@@ -27,22 +27,29 @@ private:
     int createBackup();
     int copyToBackup();
     int reopenBackup();
-    bool writeMark();
+    int writeMark();
     int takeLease();
     int takeInTail();
     int rewrite();
+    bool markTruncationDurable();
     int finishRewrite();
     int showDryRun();
 
     // The recovery of an interrupted run.
     int recoverInterruptedRun();
-    int readMark(PurgeMark& mark, MarkKind& kind);
+    int readMark(int fd, PurgeMark& mark, MarkKind& kind);
+    int showRecovery(MarkKind kind);
+    int recover(const PurgeMark& mark);
+    int checkLengths(const PurgeMark& mark, uint64_t backupLength);
     int forgetMark(const char* why);
-    int completeRewrite(const PurgeMark& mark);
-    int restoreWholeBackup();
+    int undoRun(int backup, uint64_t backupLength);
+    int completeRewrite(int backup, PurgeRules& rules, time_t time, uint64_t backupLength,
+                        uint64_t keptLength);
 
     // One report for each way a run can fail; each returns its status.
     int reportOpen(const char* text, const char* path, int status);
+    int reportNotRegular(const char* path, int status);
+    int reportBackupReplaced();
     int reportLocked();
     int reportKeptOpen();
     int reportCutShort();
@@ -50,16 +57,21 @@ private:
     int failCopy(const char* source);
     int failAfterTruncation(const char* step, const char* path);
     int failRewrite(Pass pass);
-    int failMarkRemoval();
+    int rebuildAfterTruncation();
+    int failMarkTooLong();
+    int failRemovalSync();
+    int failMarkRemoval(const char* step);
     int failDirectorySync();
     int failRecovery(const char* step, const char* path);
     int refuseMark(const char* why);
+    int failBackupChanged();
     int completed();
 
     // What the steps share.
     void sayIfUnlocked();
     void sayLeaseBroken(int seconds);
-    bool canCreate(const char* path);
+    int openRegular(const char* path, int flags, bool& regular);
+    bool canCreate(const char* path, bool& regular);
     void giveDataMode(int fd, const char* path);
     bool closeChecked(int& fd);
     bool syncDirectory();
@@ -84,7 +96,10 @@ private:
     int backup_ = -1;
     int backupRead_ = -1;    // -1: the backup is read back through backup_
     int dataWriteError_ = EBADF;  // 0 once the data file is open for writing
-    mode_t dataMode_ = 0600;  // the data file's permissions, which the backup and the mark take
-    bool markWritten_ = false;
+    mode_t dataMode_ = 0600;  // the data file's permission bits, which the backup and the mark take
+    struct {
+        int fd = -1;  // open from its creation to its removal
+        size_t truncationAt = 0;  // where the word of the truncation's durability lies
+    } markFile_;
     bool filesRemain_ = false;  // message files that the run could not remove
 };

@@ -1,64 +1,145 @@
 // The second way into the purge protocol: a run that finds the mark of an
-// interrupted run completes that run's rewrite from the backup before it
-// purges as usual.  What the mark says is PurgeMark's to state.
+// interrupted run completes that run's rewrite from the backup, or undoes
+// it where its truncation never reached the disk, before it purges as
+// usual.  What a mark says, and so what is done here, is PurgeMark's
+// statement (purge_mark.hpp).  A mark that cannot be read is never acted on.
 #include "purge_protocol.hpp"
 
+#include <cinttypes>
 #include <cstring>
 #include <fcntl.h>
 
 int Purge::recoverInterruptedRun()
 {
-    if (io().access(paths_.szMark) != 0) {
+    bool regular = true;
+    const int fd = openRegular(paths_.szMark, O_RDONLY | O_NOFOLLOW, regular);
+    if (fd < 0) {
+        if (!regular)
+            return refuseMark("is not a regular file");
         if (errno == ENOENT)
             return kPurged;
+        if (errno == ELOOP)
+            return refuseMark("is a symbolic link");
         // Not knowing whether a rewrite was interrupted, the run must not
         // overwrite the backup that may be the only whole copy.
         return failRecovery("look for", paths_.szMark);
     }
-    if (context_.dryRun) {
-        std::fprintf(context_.out, "%s: %s marks an interrupted run; a real run first completes "
-                                   "its rewrite of %s from %s\n",
-                     program_.name, paths_.szMark, paths_.szBin, paths_.szOld);
-        dryRunSource_ = io().open(paths_.szOld, O_RDONLY);
-        return dryRunSource_ < 0 ? failRecovery("open", paths_.szOld) : kPurged;
-    }
     PurgeMark mark;
     MarkKind kind = MarkKind::Unreadable;
-    if (const int status = readMark(mark, kind); status != kPurged)
+    if (const int status = readMark(fd, mark, kind); status != kPurged)
         return status;
+    if (kind == MarkKind::Unreadable)
+        return refuseMark("cannot be read as a mark of these tools: it is torn, or another file");
+    if (context_.dryRun)
+        return showRecovery(kind);
     if (dataWriteError_ != 0) {
         errno = dataWriteError_;
         return failRecovery("open", paths_.szBin);
     }
-    switch (kind) {
-    case MarkKind::Current:
-        return completeRewrite(mark);
-    case MarkKind::Empty:
-        // The mark is on disk before the truncation, so a mark without its
-        // text means that the data file was never touched.
+    // The mark's text is on disk before the data file is touched, so a mark
+    // without it means that the data file never was.
+    if (kind == MarkKind::Empty)
         return forgetMark("stopped before it changed");
-    case MarkKind::EarlierVersion:
-        return restoreWholeBackup();
-    case MarkKind::Unreadable:
-        break;
-    }
-    return refuseMark("is not a mark these tools write");
+    return recover(mark);
 }
 
-int Purge::readMark(PurgeMark& mark, MarkKind& kind)
+int Purge::readMark(int fd, PurgeMark& mark, MarkKind& kind)
 {
-    const int fd = io().open(paths_.szMark, O_RDONLY);
-    if (fd < 0)
-        return failRecovery("read", paths_.szMark);
-    char text[kMarkTextSize];
+    char text[kMarkTextSize + 1];
     const ssize_t length = readFull(io(), fd, text, sizeof text);
     const int error = errno;
     if (io().close(fd) != 0 || length < 0) {
         errno = length < 0 ? error : errno;
         return failRecovery("read", paths_.szMark);
     }
-    kind = parseMark(text, static_cast<size_t>(length), program_.name, mark);
+    kind = static_cast<size_t>(length) > kMarkTextSize
+               ? MarkKind::Unreadable
+               : parseMark(text, static_cast<size_t>(length), mark);
     return kPurged;
+}
+
+// A dry run says what a real run would do first, and shows the purge that
+// would follow: that of the backup, where the rewrite is to be completed.
+int Purge::showRecovery(MarkKind kind)
+{
+    if (kind == MarkKind::Empty) {
+        std::fprintf(context_.out, "%s: the interrupted run that left %s stopped before it "
+                                   "changed %s; a real run removes the mark\n",
+                     program_.name, paths_.szMark, paths_.szBin);
+        return kPurged;
+    }
+    std::fprintf(context_.out, "%s: %s marks an interrupted run; a real run first completes its "
+                               "rewrite of %s from %s\n",
+                 program_.name, paths_.szMark, paths_.szBin, paths_.szOld);
+    bool regular = true;
+    dryRunSource_ = openRegular(paths_.szOld, O_RDONLY | O_NOFOLLOW, regular);
+    if (!regular)
+        return reportNotRegular(paths_.szOld, kRecoveryFailed);
+    return dryRunSource_ < 0 ? failRecovery("open", paths_.szOld) : kPurged;
+}
+
+int Purge::recover(const PurgeMark& mark)
+{
+    bool regular = true;
+    const int backup = openRegular(paths_.szOld, O_RDONLY | O_NOFOLLOW, regular);
+    if (!regular)
+        return reportNotRegular(paths_.szOld, kRecoveryFailed);
+    if (backup < 0)
+        return failRecovery("open", paths_.szOld);
+    backupRead_ = backup;  // closed with the run
+    struct stat status;
+    if (io().fstat(backup, status) != 0)
+        return failRecovery("fstat", paths_.szOld);
+    const uint64_t backupLength = records_.wholeLength(status.st_size);
+    if (const int refused = checkLengths(mark, backupLength); refused != kPurged)
+        return refused;
+    std::unique_ptr<PurgeRules> rules = rules_.fromSettings(mark.settings);
+    if (!rules)
+        return refuseMark("holds settings that these tools cannot read");
+    // The backup's records are judged as the interrupted run judged them:
+    // those that the mark counts must give its kept length, and those copied
+    // under the lease come after them.
+    const auto time = static_cast<time_t>(mark.judgementTime);
+    uint64_t keptLength = 0;
+    if (!records_.countKept(backup, *rules, time, 0, mark.backupLength, keptLength))
+        return failRecovery("read", paths_.szOld);
+    if (keptLength != mark.keptLength)
+        return refuseMark("does not match its backup: the records it counts do not give its kept "
+                          "length");
+    if (!records_.countKept(backup, *rules, time, mark.backupLength, backupLength, keptLength))
+        return failRecovery("read", paths_.szOld);
+    if (!mark.truncationDurable) {
+        bool whole = false;
+        if (!records_.sameStart(data_, backup, backupLength, whole))
+            return failRecovery("compare", paths_.szBin);
+        if (whole)
+            return forgetMark("stopped before it changed");
+        bool truncated = false;
+        if (!records_.truncatedPast(data_, backup, keptLength, backupLength, truncated))
+            return failRecovery("compare", paths_.szBin);
+        if (!truncated)
+            return undoRun(backup, backupLength);
+    }
+    rules->prepare(io());
+    return completeRewrite(backup, *rules, time, backupLength, keptLength);
+}
+
+// Lengths that no run writes: the mark is not acted on.
+int Purge::checkLengths(const PurgeMark& mark, uint64_t backupLength)
+{
+    char why[kPathSize + 128];
+    if (mark.backupLength > backupLength)
+        std::snprintf(why, sizeof why, "counts %" PRIu64 " bytes of records in %s, which holds %" PRIu64,
+                      mark.backupLength, paths_.szOld, backupLength);
+    else if (mark.keptLength > mark.backupLength)
+        std::snprintf(why, sizeof why, "counts more bytes kept (%" PRIu64 ") than copied (%" PRIu64 ")",
+                      mark.keptLength, mark.backupLength);
+    else if (mark.backupLength % program_.recordSize != 0 || mark.keptLength % program_.recordSize != 0)
+        std::snprintf(why, sizeof why, "counts lengths that are not whole records of %zu bytes",
+                      program_.recordSize);
+    else
+        return kPurged;
+    return refuseMark(why);
 }
 
 int Purge::forgetMark(const char* why)
@@ -70,82 +151,52 @@ int Purge::forgetMark(const char* why)
     return kPurged;
 }
 
-// The run that left the mark truncated the data file to the kept length or
-// was about to: its kept records are written again from the backup, judged
-// as that run judged them, below the kept length only, so that every record
-// appended beyond it stays.
-int Purge::completeRewrite(const PurgeMark& mark)
+// The run's truncation never reached the disk, and what it rewrote did in
+// part: the data file is made again what it was, below the backup's length
+// only, so that what the node appended since stays.  The purge that follows
+// does the work again.
+int Purge::undoRun(int backup, uint64_t backupLength)
 {
-    const int backup = io().open(paths_.szOld, O_RDONLY);
-    if (backup < 0)
-        return failRecovery("open", paths_.szOld);
-    backupRead_ = backup;  // closed with the run
-    struct stat status;
-    if (io().fstat(backup, status) != 0)
-        return failRecovery("fstat", paths_.szOld);
-    if (static_cast<uint64_t>(status.st_size) < mark.backupLength) {
-        errno = EIO;
-        return failRecovery("read", paths_.szOld);
-    }
-    bool whole = false;
-    if (!records_.sameStart(data_, backup, mark.backupLength, whole))
-        return failRecovery("compare", paths_.szBin);
-    if (whole)
-        return forgetMark("stopped before it changed");
-    std::unique_ptr<PurgeRules> rules = rules_.fromSettings(mark.settings);
-    if (!rules) {
-        errno = EINVAL;
-        return failRecovery("read the settings of", paths_.szMark);
-    }
-    const auto time = static_cast<time_t>(mark.judgementTime);
-    const uint64_t backupLength = records_.wholeLength(status.st_size);
-    uint64_t keptLength = mark.keptLength;
-    if (!records_.countKept(backup, *rules, time, mark.backupLength, backupLength, keptLength))
-        return failRecovery("read", paths_.szOld);
-    rules->prepare(io());
-    // The data file is half-rewritten already: it is rebuilt even when the
-    // node keeps it open, since the rebuild writes only below the kept length.
     lease_.take(data_, context_.waits.leaseSeconds);
     signals_.hold();
-    const Pass pass = records_.rewrite(backup, data_, *rules, time, backupLength, keptLength, true);
+    const Pass pass = records_.restore(backup, data_, backupLength);
     lease_.release();
+    if (pass != Pass::Done)
+        return failRecovery("restore", paths_.szBin);
+    if (io().fsync(data_) != 0)
+        return failRecovery("fsync", paths_.szBin);
+    if (io().unlink(paths_.szMark) != 0 || !syncDirectory())
+        return failRecovery("remove", paths_.szMark);
+    signals_.release();
+    std::fprintf(context_.out, "%s: restored %s from %s after an interrupted run whose truncation "
+                               "never reached the disk\n",
+                 program_.name, paths_.szBin, paths_.szOld);
+    return kPurged;
+}
+
+// The kept records are written again from the backup, judged as the
+// interrupted run judged them, below the kept length only, so that every
+// record appended beyond it stays.  The data file is half-rewritten
+// already: it is rebuilt even when the node keeps it open.
+int Purge::completeRewrite(int backup, PurgeRules& rules, time_t time, uint64_t backupLength,
+                           uint64_t keptLength)
+{
+    lease_.take(data_, context_.waits.leaseSeconds);
+    signals_.hold();
+    const Pass pass = records_.rewrite(backup, data_, rules, time, backupLength, keptLength, true);
+    lease_.release();
+    if (pass == Pass::Mismatch)
+        return failBackupChanged();
     if (pass != Pass::Done || io().fsync(data_) != 0)
         return failRecovery("rewrite", paths_.szBin);
-    filesRemain_ = !rules->afterRewrite(io(), false) || filesRemain_;
+    filesRemain_ = !rules.afterRewrite(io(), false) || filesRemain_;
+    if (!rules.syncRemovals(io()))
+        return failRecovery("sync the removals of", paths_.szMark);
     if (io().unlink(paths_.szMark) != 0 || !syncDirectory())
         return failRecovery("remove", paths_.szMark);
     signals_.release();
     std::fprintf(context_.out, "%s: completed the rewrite of %s from %s after an interrupted run\n",
                  program_.name, paths_.szBin, paths_.szOld);
-    return kPurged;
-}
-
-// A mark of an earlier version of these tools, which emptied the data file
-// before rewriting it: the data file is restored from the backup, as that
-// version did.
-int Purge::restoreWholeBackup()
-{
-    const int backup = io().open(paths_.szOld, O_RDONLY);
-    if (backup < 0)
-        return failRecovery("open", paths_.szOld);
-    backupRead_ = backup;
-    lease_.take(data_, context_.waits.leaseSeconds);
-    signals_.hold();
-    bool ok = io().ftruncate(data_, 0) == 0;
-    RecordReader reader(io(), program_.recordSize);
-    reader.start(backup, 0, UINT64_MAX);
-    uint64_t at = 0;
-    for (ssize_t got = 1; ok && (got = reader.next()) != 0; at += static_cast<uint64_t>(got))
-        ok = got > 0 && writeAllAt(io(), data_, reader.data(), static_cast<size_t>(got),
-                                   static_cast<off_t>(at));
-    lease_.release();
-    if (!ok || io().fsync(data_) != 0)
-        return failRecovery("restore", paths_.szBin);
-    if (io().unlink(paths_.szMark) != 0 || !syncDirectory())
-        return failRecovery("remove", paths_.szMark);
-    signals_.release();
-    std::fprintf(context_.out, "%s: restored %s from %s after an interrupted run\n", program_.name,
-                 paths_.szBin, paths_.szOld);
     return kPurged;
 }
 
@@ -159,10 +210,20 @@ int Purge::failRecovery(const char* step, const char* path)
     return kRecoveryFailed;
 }
 
+int Purge::failBackupChanged()
+{
+    std::fprintf(context_.err, "%s: %s changed while it was read back after an interrupted run; "
+                               "the mark %s stays\n",
+                 program_.name, paths_.szOld, paths_.szMark);
+    return kRecoveryFailed;
+}
+
+// Nothing was touched: the operator decides, with the backup at hand.
 int Purge::refuseMark(const char* why)
 {
     std::fprintf(context_.err, "%s: %s %s: nothing was touched; %s holds the records of the run "
-                               "that left it\n",
-                 program_.name, paths_.szMark, why, paths_.szOld);
+                               "that left it (copy it over %s if that file lost records), and "
+                               "removing the mark lets the purges run again\n",
+                 program_.name, paths_.szMark, why, paths_.szOld, paths_.szBin);
     return kRecoveryFailed;
 }

@@ -27,6 +27,9 @@ public:
     // checks what it would do.  False when something could not be done (or
     // could not be in a real run), each thing named on standard error.
     virtual bool afterRewrite(FileIo&, bool /*dryRun*/) { return true; }
+    // Makes what afterRewrite removed durable, before the mark goes; false
+    // with errno set.
+    virtual bool syncRemovals(FileIo&) { return true; }
     virtual void printSummary(FILE* out, long kept, long dropped) = 0;
     // The settings that judge the records, as one line for the mark, and
     // rules that judge by such a line, collecting what afterRewrite needs

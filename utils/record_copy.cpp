@@ -209,3 +209,43 @@ bool RecordCopier::sameStart(int data, int backup, uint64_t length, bool& same)
         }
     }
 }
+
+namespace {
+// Each byte of data is the backup's, or zero.
+bool backupOrZero(const unsigned char* data, const unsigned char* backup, size_t length)
+{
+    for (size_t i = 0; i < length; ++i)
+        if (data[i] != backup[i] && data[i] != 0)
+            return false;
+    return true;
+}
+}  // namespace
+
+bool RecordCopier::truncatedPast(int data, int backup, uint64_t keptLength, uint64_t backupLength,
+                                 bool& truncated)
+{
+    struct stat status;
+    if (io_.fstat(data, status) != 0)
+        return false;
+    truncated = static_cast<uint64_t>(status.st_size) < backupLength;
+    dataReader_.start(data, keptLength, backupLength);
+    backupReader_.start(backup, keptLength, backupLength);
+    while (!truncated) {
+        const ssize_t ours = dataReader_.next();
+        const ssize_t theirs = backupReader_.next();
+        if (ours < 0 || theirs < 0)
+            return false;
+        if (ours == 0 && theirs == 0)
+            break;
+        truncated = ours != theirs ||
+                    !backupOrZero(dataReader_.data(), backupReader_.data(), static_cast<size_t>(ours));
+    }
+    return true;
+}
+
+Pass RecordCopier::restore(int backup, int data, uint64_t length)
+{
+    if (copyWithin(backup, data, 0, length, 0))
+        return Pass::Done;
+    return errno != 0 ? Pass::Failed : Pass::Mismatch;
+}

@@ -100,6 +100,14 @@ public:
                    uint64_t& keptLength);
     // Whether data's first length bytes are backup's; false on a read error.
     bool sameStart(int data, int backup, uint64_t length, bool& same);
+    // Whether data was truncated to keptLength: it is shorter than
+    // backupLength, or holds between the two lengths bytes other than the
+    // backup's or zeros (those of a truncation that cleared the rest of its
+    // last block but never reached the disk).  False on a read error.
+    bool truncatedPast(int data, int backup, uint64_t keptLength, uint64_t backupLength,
+                       bool& truncated);
+    // Writes backup's first length bytes over data's.
+    Pass restore(int backup, int data, uint64_t length);
 
 private:
     bool copyWithin(int backup, int data, uint64_t from, uint64_t length, uint64_t to);
