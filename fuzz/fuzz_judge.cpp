@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const CommandLine line = {"FUZZ", "V\n", sink, sink};
     MailSettings mail;
     const bool mailRuns = parseMailArguments(static_cast<int>(argv.size()), argv.data(), mail,
-                                             line) == MailArguments::Run;
+                                             line) == LetterOptions::Run;
     AgeSettings age;
     parseAgeArguments(static_cast<int>(argv.size()), argv.data(), age, line);
     if (mail.nBullDelete < 1 || mail.nPrivDelete < 1 || age.nDelDays < 1)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <sys/stat.h>
@@ -21,10 +22,12 @@ struct Node {
     std::string mail = dir / "mail";
     Node()
     {
-        makeDirectory(dir / "system");
-        makeDirectory(bin);
-        makeDirectory(mail);
-        makeDirectory(dir / "run");
+        for (const std::string& path : {dir.path(), dir / "system", bin, mail, dir / "run"}) {
+            if (path != dir.path())
+                makeDirectory(path);
+            // As a node's: a run as root refuses a directory that others can write.
+            chmod(path.c_str(), 0755);
+        }
     }
     RunOptions at(time_t clock, const char* tz = "UTC") const
     {
@@ -35,6 +38,17 @@ struct Node {
         return options;
     }
     std::string data(const std::string& name) const { return bin + "/" + name; }
+    // A run as nobody, to whom the data and mail directories then belong.
+    RunOptions asNobody(time_t clock) const
+    {
+        if (geteuid() == 0) {
+            EXPECT_EQ(chown(bin.c_str(), 65534, 65534), 0);
+            EXPECT_EQ(chown(mail.c_str(), 65534, 65534), 0);
+        }
+        RunOptions options = at(clock);
+        options.unprivileged = true;
+        return options;
+    }
 };
 
 struct Day {
@@ -98,7 +112,7 @@ TEST(AgePurgePrograms, KeepRecordsYoungerThanTheLimit)
         {"default of 30 days", {{2026, 11, 7}, {2026, 11, 8}}, {false, true}, {}, dec7 + 43200, "UTC"},
         {"D=1 keeps today and later", {{2026, 12, 6}, {2026, 12, 7}, {2027, 1, 1}}, {false, true, true},
          {"D=1"}, dec7 + 86399, "UTC"},
-        {"D=0 counts as 1", {{2026, 12, 6}, {2026, 12, 7}}, {false, true}, {"D=0", "x", "-D=5"}, dec7 + 5, "UTC"},
+        {"D=0 counts as 1", {{2026, 12, 6}, {2026, 12, 7}}, {false, true}, {"D=0", "x"}, dec7 + 5, "UTC"},
         {"later D= counts, d= too", {{2026, 12, 1}, {2026, 12, 2}}, {false, true}, {"D=1", "d=6"}, dec7, "UTC"},
         {"summer night: yesterday survives until 01:00", {{2026, 7, 14}, {2026, 7, 13}}, {true, false},
          {"D=1"}, julyNight, "Europe/Paris"},
@@ -177,10 +191,8 @@ TEST(AgePurgePrograms, FailuresAndTheirStatuses)
             Node node;  // the backup cannot be created
             writeFile(node.data(p.data), records);
             chmod(node.bin.c_str(), 0555);
-            RunOptions options = node.at(now);
-            options.unprivileged = true;
-            const RunResult result = runProgram(p.path, {}, options);
-            chmod(node.bin.c_str(), 0777);
+            const RunResult result = runProgram(p.path, {}, node.asNobody(now));
+            chmod(node.bin.c_str(), 0755);
             EXPECT_EQ(result.status, 2) << name;
             EXPECT_EQ(result.err, name + " -> fopen in MAIN (fOldFile 1): Permission denied\n" +
                                       tried(node, name, p.backup, "Permission denied"));
@@ -190,9 +202,7 @@ TEST(AgePurgePrograms, FailuresAndTheirStatuses)
             Node node;  // the data file cannot be written
             writeFile(node.data(p.data), records);
             chmod(node.data(p.data).c_str(), 0444);
-            RunOptions options = node.at(now);
-            options.unprivileged = true;
-            const RunResult result = runProgram(p.path, {}, options);
+            const RunResult result = runProgram(p.path, {}, node.asNobody(now));
             EXPECT_EQ(result.status, 3) << name;
             EXPECT_EQ(result.out, creating(p));
             EXPECT_EQ(result.err, name + " -> fopen in MAIN (fBinOld 2): Permission denied\n" +
@@ -231,10 +241,14 @@ TEST(AgePurgePrograms, HelpAndDryRunChangeNothing)
         EXPECT_EQ(help.out.rfind(std::string("usage: ") + p.name, 0), 0u);
         EXPECT_NE(help.out.find("Exit status:"), std::string::npos);
         EXPECT_NE(help.out.find(".purging"), std::string::npos);
+        // Its own statuses only: 13 is KELDRAN's.
+        EXPECT_NE(help.out.find("\n 14  run as root"), std::string::npos);
+        EXPECT_EQ(help.out.find("\n 13  "), std::string::npos);
 
         const RunResult dry = runProgram(p.path, {"--dry-run", "V"}, node.at(now));
         EXPECT_EQ(dry.status, 0);
-        EXPECT_EQ(dry.out, std::string(p.name) + " v 1.0\n" + creating(p) + summary(p, 1, 1));
+        EXPECT_EQ(dry.out, std::string(p.name) + ": a dry run: nothing will be changed\n" + p.name +
+                               " v 1.0\n" + creating(p) + summary(p, 1, 1));
         EXPECT_TRUE(readFile(node.data(p.data)) == records);
         EXPECT_FALSE(fileExists(node.data(p.backup)));
     }
@@ -322,7 +336,8 @@ TEST(MailPurgeProgram, PathsVersionAndDryRun)
 
     const RunResult dry = runProgram(KELDRAN_PATH, {"--dry-run", "V", "D=" + node.bin}, node.at(now));
     EXPECT_EQ(dry.status, 0);
-    EXPECT_EQ(dry.out, "KELDRAN v 1.1\nCreating dirmes.old\nDeleting message #42 ...\nKELDRAN completed.\n");
+    EXPECT_EQ(dry.out, "KELDRAN: a dry run: nothing will be changed\nKELDRAN v 1.1\nCreating "
+                       "dirmes.old\nDeleting message #42 ...\nKELDRAN completed.\n");
     EXPECT_TRUE(readFile(node.data("dirmes.bin")) == records);
     EXPECT_FALSE(fileExists(node.data("dirmes.old")));
     EXPECT_TRUE(fileExists(node.mail + "/m0000042.msg"));
@@ -337,6 +352,8 @@ TEST(MailPurgeProgram, PathsVersionAndDryRun)
     const RunResult help = runProgram(KELDRAN_PATH, {"--help"}, node.at(now));
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage: KELDRAN", 0), 0u);
+    EXPECT_NE(help.out.find("\n 13  the purge is complete, but some message files"), std::string::npos);
+    EXPECT_NE(help.out.find("\n 14  run as root"), std::string::npos);
 
     // A mail prefix that leaves no room for the longest message file name is
     // refused before anything is touched.
@@ -381,10 +398,9 @@ TEST(MailPurgeProgram, FailuresLeaveTheDirectoryAndTheMessages)
         writeFile(node.data("dirmes.bin"), records);
         writeFile(node.mail + "/m0000042.msg", "text");
         c.prepare(node);
-        RunOptions options = node.at(now);
-        options.unprivileged = c.unprivileged;
-        const RunResult result = runProgram(KELDRAN_PATH, {}, options);
-        chmod(node.bin.c_str(), 0777);
+        const RunResult result =
+            runProgram(KELDRAN_PATH, {}, c.unprivileged ? node.asNobody(now) : node.at(now));
+        chmod(node.bin.c_str(), 0755);
         EXPECT_EQ(result.status, c.status) << c.name;
         if (!c.err.empty()) {
             EXPECT_EQ(result.err, c.err + tried(node, "KELDRAN", c.file, c.error)) << c.name;
@@ -429,33 +445,47 @@ struct Planted {
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// A mistyped double-dash option is refused before anything is touched; any
-// other argument that fits no option, and a limit that is not a whole
-// number, are noted, and the purge runs as before.
+std::string dryRunLine(const std::string& program) { return program + ": a dry run: nothing will be changed\n"; }
+
+// A mistyped option, a word with a single dash and a limit that is not a
+// whole number are refused before anything is touched; a limit below 1
+// counts as 1 and a bare word that fits no option is ignored, each with a
+// note, and the purge runs as before.
 TEST(OperatorUse, MistakesAreRefusedOrNoted)
 {
     for (const PurgeUnderTest& p : kPurges) {
-        const std::string days = std::string(1, p.daysLetter) + "=abc";
+        const std::string name = p.name;
+        const std::string limit(1, p.daysLetter);
+        const std::string unknown = name + ": unknown option ";
+        const auto notALimit = [&](const std::string& argument) {
+            return name + ": '" + argument +
+                   "' is not a limit in days (a whole number up to 2147483647): nothing was touched\nusage: ";
+        };
         const struct {
             std::vector<std::string> arguments;
             int status;
             bool purged;
             std::string err;
         } cases[] = {
-            {{"--dryrun"}, 12, false, std::string(p.name) + ": unknown option --dryrun: nothing was touched\nusage: "},
-            {{"D=5", "--lease-wait=soon"}, 12, false,
-             std::string(p.name) + ": --lease-wait=soon: a wait is a number of seconds"},
+            {{"--dryrun"}, 12, false, unknown + "--dryrun: nothing was touched\nusage: "},
+            {{"D=5", "--lease-wait=soon"}, 12, false, name + ": --lease-wait=soon: a wait is a number of seconds"},
             {{"--version"}, 0, false, ""},
-            {{"-n", "help"}, 0, true,
-             std::string(p.name) + ": argument '-n' ignored\n" + p.name + ": argument 'help' ignored\n"},
-            {{days}, 0, true, std::string(p.name) + ": " + days + " is not a whole number of days: 1 is used\n"},
+            {{"help", "-n"}, 12, false, unknown + "-n: nothing was touched\nusage: "},
+            {{"-h"}, 12, false, unknown + "-h: nothing was touched\nusage: "},
+            {{"-dry-run"}, 12, false, unknown + "-dry-run: nothing was touched\nusage: "},
+            {{limit + "=3O"}, 12, false, notALimit(limit + "=3O")},
+            {{limit + "="}, 12, false, notALimit(limit + "=")},
+            {{"--dry-run", "V", limit + "=/srv/kavex/system/bin"}, 12, false,
+             notALimit(limit + "=/srv/kavex/system/bin")},
+            {{limit + "=-5"}, 0, true, name + ": " + limit + "=-5 is below 1 day: 1 is used\n"},
+            {{"help"}, 0, true, name + ": argument 'help' ignored\n"},
         };
         for (const auto& c : cases) {
             Node node;
             const Planted planted(p);
             writeFile(node.data(p.data), planted.all());
             const RunResult result = runProgram(p.path, c.arguments, node.at(kNoon));
-            const std::string what = std::string(p.name) + " " + c.arguments.back();
+            const std::string what = name + " " + c.arguments.back();
             EXPECT_EQ(result.status, c.status) << what << result.err;
             EXPECT_TRUE(readFile(node.data(p.data)) == (c.purged ? planted.today : planted.all())) << what;
             EXPECT_EQ(fileExists(node.data(p.backup)), c.purged) << what;
@@ -500,13 +530,20 @@ TEST(OperatorUse, QuietVerboseAndTheBackupsMode)
         for (size_t at = 0, end; (end = verbose.out.find('\n', at)) != std::string::npos; at = end + 1)
             lines.push_back(verbose.out.substr(at, end - at));
         const bool mail = p.daysLetter == 'B';
-        ASSERT_EQ(lines.size(), mail ? 4u : 3u) << p.name << verbose.out;
+        ASSERT_EQ(lines.size(), mail ? 5u : 4u) << p.name << verbose.out;
         EXPECT_EQ(lines[0], std::string("Creating ") + p.backup);
+        // The oldest date that stays, for each limit, before the first record.
+        EXPECT_EQ(lines[1], mail ? "Cut-off: private mail dated 8-Nov-2026 or later stays (P=30), "
+                                   "other mail dated 8-Nov-2026 or later (B=30)"
+                                 : "Cut-off: records dated 8-Nov-2026 or later stay (D=30)");
         if (mail) {
-            EXPECT_EQ(lines[1], "Deleting message #1 ...");
+            EXPECT_EQ(lines[2], "Deleting message #1 ...");
         }
-        // The date of the dropped record, then the fields that tell it.
-        EXPECT_EQ(lines[mail ? 2 : 1].rfind(" 1-Jan-2026 ", 0), 0u) << p.name << ": " << lines[1];
+        // The date of the dropped record, the fields that tell it, and why it goes.
+        const std::string& record = lines[mail ? 3 : 2];
+        EXPECT_EQ(record.rfind(" 1-Jan-2026 ", 0), 0u) << p.name << ": " << record;
+        const std::string reason = mail ? "  (340 days old, limit B=30)" : "  (340 days old, limit 30)";
+        EXPECT_EQ(record.substr(record.size() - std::min(record.size(), reason.size())), reason);
         EXPECT_TRUE(contains(lines.back(), "completed")) << p.name;
     }
 }
@@ -531,8 +568,7 @@ TEST(OperatorUse, DryRunFailsWhereTheRealRunWould)
             Node node;
             writeFile(node.data(p.data), planted.all());
             c.prepare(node);
-            RunOptions options = node.at(kNoon);
-            options.unprivileged = true;
+            const RunOptions options = node.asNobody(kNoon);
             RunResult results[2];
             for (int dry = 1; dry >= 0; --dry) {
                 results[dry] = runProgram(p.path, dry ? std::vector<std::string>{"--dry-run"}
@@ -540,11 +576,11 @@ TEST(OperatorUse, DryRunFailsWhereTheRealRunWould)
                                           options);
                 EXPECT_TRUE(readFile(node.data(p.data)) == planted.all());
             }
-            chmod(node.bin.c_str(), 0777);
+            chmod(node.bin.c_str(), 0755);
             const std::string what = std::string(p.name) + ": " + c.name;
             EXPECT_EQ(results[0].status, c.status) << what << results[0].err;
             EXPECT_EQ(results[1].status, c.status) << what << results[1].err;
-            EXPECT_EQ(results[1].out, results[0].out) << what;
+            EXPECT_EQ(results[1].out, dryRunLine(p.name) + results[0].out) << what;
             EXPECT_EQ(results[1].err,
                       results[0].err + p.name + ": a dry run: nothing was changed\n") << what;
         }
@@ -552,28 +588,104 @@ TEST(OperatorUse, DryRunFailsWhereTheRealRunWould)
 }
 
 // A message file that cannot be removed is named, the purge completes, and
-// the status says that files remain; a dry run says so beforehand.
+// the status says that files remain; a mail directory that does not exist is
+// named once, and its files pass as missing ones do.  A dry run says so
+// beforehand, in the same words and with the same status.
 TEST(OperatorUse, MessageFilesThatCannotBeRemoved)
 {
-    for (bool dry : {true, false}) {
+    const struct {
+        const char* name;
+        const char* mail;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"a mail directory closed to the user", "M=../mail/", 13,
+         "KELDRAN: cannot remove ../mail/m0000042.msg: Permission denied\n"},
+        {"no mail directory", "M=../nomail/", 0,
+         "KELDRAN: the mail directory ../nomail/ does not exist: no message file to remove\n"},
+    };
+    for (const auto& c : cases) {
         Node node;
         const std::string records = mailRecord({'B', 'K', 42, dateText(2026, 12, 1), 0});
         writeFile(node.data("dirmes.bin"), records);
-        chmod(node.data("dirmes.bin").c_str(), 0666);
         writeFile(node.mail + "/m0000042.msg", "text");
         chmod(node.mail.c_str(), 0555);
-        RunOptions options = node.at(kNoon);
-        options.unprivileged = true;
-        const RunResult result = runProgram(KELDRAN_PATH, dry ? std::vector<std::string>{"--dry-run"}
-                                                              : std::vector<std::string>{},
-                                            options);
-        chmod(node.mail.c_str(), 0777);
-        EXPECT_EQ(result.status, 13) << dry << result.err;
-        EXPECT_TRUE(contains(result.err, "KELDRAN: cannot remove ../mail/m0000042.msg: Permission denied\n"))
-            << result.err;
-        EXPECT_EQ(result.out, "Creating dirmes.old\nDeleting message #42 ...\nKELDRAN completed.\n");
+        const RunOptions options = node.asNobody(kNoon);
+        // Its owner's, so that the run gets its lease.
+        EXPECT_TRUE(geteuid() != 0 || chown(node.data("dirmes.bin").c_str(), 65534, 65534) == 0);
+        const RunResult dry = runProgram(KELDRAN_PATH, {"--dry-run", c.mail}, options);
+        EXPECT_TRUE(readFile(node.data("dirmes.bin")) == records) << c.name;
+        const RunResult real = runProgram(KELDRAN_PATH, {c.mail}, options);
+        chmod(node.mail.c_str(), 0755);
+        EXPECT_EQ(real.status, c.status) << c.name << real.err;
+        EXPECT_EQ(real.err, c.err) << c.name;
+        EXPECT_EQ(real.out, "Creating dirmes.old\nDeleting message #42 ...\nKELDRAN completed.\n");
+        EXPECT_EQ(dry.status, real.status) << c.name;
+        EXPECT_EQ(dry.err, real.err + "KELDRAN: a dry run: nothing was changed\n") << c.name;
+        EXPECT_EQ(dry.out, dryRunLine("KELDRAN") + real.out) << c.name;
         EXPECT_TRUE(fileExists(node.mail + "/m0000042.msg"));
-        EXPECT_TRUE(readFile(node.data("dirmes.bin")) == (dry ? records : ""));
+        EXPECT_EQ(readFile(node.data("dirmes.bin")), "");
+    }
+}
+
+// --- a run as root ----------------------------------------------------------
+
+// Started by root in a tree that nobody owns, a purge works as nobody: what
+// it creates belongs to nobody, nobody's next run works, and a dry run reads
+// no more than nobody may.  A directory that its group or others can write,
+// or a mail directory of another owner, is refused, touching nothing.
+TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: runs as root in a tree that nobody (uid 65534) owns";
+    for (const PurgeUnderTest& p : kPurges) {
+        const std::string name = p.name;
+        const bool mail = p.daysLetter == 'B';
+        const std::string refused = name + ": refusing to run as root: ";
+        const std::string failedOpen = name + " -> fopen in MAIN (f";
+        const struct {
+            const char* name;
+            std::function<void(const Node&)> prepare;
+            std::vector<std::string> arguments;
+            int status;
+            std::string err;  // how standard error begins
+        } cases[] = {
+            {"the owner's identity", [](const Node&) {}, {}, 0, ""},
+            {"a group-writable directory", [](const Node& n) { chmod(n.bin.c_str(), 0775); }, {}, 14,
+             refused + "../system/bin belongs to nobody (uid 65534) and its group or others can write it"},
+            {"a mail directory open to others", [](const Node& n) { chmod(n.mail.c_str(), 0757); }, {},
+             mail ? 14 : 0, mail ? refused + "../mail/ belongs to nobody (uid 65534) and its group" : ""},
+            {"a mail directory of root", [](const Node& n) { EXPECT_EQ(chown(n.mail.c_str(), 0, 0), 0); }, {},
+             mail ? 14 : 0, mail ? refused + "../mail/ belongs to root (uid 0), not to nobody (uid 65534)" : ""},
+            {"a dry run reads as nobody",
+             [&](const Node& n) { EXPECT_EQ(chown(n.data(p.data).c_str(), 0, 0) | chmod(n.data(p.data).c_str(), 0600), 0); },
+             {"--dry-run"}, 1, failedOpen},
+            {"a missing directory", [](const Node&) {}, {std::string(mail ? "D=" : "P=") + "none"}, 1, failedOpen},
+        };
+        for (const auto& c : cases) {
+            Node node;
+            const Planted planted(p);
+            writeFile(node.data(p.data), planted.all());
+            writeFile(message(node, 1), "text");
+            for (const std::string& path : {node.bin, node.mail, node.data(p.data), message(node, 1)})
+                ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+            c.prepare(node);
+            const RunResult result = runProgram(p.path, c.arguments, node.at(kNoon));
+            const std::string what = name + ": " + c.name;
+            EXPECT_EQ(result.status, c.status) << what << result.err;
+            EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << what << ": " << result.err;
+            if (c.status != 0) {
+                EXPECT_TRUE(readFile(node.data(p.data)) == planted.all()) << what;
+                EXPECT_FALSE(fileExists(node.data(p.backup))) << what;
+                EXPECT_TRUE(fileExists(message(node, 1))) << what;
+                continue;
+            }
+            struct stat backup = {};
+            ASSERT_EQ(stat(node.data(p.backup).c_str(), &backup), 0) << what;
+            EXPECT_EQ(backup.st_uid, 65534u) << what;
+            EXPECT_EQ(runProgram(p.path, {}, node.asNobody(kNoon)).status, 0) << what;
+            EXPECT_TRUE(readFile(node.data(p.data)) == planted.today) << what;
+        }
     }
 }
 

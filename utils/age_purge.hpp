@@ -29,20 +29,22 @@ struct AgeSettings {
 };
 
 // Reads D= (the limit in days), P= (the directory) and V; a V prints the
-// version line at once, and what fits no option is noted.  False when the
-// directory does not fit.
-bool parseAgeArguments(int argc, char* argv[], AgeSettings& settings, const CommandLine& line);
+// version line at once, and what fits no option is noted.  A limit that is
+// not a whole number is refused; a directory that does not fit is told by
+// PathTooLong.
+LetterOptions parseAgeArguments(int argc, char* argv[], AgeSettings& settings,
+                                const CommandLine& line);
 
 // A record survives while its age is below the limit: an age of exactly the
 // limit deletes it.
 bool keptByAge(time_t recordDay, time_t now, int nDelDays);
 
-// With verbose, a line for each dropped record goes to out before the
-// closing line.
+// With verbose, the line of the cut-off and then a line for each dropped
+// record, with the reason it goes, come before the closing line.
 class AgeRules : public PurgeRules {
 public:
-    AgeRules(const AgeProgram& program, int nDelDays, FILE* verbose = nullptr)
-        : program_(program), nDelDays_(nDelDays), verbose_(verbose)
+    AgeRules(const AgeProgram& program, int nDelDays, const RulesOutput& output)
+        : program_(program), nDelDays_(nDelDays), output_(output)
     {
     }
     bool keep(const unsigned char* record, time_t now) override;
@@ -52,11 +54,16 @@ public:
     std::unique_ptr<PurgeRules> fromSettings(const char* text) const override;
 
 private:
+    void holdCutOff();
+
     const AgeProgram& program_;
     int nDelDays_;
-    FILE* verbose_;
+    RulesOutput output_;
     HeldLines lines_;
     DateCache dates_;
+    time_t now_ = 0;  // of the records judged; the run has one
+    bool judged_ = false;
+    bool cutOffHeld_ = false;
 };
 
 // The whole program: arguments, paths, purge, and the checked end.

@@ -6,6 +6,24 @@
 
 #include <cstdio>
 
+// Where the rules of a run write, the same way for every program: the lines
+// about the records that the run drops go to out (none with quiet; with
+// verbose, one more for each record, with the reason it goes), notes and
+// failures to err, each of those beginning with the program's name.
+struct RulesOutput {
+    const char* program;
+    FILE* out;
+    FILE* err;
+    bool quiet;
+    bool verbose;
+};
+
+// What rules made from a mark's line write: nothing on out.
+inline RulesOutput silenced(const RulesOutput& output)
+{
+    return {output.program, output.out, output.err, true, false};
+}
+
 class HeldLines {
 public:
     HeldLines() = default;

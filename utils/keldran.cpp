@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 namespace {
 
@@ -20,6 +19,7 @@ const PurgeProgram kKeldran = {
     "KELDRAN -> fopen in MAIN (fDirMes 2)",
     nullptr,
 };
+constexpr char kVersionLine[] = "KELDRAN v 1.1\n";
 
 void printUsage(FILE* out, bool whole)
 {
@@ -43,37 +43,45 @@ void printUsage(FILE* out, bool whole)
         "  D=directory     directory of dirmes.bin (default ../system/bin/)\n"
         "  M=mail-prefix   prefix of the message files, used as given, so it ends\n"
         "                  with a slash (default ../mail/): M=/var/mail/ removes\n"
-        "                  /var/mail/m0000042.msg for message 42\n"
+        "                  /var/mail/m0000042.msg for message 42; a mail directory\n"
+        "                  that does not exist is named, and the purge goes on\n"
         "  V               prints the version line; the purge still runs\n",
         out);
-    printPurgeUsageTail(out, kKeldran.dataFileName, kKeldran.backupFileName);
+    printPurgeUsageTail(
+        out, kKeldran,
+        " 13  the purge is complete, but some message files could not be removed\n"
+        " 14  run as root, the directory of dirmes.bin or the mail directory can be\n"
+        "     written by its group or by others, or the mail directory belongs to\n"
+        "     another user; nothing was touched\n");
 }
-
-time_t currentTime() { return time(nullptr); }
 
 int purge(int argc, char* argv[], const PurgeOptions& options, FILE* out)
 {
     MailSettings settings;
     PurgePaths paths;
-    const CommandLine line = {"KELDRAN", "KELDRAN v 1.1\n", out, stderr};
-    if (parseMailArguments(argc, argv, settings, line) != MailArguments::Run ||
+    const CommandLine line = {kKeldran.name, kVersionLine, out, stderr};
+    const LetterOptions read = parseMailArguments(argc, argv, settings, line);
+    if (read == LetterOptions::Refused)
+        return kUsageError;
+    if (read == LetterOptions::PathTooLong ||
         !buildPurgePaths(settings.szBinPath, kKeldran.dataFileName, paths) ||
         longestMessagePath(settings.szMailPath) > kPathSize) {
-        std::fprintf(stderr, "KELDRAN: path too long: D= takes at most 1023 characters, "
-                             "M= and every path built from them at most 255\n");
+        std::fprintf(stderr, "%s: path too long: D= takes at most 1023 characters, "
+                             "M= and every path built from them at most 255\n",
+                     kKeldran.name);
         return kPathTooLong;
     }
-    FileIo io;
-    MailRules rules(settings, options.quiet ? nullptr : out, options.verbose);
-    const PurgeContext context = {io, out, stderr, currentTime, options.dryRun, options.waits};
-    return runPurge(kKeldran, paths, rules, context);
+    char directory[kPathSize];
+    mailDirectory(settings.szMailPath, directory);
+    MailRules rules(settings, rulesOutput(kKeldran, options, out));
+    return runEngine(kKeldran, paths, directory, rules, options, out);
 }
 
 }  // namespace
 
 int main(int argc, char* argv[])
 {
-    return runPurgeProgram("KELDRAN", "KELDRAN v 1.1\n", argc, argv, printUsage,
+    return runPurgeProgram(kKeldran, kVersionLine, argc, argv, printUsage,
                            [&](const PurgeOptions& options, FILE* out) {
                                return purge(argc, argv, options, out);
                            });

@@ -10,31 +10,31 @@
 #include <cstdlib>
 #include <cstring>
 
-MailArguments parseMailArguments(int argc, char* argv[], MailSettings& settings,
+LetterOptions parseMailArguments(int argc, char* argv[], MailSettings& settings,
                                  const CommandLine& line)
 {
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
-        if (isLongOption(argument))
+        if (isDashWord(argument))
             continue;
         if (const char* value = optionValue(argument, 'B')) {
-            settings.nBullDelete = readDaysNoted(line, argument, value);
+            if (!readLimit(line, argument, value, settings.nBullDelete))
+                return LetterOptions::Refused;
         } else if (const char* limit = optionValue(argument, 'P')) {
-            settings.nPrivDelete = readDaysNoted(line, argument, limit);
+            if (!readLimit(line, argument, limit, settings.nPrivDelete))
+                return LetterOptions::Refused;
         } else if (const char* directory = optionValue(argument, 'D')) {
             if (!copyText(settings.szBinPath, sizeof settings.szBinPath, directory))
-                return MailArguments::PathTooLong;
+                return LetterOptions::PathTooLong;
         } else if (const char* mail = optionValue(argument, 'M')) {
             if (!copyText(settings.szMailPath, sizeof settings.szMailPath, mail))
-                return MailArguments::PathTooLong;
+                return LetterOptions::PathTooLong;
         } else if (startsWith(argument, 'V')) {
             std::fputs(line.versionLine, line.out);
         } else {
             noteIgnored(line, argument);
         }
     }
-    settings.nBullDelete = atLeastOneDay(settings.nBullDelete);
-    settings.nPrivDelete = atLeastOneDay(settings.nPrivDelete);
     const size_t length = std::strlen(settings.szMailPath);
     char example[kPathSize];
     if ((length == 0 || settings.szMailPath[length - 1] != '/') &&
@@ -43,7 +43,7 @@ MailArguments parseMailArguments(int argc, char* argv[], MailSettings& settings,
         std::fprintf(line.err, "%s: M=%s does not end with a slash: it is used as given, so the "
                                "file of message 42 is %s\n",
                      line.program, settings.szMailPath, example);
-    return MailArguments::Run;
+    return LetterOptions::Run;
 }
 
 long mailNumber(const unsigned char* record)
@@ -51,16 +51,32 @@ long mailNumber(const unsigned char* record)
     return static_cast<int32_t>(loadLE32(record + offsetof(DirMesStruct, dwNumber)));
 }
 
+namespace {
+
+bool hasStatusK(const unsigned char* record)
+{
+    return static_cast<char>(record[offsetof(DirMesStruct, cStatus)]) == 'K';
+}
+
+bool isPrivate(const unsigned char* record)
+{
+    return static_cast<char>(record[offsetof(DirMesStruct, cType)]) == 'P';
+}
+
+time_t messageDay(const unsigned char* record, DateCache& dates)
+{
+    return dates.fromText(reinterpret_cast<const char*>(record + offsetof(DirMesStruct, szDate)));
+}
+
+}  // namespace
+
 bool mailRecordDropped(const unsigned char* record, const MailSettings& settings, time_t now,
                        DateCache& dates)
 {
-    const char cStatus = static_cast<char>(record[offsetof(DirMesStruct, cStatus)]);
-    bool candidate = cStatus == 'K';
+    bool candidate = hasStatusK(record);
     if (!candidate) {
-        const char* szDate = reinterpret_cast<const char*>(record + offsetof(DirMesStruct, szDate));
-        const time_t tMsgTime = dates.fromText(szDate);
-        const char cType = static_cast<char>(record[offsetof(DirMesStruct, cType)]);
-        const int days = cType == 'P' ? settings.nPrivDelete : settings.nBullDelete;
+        const time_t tMsgTime = messageDay(record, dates);
+        const int days = isPrivate(record) ? settings.nPrivDelete : settings.nBullDelete;
         candidate = ageOver(now, tMsgTime) > limitSeconds(days);
     }
     return candidate && record[offsetof(DirMesStruct, byNoAutoDelete)] == 0;
@@ -100,36 +116,65 @@ size_t longestMessagePath(const char* mailPath)
 
 bool MailRules::keep(const unsigned char* record, time_t now)
 {
+    now_ = now;
+    judged_ = true;
     return !mailRecordDropped(record, settings_, now, dates_);
+}
+
+void MailRules::holdCutOff()
+{
+    char privateDate[48];
+    char otherDate[48];
+    if (cutOffHeld_ || !judged_ ||
+        !oldestDateKept(now_, settings_.nPrivDelete, true, privateDate, sizeof privateDate) ||
+        !oldestDateKept(now_, settings_.nBullDelete, true, otherDate, sizeof otherDate))
+        return;
+    cutOffHeld_ = true;
+    lines_.add(output_.out,
+               "Cut-off: private mail dated %s or later stays (P=%d), other mail dated %s or "
+               "later (B=%d)\n",
+               privateDate, settings_.nPrivDelete, otherDate, settings_.nBullDelete);
+}
+
+// Status K goes whatever the date, which is then not read.
+void MailRules::holdReason(const unsigned char* record)
+{
+    char line[256];
+    describeMail(record, line, sizeof line);
+    char reason[80] = "status K";
+    if (!hasStatusK(record)) {
+        const bool privateMail = isPrivate(record);
+        ageReason(ageOver(now_, messageDay(record, dates_)), privateMail ? "P=" : "B=",
+                  privateMail ? settings_.nPrivDelete : settings_.nBullDelete, true, reason,
+                  sizeof reason);
+    }
+    lines_.add(output_.out, "%s  (%s)\n", line, reason);
 }
 
 void MailRules::dropped(const unsigned char* record)
 {
     const long number = mailNumber(record);
-    if (out_) {
-        lines_.add(out_, "Deleting message #%ld ...\n", number);
-        if (verbose_) {
-            char line[256];
-            describeMail(record, line, sizeof line);
-            lines_.add(out_, "%s\n", line);
-        }
+    if (!output_.quiet) {
+        if (output_.verbose)
+            holdCutOff();
+        lines_.add(output_.out, "Deleting message #%ld ...\n", number);
+        if (output_.verbose)
+            holdReason(record);
     }
     const auto message = static_cast<int32_t>(number);
     if (!listed_ || std::binary_search(found_.begin(), found_.end(), message))
         removals_.push_back(message);
 }
 
-// The mail prefix's directory part ("." without one); returns the part
-// after it, with which the message files' names begin.
-const char* MailRules::mailDirectory(char (&directory)[kPathSize]) const
+const char* mailDirectory(const char* mailPath, char (&directory)[kPathSize])
 {
-    const char* slash = std::strrchr(settings_.szMailPath, '/');
+    const char* slash = std::strrchr(mailPath, '/');
     if (!slash) {
         std::strcpy(directory, ".");
-        return settings_.szMailPath;
+        return mailPath;
     }
-    std::snprintf(directory, sizeof directory, "%.*s",
-                  static_cast<int>(slash - settings_.szMailPath + 1), settings_.szMailPath);
+    std::snprintf(directory, sizeof directory, "%.*s", static_cast<int>(slash - mailPath + 1),
+                  mailPath);
     return slash + 1;
 }
 
@@ -139,24 +184,33 @@ const char* MailRules::mailDirectory(char (&directory)[kPathSize]) const
 void MailRules::prepare(FileIo& io)
 {
     char directory[kPathSize];
-    const char* stem = mailDirectory(directory);
+    const char* stem = mailDirectory(settings_.szMailPath, directory);
     found_.clear();
     listed_ = io.listDirectory(directory, [&](const char* name) {
         int32_t number = 0;
         if (messageFileNumber(name, stem, number))
             found_.push_back(number);
     }) == 0;
+    missing_ = !listed_ && errno == ENOENT;
     std::sort(found_.begin(), found_.end());
 }
 
 // The removals come only once the new directory is on disk: a run that fails
 // before never leaves a kept record without its message file.  A file that
 // is missing already passes without a word; one that cannot be removed is
-// named.  A dry run asks whether the mail directory lets them go.
+// named.  A dry run asks whether the mail directory lets them go.  A mail
+// directory that does not exist holds no file to remove, in a dry run as in
+// a real one: it is named once.
 bool MailRules::afterRewrite(FileIo& io, bool dryRun)
 {
     char directory[kPathSize];
-    mailDirectory(directory);
+    mailDirectory(settings_.szMailPath, directory);
+    if (missing_) {
+        std::fprintf(output_.err,
+                     "%s: the mail directory %s does not exist: no message file to remove\n",
+                     output_.program, directory);
+        return true;
+    }
     const bool removable = !dryRun || io.access(directory, W_OK | X_OK) == 0;
     const int directoryError = errno;
     bool all = true;
@@ -167,7 +221,7 @@ bool MailRules::afterRewrite(FileIo& io, bool dryRun)
         const bool gone = dryRun ? removable : io.unlink(szMsg) == 0 || errno == ENOENT;
         if (!gone) {
             all = false;
-            std::fprintf(stderr, "KELDRAN: cannot remove %s: %s\n", szMsg,
+            std::fprintf(output_.err, "%s: cannot remove %s: %s\n", output_.program, szMsg,
                          std::strerror(dryRun ? directoryError : errno));
         }
     }
@@ -176,10 +230,12 @@ bool MailRules::afterRewrite(FileIo& io, bool dryRun)
 
 void MailRules::printSummary(FILE* out, long, long)
 {
+    if (output_.verbose)
+        holdCutOff();
     if (!lines_.release(out))
-        std::fprintf(stderr, "KELDRAN: the lines of the deleted messages were lost: %s\n",
-                     std::strerror(errno));
-    std::fputs("KELDRAN completed.\n", out);
+        std::fprintf(output_.err, "%s: the lines of the deleted messages were lost: %s\n",
+                     output_.program, std::strerror(errno));
+    std::fprintf(out, "%s completed.\n", output_.program);
 }
 
 // The mail prefix comes last, so that it may hold any character.
@@ -197,5 +253,5 @@ std::unique_ptr<PurgeRules> MailRules::fromSettings(const char* text) const
                     &prefixAt) != 2 ||
         prefixAt == 0 || !copyText(settings.szMailPath, sizeof settings.szMailPath, text + prefixAt))
         return nullptr;
-    return std::make_unique<MailRules>(settings, nullptr, false);
+    return std::make_unique<MailRules>(settings, silenced(output_));
 }

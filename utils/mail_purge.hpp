@@ -21,12 +21,11 @@ struct MailSettings {
     char szMailPath[kPathSize] = "../mail/";
 };
 
-enum class MailArguments { Run, PathTooLong };
-
 // Reads the options B=, P=, D=, M= and V; a V prints the version line at
 // once, and what fits no option is noted, as is a mail prefix without its
-// closing slash.
-MailArguments parseMailArguments(int argc, char* argv[], MailSettings& settings,
+// closing slash.  A limit that is not a whole number is refused; a
+// directory or prefix that does not fit is told by PathTooLong.
+LetterOptions parseMailArguments(int argc, char* argv[], MailSettings& settings,
                                  const CommandLine& line);
 
 // True when the record is dropped: status 'K', or older than the limit of
@@ -45,17 +44,21 @@ bool buildMessagePath(char* buffer, size_t size, const char* mailPath, long numb
 // last slash; false for any other name.
 bool messageFileNumber(const char* name, const char* stem, int32_t& number);
 
+// The directory part of a mail prefix ("." without a slash), in which the
+// message files lie; returns the part after it, with which their names begin.
+const char* mailDirectory(const char* mailPath, char (&directory)[kPathSize]);
+
 // The longest message path that a mail directory text can give, with its
 // terminator: the number takes at most 11 characters ("-2147483648").
 size_t longestMessagePath(const char* mailPath);
 
-// out receives a line for each record dropped, and with verbose a line
-// that tells the record; null prints nothing.  The lines wait until
-// printSummary.
+// A line for each record dropped, and with verbose the line of the cut-off
+// before them and one that tells each record and why it goes; the lines
+// wait until printSummary.
 class MailRules : public PurgeRules {
 public:
-    MailRules(const MailSettings& settings, FILE* out, bool verbose = false)
-        : settings_(settings), out_(out), verbose_(verbose)
+    MailRules(const MailSettings& settings, const RulesOutput& output)
+        : settings_(settings), output_(output)
     {
     }
     bool keep(const unsigned char* record, time_t now) override;
@@ -67,13 +70,17 @@ public:
     std::unique_ptr<PurgeRules> fromSettings(const char* text) const override;
 
 private:
-    const char* mailDirectory(char (&directory)[kPathSize]) const;
+    void holdCutOff();
+    void holdReason(const unsigned char* record);
 
     MailSettings settings_;
-    FILE* out_;
-    bool verbose_;
+    RulesOutput output_;
     HeldLines lines_;
     DateCache dates_;
+    time_t now_ = 0;  // of the records judged; the run has one
+    bool judged_ = false;
+    bool cutOffHeld_ = false;
+    bool missing_ = false;  // no mail directory: no message file to remove
     // The numbers of the message files in the mail directory, sorted, when
     // it could be read: only the dropped ones among them are removed.
     bool listed_ = false;

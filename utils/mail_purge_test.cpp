@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -22,7 +23,7 @@ protected:
     }
 };
 
-MailArguments parse(std::vector<std::string> arguments, MailSettings& settings, std::string& out,
+LetterOptions parse(std::vector<std::string> arguments, MailSettings& settings, std::string& out,
                     std::string& err)
 {
     std::vector<char*> argv = {const_cast<char*>("KELDRAN")};
@@ -30,18 +31,23 @@ MailArguments parse(std::vector<std::string> arguments, MailSettings& settings, 
         argv.push_back(argument.data());
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const MailArguments result = parseMailArguments(static_cast<int>(argv.size()), argv.data(),
+    const LetterOptions result = parseMailArguments(static_cast<int>(argv.size()), argv.data(),
                                                     settings, {"KELDRAN", "KELDRAN v 1.1\n", stdout, stderr});
     out = testing::internal::GetCapturedStdout();
     err = testing::internal::GetCapturedStderr();
     return result;
 }
 
-// What fits no option, a limit that is not a whole number and a mail prefix
-// without its slash are each noted on stderr, and read as before.
+// What fits no option, a limit below 1 and a mail prefix without its slash
+// are each noted on stderr; a limit that is not a whole number is refused,
+// quoting it.  Dash words are left to the double-dash reading.
 TEST(MailArgumentsTest, OptionsByTheirFirstLetter)
 {
     const std::string whole = "KELDRAN: ";
+    const std::string notALimit = "' is not a limit in days (a whole number up to 2147483647): "
+                                  "nothing was touched\n";
+    const auto run = LetterOptions::Run;
+    const auto refused = LetterOptions::Refused;
     const struct {
         std::vector<std::string> arguments;
         int bull, priv;
@@ -49,21 +55,22 @@ TEST(MailArgumentsTest, OptionsByTheirFirstLetter)
         const char* mail;
         const char* out;
         std::string err;
+        LetterOptions result = LetterOptions::Run;
     } cases[] = {
         {{}, 30, 30, "../system/bin/", "../mail/", "", ""},
         {{"B=5", "P=9"}, 5, 9, "../system/bin/", "../mail/", "", ""},
-        {{"b=5", "B=9", "p=2"}, 9, 2, "../system/bin/", "../mail/", "", ""},
-        {{"B=0", "P=-4"}, 1, 1, "../system/bin/", "../mail/", "", ""},
-        {{"B=x", "P="}, 1, 1, "../system/bin/", "../mail/", "",
-         whole + "B=x is not a whole number of days: 1 is used\n" + whole +
-             "P= is not a whole number of days: 1 is used\n"},
-        {{"B=7x", "P= 3"}, 7, 3, "../system/bin/", "../mail/", "",
-         whole + "B=7x is not a whole number of days: 7 is used\n" + whole +
-             "P= 3 is not a whole number of days: 3 is used\n"},
-        {{"B5", "Bull=5", "-B=5", "B", "x=1", "--quiet"}, 30, 30, "../system/bin/", "../mail/", "",
+        {{"b=5", "B=9", "p=2", "P=+3"}, 9, 3, "../system/bin/", "../mail/", "", ""},
+        {{"B=0", "P=-4"}, 1, 1, "../system/bin/", "../mail/", "",
+         whole + "B=0 is below 1 day: 1 is used\n" + whole + "P=-4 is below 1 day: 1 is used\n"},
+        {{"B=x", "P=2"}, 30, 30, "../system/bin/", "../mail/", "", whole + "'B=x" + notALimit, refused},
+        {{"B=2", "P="}, 2, 30, "../system/bin/", "../mail/", "", whole + "'P=" + notALimit, refused},
+        {{"P=/srv/kavex/mail/"}, 30, 30, "../system/bin/", "../mail/", "",
+         whole + "'P=/srv/kavex/mail/" + notALimit, refused},
+        {{"B=2147483648"}, 30, 30, "../system/bin/", "../mail/", "", whole + "'B=2147483648" + notALimit,
+         refused},
+        {{"B5", "Bull=5", "-B=5", "-", "B", "x=1", "--quiet"}, 30, 30, "../system/bin/", "../mail/", "",
          whole + "argument 'B5' ignored\n" + whole + "argument 'Bull=5' ignored\n" + whole +
-             "argument '-B=5' ignored\n" + whole + "argument 'B' ignored\n" + whole +
-             "argument 'x=1' ignored\n"},
+             "argument 'B' ignored\n" + whole + "argument 'x=1' ignored\n"},
         {{"D=/data/bin", "m=/var/mail/"}, 30, 30, "/data/bin", "/var/mail/", "", ""},
         {{"D=", "M="}, 30, 30, "", "", "",
          whole + "M= does not end with a slash: it is used as given, so the file of message 42 "
@@ -72,13 +79,13 @@ TEST(MailArgumentsTest, OptionsByTheirFirstLetter)
          whole + "M=/var/mail does not end with a slash: it is used as given, so the file of "
                  "message 42 is /var/mailm0000042.msg\n"},
         {{"V", "verbose", "B=3"}, 3, 30, "../system/bin/", "../mail/", "KELDRAN v 1.1\nKELDRAN v 1.1\n", ""},
-        {{"B=100000"}, 100000, 30, "../system/bin/", "../mail/", "", ""},
+        {{"B=100000", "P=2147483647"}, 100000, 2147483647, "../system/bin/", "../mail/", "", "", run},
     };
     for (const auto& c : cases) {
         MailSettings settings;
         std::string out;
         std::string err;
-        ASSERT_EQ(parse(c.arguments, settings, out, err), MailArguments::Run);
+        EXPECT_EQ(parse(c.arguments, settings, out, err), c.result) << testing::PrintToString(c.arguments);
         EXPECT_EQ(settings.nBullDelete, c.bull);
         EXPECT_EQ(settings.nPrivDelete, c.priv);
         EXPECT_STREQ(settings.szBinPath, c.bin);
@@ -89,9 +96,9 @@ TEST(MailArgumentsTest, OptionsByTheirFirstLetter)
     MailSettings settings;
     std::string out;
     std::string err;
-    EXPECT_EQ(parse({"D=" + std::string(1023, 'd')}, settings, out, err), MailArguments::Run);
-    EXPECT_EQ(parse({"D=" + std::string(1024, 'd')}, settings, out, err), MailArguments::PathTooLong);
-    EXPECT_EQ(parse({"M=" + std::string(256, 'm')}, settings, out, err), MailArguments::PathTooLong);
+    EXPECT_EQ(parse({"D=" + std::string(1023, 'd')}, settings, out, err), LetterOptions::Run);
+    EXPECT_EQ(parse({"D=" + std::string(1024, 'd')}, settings, out, err), LetterOptions::PathTooLong);
+    EXPECT_EQ(parse({"M=" + std::string(256, 'm')}, settings, out, err), LetterOptions::PathTooLong);
 }
 
 // GCC 12 at -O3 takes the strings of this table for uninitialised where it
@@ -238,7 +245,7 @@ TEST_F(MailJudgement, RemovesTheMessageFilesThatAreThereInRecordOrder)
             writeFile(dir / name, "text");
         MailSettings settings;
         std::snprintf(settings.szMailPath, sizeof settings.szMailPath, "%s/", dir.path().c_str());
-        MailRules rules(settings, nullptr);
+        MailRules rules(settings, {"KELDRAN", stdout, stderr, true, false});
         RemovalLog io;
         io.unreadable = unreadable;
         rules.prepare(io);
@@ -255,6 +262,43 @@ TEST_F(MailJudgement, RemovesTheMessageFilesThatAreThereInRecordOrder)
         EXPECT_FALSE(fileExists(dir / "m0000009.msg"));
         EXPECT_TRUE(fileExists(dir / "m42.msg"));
     }
+}
+
+// With verbose, the cut-off of both limits comes first, then each dropped
+// message with the reason it goes, one less than a day past its limit being
+// "over" it; with nothing dropped the cut-off still comes; quiet, nothing.
+TEST_F(MailJudgement, VerboseGivesTheCutOffAndEachReason)
+{
+    const std::string cutOff = "Cut-off: private mail dated 6-Dec-2026 or later stays (P=2), other "
+                               "mail dated 8-Nov-2026 or later (B=30)\n";
+    const auto run = [](const std::vector<MailRecord>& records, bool quiet) {
+        MailSettings settings;
+        settings.nPrivDelete = 2;
+        FILE* out = tmpfile();
+        MailRules rules(settings, {"KELDRAN", out, stderr, quiet, !quiet});
+        for (const MailRecord& fields : records) {
+            const std::string record = mailRecord(fields);
+            const auto* bytes = reinterpret_cast<const unsigned char*>(record.data());
+            if (!rules.keep(bytes, utcTime(2026, 12, 7, 0, 0, 1)))
+                rules.dropped(bytes);
+        }
+        rules.printSummary(out, 0, 0);
+        std::rewind(out);
+        std::string text(4096, '\0');
+        text.resize(std::fread(text.data(), 1, text.size(), out));
+        std::fclose(out);
+        return text;
+    };
+    const MailRecord kept = {'B', 'N', 4, dateText(2026, 11, 8), 0};
+    const MailRecord k = {'B', 'K', 1, dateText(2026, 12, 7), 0};
+    const std::string text = run({k, kept, {'B', 'N', 2, dateText(2026, 11, 7), 0},
+                                  {'P', 'N', 3, dateText(2026, 12, 1), 0}}, false);
+    EXPECT_EQ(text.rfind(cutOff + "Deleting message #1 ...\n", 0), 0u) << text;
+    EXPECT_NE(text.find("  (status K)\nDeleting message #2 ...\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  (over 30 days old, limit B=30)\nDeleting message #3 ...\n"), std::string::npos);
+    EXPECT_NE(text.find("  (6 days old, limit P=2)\nKELDRAN completed.\n"), std::string::npos);
+    EXPECT_EQ(run({kept}, false), cutOff + "KELDRAN completed.\n");
+    EXPECT_EQ(run({k, kept}, true), "KELDRAN completed.\n");
 }
 
 }  // namespace

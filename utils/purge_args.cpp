@@ -1,6 +1,6 @@
 #include "purge_args.hpp"
 
-#include "numbers.hpp"
+#include "owner_identity.hpp"
 
 #include <cctype>
 #include <cerrno>
@@ -21,10 +21,6 @@ const char* optionValue(const char* argument, char letter)
     return argument + 2;
 }
 
-int readDays(const char* text) { return readInteger(text); }
-
-int atLeastOneDay(int days) { return days < 1 ? 1 : days; }
-
 bool copyText(char* buffer, size_t size, const char* text)
 {
     const size_t length = std::strlen(text);
@@ -40,8 +36,9 @@ void noteIgnored(const CommandLine& line, const char* argument)
 }
 
 namespace {
-// A sign and digits only, in the range of an int.
-bool wholeNumber(const char* text)
+// An optional sign, then digits, in the range of an int: "D=", "D= 7",
+// "D=3O" or a directory given to the wrong letter are slips, not limits.
+bool wholeNumber(const char* text, int& number)
 {
     const char* digits = text + (text[0] == '-' || text[0] == '+');
     if (*digits == '\0')
@@ -51,20 +48,30 @@ bool wholeNumber(const char* text)
             return false;
     errno = 0;
     const long value = std::strtol(text, nullptr, 10);
-    return errno == 0 && value >= INT_MIN && value <= INT_MAX;
+    if (errno != 0 || value < INT_MIN || value > INT_MAX)
+        return false;
+    number = static_cast<int>(value);
+    return true;
 }
 }  // namespace
 
-int readDaysNoted(const CommandLine& line, const char* argument, const char* value)
+bool readLimit(const CommandLine& line, const char* argument, const char* value, int& days)
 {
-    const int days = readDays(value);
-    if (!wholeNumber(value))
-        std::fprintf(line.err, "%s: %s is not a whole number of days: %d is used\n", line.program,
-                     argument, atLeastOneDay(days));
-    return days;
+    int number = 0;
+    if (!wholeNumber(value, number)) {
+        std::fprintf(line.err,
+                     "%s: '%s' is not a limit in days (a whole number up to %d): nothing was "
+                     "touched\n",
+                     line.program, argument, INT_MAX);
+        return false;
+    }
+    if (number < 1)
+        std::fprintf(line.err, "%s: %s is below 1 day: 1 is used\n", line.program, argument);
+    days = number < 1 ? 1 : number;
+    return true;
 }
 
-bool isLongOption(const char* argument) { return argument[0] == '-' && argument[1] == '-'; }
+bool isDashWord(const char* argument) { return argument[0] == '-'; }
 
 namespace {
 
@@ -102,7 +109,7 @@ LongOptions readPurgeOptions(const char* program, int argc, char* argv[], PurgeO
     LongOptions asked = LongOptions::Run;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
-        if (!isLongOption(argument))
+        if (!isDashWord(argument))
             continue;
         bool known = false;
         for (const auto& flag : flags) {
@@ -132,7 +139,7 @@ LongOptions readPurgeOptions(const char* program, int argc, char* argv[], PurgeO
     return asked;
 }
 
-int runPurgeProgram(const char* program, const char* versionLine, int argc, char* argv[],
+int runPurgeProgram(const PurgeProgram& program, const char* versionLine, int argc, char* argv[],
                     const std::function<void(FILE*, bool whole)>& printUsage,
                     const std::function<int(const PurgeOptions&, FILE* out)>& purge)
 {
@@ -140,40 +147,77 @@ int runPurgeProgram(const char* program, const char* versionLine, int argc, char
     // error, so that a cron mail shows them in the order they happened.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     PurgeOptions options;
-    switch (readPurgeOptions(program, argc, argv, options)) {
+    switch (readPurgeOptions(program.name, argc, argv, options)) {
     case LongOptions::Help:
         printUsage(stdout, true);
-        return finishOutput(program, kPurged);
+        return finishOutput(program.name, kPurged);
     case LongOptions::Version:
         std::fputs(versionLine, stdout);
-        return finishOutput(program, kPurged);
+        return finishOutput(program.name, kPurged);
     case LongOptions::Refused:
         printUsage(stderr, false);
-        return finishOutput(program, kUsageError);
+        return finishOutput(program.name, kUsageError);
     case LongOptions::Run:
         break;
     }
     FILE* silent = options.quiet ? std::fopen("/dev/null", "w") : nullptr;
-    const int status = purge(options, silent ? silent : stdout);
-    if (silent && std::fclose(silent) != 0 && status == kPurged)
-        std::fprintf(stderr, "%s: /dev/null: %s\n", program, std::strerror(errno));
+    FILE* out = silent ? silent : stdout;
+    // First, so that no line that follows reads as a real run's.
     if (options.dryRun)
-        std::fprintf(stderr, "%s: a dry run: nothing was changed\n", program);
-    return finishOutput(program, status);
+        std::fprintf(out, "%s: a dry run: nothing will be changed\n", program.name);
+    const int status = purge(options, out);
+    if (status == kUsageError)
+        printUsage(stderr, false);
+    if (silent && std::fclose(silent) != 0 && status == kPurged)
+        std::fprintf(stderr, "%s: /dev/null: %s\n", program.name, std::strerror(errno));
+    if (options.dryRun)
+        std::fprintf(stderr, "%s: a dry run: nothing was changed\n", program.name);
+    return finishOutput(program.name, status);
 }
 
-void printPurgeUsageTail(FILE* out, const char* dataFileName, const char* backupFileName)
+namespace {
+time_t currentTime() { return time(nullptr); }
+}  // namespace
+
+int runEngine(const PurgeProgram& program, const PurgePaths& paths, const char* mailDirectory,
+              PurgeRules& rules, const PurgeOptions& options, FILE* out)
 {
+    // A dry run switches too: it must not read as root what the owner could not.
+    const Identity identity =
+        mailDirectory ? actAsOwner(program.name, {paths.szDirectory, mailDirectory}, stderr)
+                      : actAsOwner(program.name, {paths.szDirectory}, stderr);
+    if (identity == Identity::Refused)
+        return kRefusedAsRoot;
+    // The directory's error is the data file's: its open would fail alike.
+    if (identity == Identity::Missing)
+        return reportFailedOpen(stderr, program.name, program.openDataFailure, paths.szBin,
+                                kCannotOpenData);
+    FileIo io;
+    const PurgeContext context = {io, out, stderr, currentTime, options.dryRun, options.waits};
+    return runPurge(program, paths, rules, context);
+}
+
+RulesOutput rulesOutput(const PurgeProgram& program, const PurgeOptions& options, FILE* out)
+{
+    return {program.name, out, stderr, options.quiet, options.verbose && !options.quiet};
+}
+
+void printPurgeUsageTail(FILE* out, const PurgeProgram& program, const char* ownStatuses)
+{
+    const char* dataFileName = program.dataFileName;
     char stem[64];
     std::snprintf(stem, sizeof stem, "%.*s", static_cast<int>(std::strlen(dataFileName) - 4),
                   dataFileName);
     std::fprintf(out,
-                 "  --dry-run             prints what a run would print, checks what it\n"
-                 "                        would need, and changes nothing\n"
+                 "  --dry-run             says first that nothing will be changed, then prints\n"
+                 "                        what a run would print, checks what it would need,\n"
+                 "                        and changes nothing\n"
                  "  --quiet               prints nothing on standard output; failures are\n"
                  "                        reported on standard error as always\n"
-                 "  --verbose             a line for each record deleted: its date and the\n"
-                 "                        fields that tell it\n"
+                 "  --verbose             a line for each record deleted: its date, the fields\n"
+                 "                        that tell it and why it goes (its age against the\n"
+                 "                        limit, or status K), after a line that gives the\n"
+                 "                        oldest date that stays\n"
                  "  --lease-wait=SECONDS  waits that long at most for the node server to\n"
                  "                        close the data file (default 5); kept open\n"
                  "                        longer, the file stops the purge\n"
@@ -185,8 +229,10 @@ void printPurgeUsageTail(FILE* out, const char* dataFileName, const char* backup
                  "                        same directory to end (default 600)\n"
                  "  --help, --version     print this text, or the version line, and exit\n"
                  "The letter options are told by their first letter, in either case; other\n"
-                 "arguments are ignored, with a note on standard error.  An unknown option\n"
-                 "that begins with -- is refused.\n"
+                 "words are ignored, with a note on standard error.  A word that begins with\n"
+                 "a dash and is not one of the options above is refused, and so is a limit\n"
+                 "that is not a whole number (an optional sign, then digits); a limit below\n"
+                 "1 counts as 1, with a note.\n"
                  "\n"
                  "Files:\n"
                  "  %-16s the data file, rewritten in place\n"
@@ -201,6 +247,10 @@ void printPurgeUsageTail(FILE* out, const char* dataFileName, const char* backup
                  "completes the rewrite from the backup, keeping what the node appended since,\n"
                  "says so, and then purges as usual.  SIGINT, SIGTERM and SIGHUP are held off\n"
                  "while the data file is rewritten.\n"
+                 "Run as root, a purge works as the owner of the data file's directory before\n"
+                 "it opens anything (a dry run too), so that what it creates belongs to that\n"
+                 "user; a directory that root owns keeps it root.  It refuses a directory that\n"
+                 "its group or others can write.\n"
                  "\n"
                  "Exit status:\n"
                  "  0  the purge is complete\n"
@@ -223,11 +273,11 @@ void printPurgeUsageTail(FILE* out, const char* dataFileName, const char* backup
                  "     it is unchanged\n"
                  " 11  another purge of the directory held its lock for the whole lock wait;\n"
                  "     nothing was touched\n"
-                 " 12  an option that begins with -- is unknown, or its value is not valid;\n"
-                 "     nothing was touched\n"
-                 " 13  the purge is complete, but some message files could not be removed\n",
-                 dataFileName, backupFileName, stem,
-                 static_cast<int>(16 - std::strlen(stem)), kMarkSuffix);
+                 " 12  a word that begins with a dash is unknown, or its value is not valid, or\n"
+                 "     a limit is not a whole number; nothing was touched\n"
+                 "%s",
+                 dataFileName, program.backupFileName, stem,
+                 static_cast<int>(16 - std::strlen(stem)), kMarkSuffix, ownStatuses);
 }
 
 int finishOutput(const char* program, int status)

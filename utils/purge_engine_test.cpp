@@ -237,8 +237,8 @@ protected:
         std::strcpy(settings.szMailPath, tree.mail.c_str());
         FILE* out = tmpfile();
         FILE* err = tmpfile();
-        MailRules mailRules(settings, out);
-        AgeRules ageRules(kAnnounce, 10);
+        MailRules mailRules(settings, {"KELDRAN", out, err, false, false});
+        AgeRules ageRules(kAnnounce, 10, {"VOSKIL", out, err, false, false});
         PurgeRules& rules = mail ? static_cast<PurgeRules&>(mailRules) : ageRules;
         const PurgeContext context = {io, out, err, frozenClock, dryRun, waits};
         Outcome outcome;
@@ -713,9 +713,9 @@ TEST_F(EngineTest, BackupThatCannotBeReadBackLeavesTheDataFile)
     FailingOpen io(tree.data("announce.old"), O_RDONLY);
     PurgePaths paths;
     ASSERT_TRUE(buildPurgePaths(tree.bin.c_str(), "announce.bin", paths));
-    AgeRules rules(kAnnounce, 10);
     FILE* out = tmpfile();
     FILE* err = tmpfile();
+    AgeRules rules(kAnnounce, 10, {"VOSKIL", out, err, false, false});
     const PurgeContext context = {io, out, err, frozenClock, false};
     EXPECT_EQ(runPurge(kAnnounce.files, paths, rules, context), kCannotOpenBackup);
     std::rewind(err);

@@ -1,10 +1,95 @@
 #include "record_text.hpp"
 
+#include "numbers.hpp"
 #include "purgdate.hpp"
 #include "records.hpp"
 
 #include <cstring>
 #include <string>
+
+namespace {
+
+struct CivilDate {
+    int64_t year;
+    int month;  // 1 to 12
+    int day;
+};
+
+// Days since 1 January 1970 of a date of the proleptic Gregorian calendar,
+// and back: whole days, so no time zone or mktime normalisation comes in.
+int64_t daysFromCivil(CivilDate date)
+{
+    const int64_t year = date.year - (date.month <= 2);
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (date.month + (date.month > 2 ? -3 : 9)) + 2) / 5 + date.day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+CivilDate civilFromDays(int64_t days)
+{
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+    const int day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+    const int month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+    return {yearOfEra + era * 400 + (month <= 2), month, day};
+}
+
+// 00:00 local standard time of a date, made as the date module makes it of
+// a date text.
+time_t dayStart(CivilDate date)
+{
+    struct tm start = {};
+    start.tm_mday = date.day;
+    start.tm_mon = date.month - 1;
+    start.tm_year = static_cast<int>(date.year - 1900);
+    start.tm_isdst = 0;
+    return mktime(&start);
+}
+
+}  // namespace
+
+bool oldestDateKept(time_t now, int days, bool keptAtLimit, char* text, size_t size)
+{
+    const int64_t limit = limitSeconds(days);
+    const auto kept = [&](int64_t day) {
+        const int64_t age = ageOver(now, dayStart(civilFromDays(day)));
+        return keptAtLimit ? age <= limit : age < limit;
+    };
+    // The clock's date a limit ago lies within a day of the answer, which
+    // the rule itself then settles: summer time or not.
+    const time_t edge = static_cast<time_t>(static_cast<int64_t>(now) - limit);
+    struct tm clock;
+    if (!localtime_r(&edge, &clock))
+        return false;
+    int64_t day = daysFromCivil({int64_t{clock.tm_year} + 1900, clock.tm_mon + 1, clock.tm_mday});
+    for (int step = 0; step < 3 && kept(day - 1); ++step)
+        --day;
+    for (int step = 0; step < 3 && !kept(day); ++step)
+        ++day;
+    const CivilDate date = civilFromDays(day);
+    // The month's name as the date module writes it: February is "Fev".
+    char monthText[16];
+    char timeText[16];
+    DATE_dateTime_Long2Str(monthText, timeText, static_cast<uint32_t>(date.month - 1) << 5);
+    std::snprintf(text, size, "%d-%.3s-%lld", date.day, monthText + 3,
+                  static_cast<long long>(date.year));
+    return true;
+}
+
+void ageReason(int64_t age, const char* limitName, int days, bool keptAtLimit, char* text,
+               size_t size)
+{
+    const int64_t whole = age / 86400;
+    std::snprintf(text, size, "%s%lld days old, limit %s%d",
+                  keptAtLimit && whole == days ? "over " : "", static_cast<long long>(whole),
+                  limitName, days);
+}
 
 LineText& LineText::field(const void* field, size_t size)
 {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 
 // The line that --verbose shows of a record of each file: its date and the
 // fields that tell it, without the line end.
@@ -11,6 +13,19 @@ void describeMail(const unsigned char* record, char* line, size_t size);
 void describeAnnouncement(const unsigned char* record, char* line, size_t size);
 void describeReport(const unsigned char* record, char* line, size_t size);
 void describeSpot(const unsigned char* record, char* line, size_t size);
+
+// The oldest date whose records stay under a limit in days, judged at now
+// as the purges judge it: the age counts from 00:00 local standard time of
+// the date, and a record stays while its age is below limit times 86400
+// seconds (keptAtLimit: not above it).  Written as "7-Nov-2026"; false
+// where the date cannot be told.
+bool oldestDateKept(time_t now, int days, bool keptAtLimit, char* text, size_t size);
+
+// Why a record goes by its age, in whole days: "41 days old, limit 30",
+// limitName before the limit ("P=" gives "limit P=30").  An age in the
+// limit's own day that goes (keptAtLimit) is "over 30 days old".
+void ageReason(int64_t age, const char* limitName, int days, bool keptAtLimit, char* text,
+               size_t size);
 
 // Appends to a line what a fixed text field holds: up to its first NUL and
 // never past its size, a byte outside printable ASCII as \xNN, an empty
