@@ -93,8 +93,8 @@ int runAge(const AgeProgram& program, FileIo& io)
 {
     PurgePaths paths;
     buildPurgePaths("bin", program.files.dataFileName, paths);
-    AgeRules rules(program, 20);
     FILE* out = std::tmpfile();
+    AgeRules rules(program, 20, {program.files.name, out, out, false, false});
     const PurgeContext context = {io, out, out, frozenClock, false, {0.2, 1, false}};
     const int status = runPurge(program.files, paths, rules, context);
     std::fclose(out);
@@ -109,7 +109,7 @@ int runMail(FileIo& io)
     settings.nBullDelete = settings.nPrivDelete = 20;
     std::strcpy(settings.szMailPath, "mail/");
     FILE* out = std::tmpfile();
-    MailRules rules(settings, out);
+    MailRules rules(settings, {"KELDRAN", out, out, false, false});
     const PurgeContext context = {io, out, out, frozenClock, false, {0.2, 1, false}};
     const int status = runPurge(kKeldran, paths, rules, context);
     std::fclose(out);
@@ -240,11 +240,14 @@ void checkRerun(const Program& p, const Expected& e, const FileTree& state, Coun
 // Under an emulator each rerun is slow: a fixed share of the states.
 bool sampled(size_t state) { return kTestEmulator[0] == nullptr || state % 8 == 0; }
 
-TEST(PowerCut, EveryStateACutCanLeaveEndsAsOneRun)
+class PowerCut : public testing::TestWithParam<Program> {};
+
+TEST_P(PowerCut, EveryStateACutCanLeaveEndsAsOneRun)
 {
     setenv("TZ", "UTC", 1);
     tzset();
-    for (const Program& p : kPrograms) {
+    const Program& p = GetParam();
+    {
         for (const Scenario& scenario : kScenarios) {
             const Expected planted = plant(p);
             TempDir dir;
@@ -289,5 +292,8 @@ TEST(PowerCut, EveryStateACutCanLeaveEndsAsOneRun)
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Programs, PowerCut, testing::ValuesIn(kPrograms),
+                         [](const testing::TestParamInfo<Program>& program) { return program.param.name; });
 
 }  // namespace

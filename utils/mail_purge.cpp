@@ -228,6 +228,17 @@ bool MailRules::afterRewrite(FileIo& io, bool dryRun)
     return all;
 }
 
+// A removal is durable once the directory's entries are: a power cut must
+// not bring back the file of dropped mail once the mark is gone.
+bool MailRules::syncRemovals(FileIo& io)
+{
+    if (missing_ || removals_.empty())
+        return true;
+    char directory[kPathSize];
+    mailDirectory(settings_.szMailPath, directory);
+    return syncDirectory(io, directory);
+}
+
 void MailRules::printSummary(FILE* out, long, long)
 {
     if (output_.verbose)

@@ -65,6 +65,7 @@ public:
     void dropped(const unsigned char* record) override;
     void prepare(FileIo& io) override;
     bool afterRewrite(FileIo& io, bool dryRun) override;
+    bool syncRemovals(FileIo& io) override;
     void printSummary(FILE* out, long kept, long dropped) override;
     void writeSettings(char* text, size_t size) const override;
     std::unique_ptr<PurgeRules> fromSettings(const char* text) const override;

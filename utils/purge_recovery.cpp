@@ -84,6 +84,10 @@ int Purge::recover(const PurgeMark& mark)
     const int backup = openRegular(paths_.szOld, O_RDONLY | O_NOFOLLOW, regular);
     if (!regular)
         return reportNotRegular(paths_.szOld, kRecoveryFailed);
+    // The backup's entry is made durable with the mark's, before anything
+    // is changed: a mark left without it was left by a cut before then.
+    if (backup < 0 && errno == ENOENT && !mark.truncationDurable)
+        return forgetMark("stopped before it changed");
     if (backup < 0)
         return failRecovery("open", paths_.szOld);
     backupRead_ = backup;  // closed with the run
