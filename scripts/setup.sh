@@ -4,7 +4,7 @@
 # and fails.
 #
 #   scripts/setup.sh [build] [test] [fuzz] [docs] [bench] [clang] [package]
-#                    [cross-i686] [cross-armhf] [cross-s390x]
+#                    [cross-i686] [cross-armhf] [cross-aarch64] [cross-s390x]
 #
 # A cross task brings Debian's cross compiler for the target, qemu-user to
 # run the target's programs, and the GoogleTest sources to build for the
@@ -22,6 +22,7 @@ packages_for() {
         package) echo "dpkg-dev binutils lintian" ;;
         cross-i686) cross_packages i386 ;;
         cross-armhf) cross_packages armhf ;;
+        cross-aarch64) cross_packages arm64 ;;
         cross-s390x) cross_packages s390x ;;
         *) echo "setup.sh: unknown task '$1'" >&2; exit 2 ;;
     esac
