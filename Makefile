@@ -60,7 +60,7 @@ bench:
 package:
 	@$(if $(filter-out $(CROSS_ARCHES),$(ARCH)),echo "make package: ARCH is empty (this machine) \
 	    or one of $(CROSS_ARCHES)" >&2; exit 2,true)
-	scripts/setup.sh build docs package $(if $(ARCH),cross-$(ARCH))
+	scripts/setup.sh build docs package $(if $(ARCH),cross-$(ARCH) package-$(ARCH))
 	scripts/package.sh $(ARCH)
 
 dist:
