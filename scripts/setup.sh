@@ -62,7 +62,8 @@ done
 
 echo "setup.sh: missing Debian packages: ${missing[*]}"
 if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null 2>&1; then
-    echo "setup.sh: run as root: apt-get install ${missing[*]}" >&2
+    architectures=$(printf '%s\n' "${missing[@]}" | sed -n 's/.*:/dpkg --add-architecture /p' | sort -u)
+    echo "setup.sh: run as root: ${architectures:+${architectures//$'\n'/; }; apt-get update; }apt-get install ${missing[*]}" >&2
     exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
