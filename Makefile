@@ -4,33 +4,38 @@
 #   make sanitize  the same tests under the address and undefined-behaviour sanitizers
 #   make fuzz      runs each libFuzzer target for FUZZ_SECONDS seconds
 #   make bench     speed and memory against their floors (several GB of disk)
-#   make package   the Debian package, built with the flags of dpkg-buildflags
-#                  (hardening included), in build/package
+#   make package   the Debian package and its source package, built from
+#                  debian/ by dpkg-buildpackage with the flags of
+#                  dpkg-buildflags (hardening included), in build/package,
+#                  then tested; with ARCH=aarch64|armhf|i686|s390x the
+#                  package for that target, in build/package-ARCH
+#   make dist      the source tarball of the last commit, named for the version
 #   make release   the plain Release build of the programs with g++
 #                  (build/release-gcc) and clang++ (build/release-clang),
 #                  warnings as errors
-#   make cross ARCH=i686|armhf|s390x
+#   make cross ARCH=i686|armhf|aarch64|s390x
 #                  the tests of a cross build, run under qemu-user
 FUZZ_SECONDS ?= 30
 JOBS ?= 2
-ARCH ?= s390x
-CROSS_ARCHES := i686 armhf s390x
-HARDENING := DEB_BUILD_MAINT_OPTIONS=hardening=+all
+ARCH ?=
+CROSS_ARCHES := i686 armhf aarch64 s390x
+CROSS_ARCH := $(or $(ARCH),s390x)
 
-.PHONY: demo test sanitize fuzz bench package release release-gcc release-clang cross clean
+.PHONY: demo test sanitize fuzz bench package dist release release-gcc release-clang cross clean
 
-# The build's lines go to build/demo-build.log, and show only when it fails.
+# The programs without the tests, in build/programs; the build's lines go to
+# build/demo-build.log, and show only when it fails.
 demo:
 	scripts/setup.sh build
 	@mkdir -p build
-	@cmake --preset default -DKAVEX_TESTS=OFF -DKAVEX_REQUIRE_TESTS=OFF >build/demo-build.log 2>&1 && \
-	    cmake --build --preset default -j$(JOBS) -- --no-print-directory >>build/demo-build.log 2>&1 || \
+	@cmake --preset programs >build/demo-build.log 2>&1 && \
+	    cmake --build --preset programs -j$(JOBS) -- --no-print-directory >>build/demo-build.log 2>&1 || \
 	    { cat build/demo-build.log; echo "make demo: the build failed" >&2; exit 1; }
-	scripts/demo.sh build/default
+	scripts/demo.sh build/programs
 
 test:
 	scripts/setup.sh test docs
-	cmake --preset default -DKAVEX_TESTS=ON -DKAVEX_REQUIRE_TESTS=ON >/dev/null
+	cmake --preset default >/dev/null
 	cmake --build --preset default -j$(JOBS) -- --no-print-directory
 	ctest --preset default -j$(JOBS)
 
@@ -48,18 +53,19 @@ fuzz:
 
 bench:
 	scripts/setup.sh build bench
-	cmake --preset default -DKAVEX_TESTS=OFF -DKAVEX_REQUIRE_TESTS=OFF >/dev/null
-	cmake --build --preset default -j$(JOBS) -- --no-print-directory
-	bench/run.sh build/default
+	cmake --preset programs >/dev/null
+	cmake --build --preset programs -j$(JOBS) -- --no-print-directory
+	bench/run.sh build/programs
 
-# dpkg-buildflags gives CPPFLAGS, CXXFLAGS and LDFLAGS; CMake reads them at
-# a fresh configuration.
 package:
-	scripts/setup.sh build docs package
-	eval "$$($(HARDENING) dpkg-buildflags --export=sh)" && cmake --preset package --fresh >/dev/null
-	cmake --build --preset package -j$(JOBS) -- --no-print-directory
-	tests/package_test.sh --hardened build/package
-	cd build/package && cpack -G DEB
+	@$(if $(filter-out $(CROSS_ARCHES),$(ARCH)),echo "make package: ARCH is empty (this machine) \
+	    or one of $(CROSS_ARCHES)" >&2; exit 2,true)
+	scripts/setup.sh build docs package $(if $(ARCH),cross-$(ARCH) package-$(ARCH))
+	scripts/package.sh $(ARCH)
+
+dist:
+	scripts/setup.sh package
+	scripts/package.sh --dist
 
 release: release-gcc release-clang
 release-gcc: RELEASE_CXX = g++
@@ -71,12 +77,12 @@ release-gcc release-clang:
 	cmake --build build/$@ -j$(JOBS) -- --no-print-directory
 
 cross:
-	@case " $(CROSS_ARCHES) " in *" $(ARCH) "*) ;; \
+	@case " $(CROSS_ARCHES) " in *" $(CROSS_ARCH) "*) ;; \
 	    *) echo "make cross: ARCH is one of $(CROSS_ARCHES)" >&2; exit 2 ;; esac
-	scripts/setup.sh cross-$(ARCH) docs
-	cmake --preset cross-$(ARCH) >/dev/null
-	cmake --build --preset cross-$(ARCH) -j$(JOBS) -- --no-print-directory
-	ctest --preset cross-$(ARCH) -j$(JOBS)
+	scripts/setup.sh cross-$(CROSS_ARCH) docs
+	cmake --preset cross-$(CROSS_ARCH) >/dev/null
+	cmake --build --preset cross-$(CROSS_ARCH) -j$(JOBS) -- --no-print-directory
+	ctest --preset cross-$(CROSS_ARCH) -j$(JOBS)
 
 clean:
 	rm -rf build demo-node

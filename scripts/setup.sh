@@ -4,11 +4,14 @@
 # and fails.
 #
 #   scripts/setup.sh [build] [test] [fuzz] [docs] [bench] [clang] [package]
-#                    [cross-i686] [cross-armhf] [cross-s390x]
+#                    [cross-i686] [cross-armhf] [cross-aarch64] [cross-s390x]
+#                    [package-i686] [package-armhf] [package-aarch64] [package-s390x]
 #
 # A cross task brings Debian's cross compiler for the target, qemu-user to
 # run the target's programs, and the GoogleTest sources to build for the
-# target.
+# target.  A target's package needs the target's own C and C++ runtime
+# libraries too, installed beside the machine's (multiarch), for
+# dpkg-shlibdeps to compute its Depends.
 set -euo pipefail
 
 packages_for() {
@@ -19,16 +22,25 @@ packages_for() {
         docs) echo "groff-base dpkg gzip man-db" ;;
         bench) echo "time coreutils" ;;
         clang) echo "clang make cmake" ;;
-        package) echo "dpkg-dev binutils lintian" ;;
+        package) echo "dpkg-dev debhelper binutils lintian git systemd" ;;
         cross-i686) cross_packages i386 ;;
         cross-armhf) cross_packages armhf ;;
+        cross-aarch64) cross_packages arm64 ;;
         cross-s390x) cross_packages s390x ;;
+        package-i686) target_libraries i386 ;;
+        package-armhf) target_libraries armhf ;;
+        package-aarch64) target_libraries arm64 ;;
+        package-s390x) target_libraries s390x ;;
         *) echo "setup.sh: unknown task '$1'" >&2; exit 2 ;;
     esac
 }
 
 cross_packages() {
     echo "cmake make googletest qemu-user tzdata crossbuild-essential-$1"
+}
+
+target_libraries() {
+    echo "libc6:$1 libstdc++6:$1 libgcc-s1:$1"
 }
 
 installed() {
@@ -50,10 +62,14 @@ done
 
 echo "setup.sh: missing Debian packages: ${missing[*]}"
 if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null 2>&1; then
-    echo "setup.sh: run as root: apt-get install ${missing[*]}" >&2
+    architectures=$(printf '%s\n' "${missing[@]}" | sed -n 's/.*:/dpkg --add-architecture /p' | sort -u)
+    echo "setup.sh: run as root: ${architectures:+${architectures//$'\n'/; }; apt-get update; }apt-get install ${missing[*]}" >&2
     exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+for package in "${missing[@]}"; do
+    [[ $package != *:* ]] || dpkg --add-architecture "${package#*:}"
+done
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 for package in "${missing[@]}"; do

@@ -1,8 +1,8 @@
 # What the toolchain files of the targets share: Debian's cross compiler
 # (crossbuild-essential-ARCH) and the target's libraries under /usr/TRIPLET,
 # with the target's programs run under qemu-user.  A target's file sets
-# KAVEX_TRIPLET, KAVEX_DEBIAN_ARCH, KAVEX_QEMU and CMAKE_SYSTEM_PROCESSOR,
-# then includes this one.
+# KAVEX_TRIPLET, KAVEX_QEMU and CMAKE_SYSTEM_PROCESSOR, then includes this
+# one.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_CXX_COMPILER ${KAVEX_TRIPLET}-g++)
 set(CMAKE_C_COMPILER ${KAVEX_TRIPLET}-gcc)
