@@ -127,9 +127,10 @@ const Program kPrograms[] = {
      [](FileIo& io) { return runAge(kMirkos, io); }},
 };
 
-// When the node appends a record of its own, not synced: never, or just
-// before or just after the data file's sync once the lease is gone.
-enum class NodeAppends { Never, BeforeTheSync, AfterTheSync };
+// When the node appends a record of its own: never, just before or just
+// after the data file's sync once the lease is gone (not synced), or once
+// the power is back, before the program runs again.
+enum class NodeAppends { Never, BeforeTheSync, AfterTheSync, OnceThePowerIsBack };
 
 struct Scenario {
     const char* name;
@@ -140,6 +141,7 @@ const Scenario kScenarios[] = {
     {"alone", NodeAppends::Never},
     {"the node appends before the sync", NodeAppends::BeforeTheSync},
     {"the node appends after the sync", NodeAppends::AfterTheSync},
+    {"the node appends once the power is back", NodeAppends::OnceThePowerIsBack},
 };
 
 // The tree before the run, and what one uninterrupted run makes of it.
@@ -196,9 +198,13 @@ struct Count {
 };
 
 // The checks on one tree that a cut left, once the program ran again there.
-void checkRerun(const Program& p, const Expected& e, const FileTree& state, Count& count)
+void checkRerun(const Program& p, const Expected& e, const FileTree& cut, NodeAppends node,
+                Count& count)
 {
     TempDir dir;
+    FileTree state = cut;
+    if (node == NodeAppends::OnceThePowerIsBack)
+        state[p.data] += e.fresh;
     writeTree(dir.path(), state);
     for (const char* directory : {"bin", "mail"})
         mkdir((dir / directory).c_str(), 0755);  // where a cut left it empty
@@ -213,7 +219,8 @@ void checkRerun(const Program& p, const Expected& e, const FileTree& state, Coun
     std::vector<std::string> wrong;
     if (rerun.status != 0)
         wrong.push_back("status " + std::to_string(rerun.status) + ": " + rerun.err);
-    if (!startsWithThenNode(data, e.kept, e.fresh))
+    if (!startsWithThenNode(data, e.kept, e.fresh) ||
+        (node == NodeAppends::OnceThePowerIsBack && data != e.kept + e.fresh))
         wrong.push_back("the data file is not what one run keeps (" + std::to_string(data.size()) +
                         " bytes, " + std::to_string(e.kept.size()) + " kept)");
     if (!startsWithThenNode(backup, e.kept, e.fresh) && !startsWithThenNode(backup, original, e.fresh))
@@ -280,7 +287,7 @@ TEST_P(PowerCut, EveryStateACutCanLeaveEndsAsOneRun)
                 size_t seen = 0;
                 forEachCrashState(planted.before, io.calls, model, [&](size_t, const FileTree& state) {
                     if (sampled(seen++))
-                        checkRerun(p, e, state, count);
+                        checkRerun(p, e, state, scenario.node, count);
                     return true;
                 });
                 std::printf("%s, %s, %s: %zu crash points, %zu states, %zu violations\n", p.name,
