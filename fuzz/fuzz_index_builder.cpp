@@ -4,6 +4,7 @@
 // line's offset.  The index writer's bytes on disk are those entries too.
 #include "console.hpp"
 #include "index_builder.hpp"
+#include "key_hash.hpp"
 #include "line_stream.hpp"
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // dbindex: builds the .idx index of a .ful text database in one pass.
 #include "console.hpp"
 #include "index_builder.hpp"
+#include "index_check.hpp"
 #include "index_file.hpp"
 #include "line_stream.hpp"
 
