@@ -1,6 +1,7 @@
 #include "file_io.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -72,6 +73,15 @@ int FileIo::fchmod(int fd, mode_t mode)
 {
     return retried([&] { return ::fchmod(fd, mode); });
 }
+
+int FileIo::fchown(int fd, uid_t owner, gid_t group)
+{
+    return retried([&] { return ::fchown(fd, owner, group); });
+}
+
+int FileIo::rename(const char* from, const char* to) { return ::rename(from, to); }
+
+int FileIo::lstat(const char* path, struct stat& status) { return ::lstat(path, &status); }
 
 int FileIo::listDirectory(const char* path, const std::function<void(const char*)>& visit)
 {

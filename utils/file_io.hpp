@@ -30,6 +30,10 @@ public:
     // access(2), F_OK unless asked otherwise.
     virtual int access(const char* path, int mode = F_OK);
     virtual int fchmod(int fd, mode_t mode);
+    virtual int fchown(int fd, uid_t owner, gid_t group);
+    virtual int rename(const char* from, const char* to);
+    // lstat(2): a symbolic link is looked at, not followed.
+    virtual int lstat(const char* path, struct stat& status);
     // Calls visit with each name in a directory; -1 with errno set when the
     // directory cannot be read to its end.
     virtual int listDirectory(const char* path, const std::function<void(const char*)>& visit);
