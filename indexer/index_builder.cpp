@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 IndexEntryStruct IDX_entry(uint16_t wHash, uint8_t byStep)
 {
@@ -31,7 +30,13 @@ int spinIndex = 0;
 bool spinFlushes = true;
 }  // namespace
 
-void IDX_spinInteractive(bool interactive) { spinFlushes = interactive; }
+// Called at the start of each run: the spinner starts again from its first
+// character, as it does in a new process.
+void IDX_spinInteractive(bool interactive)
+{
+    spinFlushes = interactive;
+    spinIndex = 0;
+}
 
 void IDX_spin(int column, int row)
 {
@@ -66,22 +71,14 @@ inline void IndexWriter::add(uint16_t wHash, uint64_t distance)
 
 void IndexWriter::record(uint16_t wHash, uint64_t distance, uint64_t, const char*) { add(wHash, distance); }
 
+// After a failure the entries are dropped: the index is abandoned anyway.
 bool IndexWriter::flush()
 {
-    const char* from = reinterpret_cast<const char*>(buffer_);
-    size_t left = used_ * sizeof buffer_[0];
+    const size_t size = used_ * sizeof buffer_[0];
     used_ = 0;
-    while (left > 0 && !failed_) {
-        const ssize_t wrote = write(fd_, from, left);
-        if (wrote < 0) {
-            if (errno == EINTR)
-                continue;
-            failed_ = true;
-            errno_ = errno;
-            break;
-        }
-        from += wrote;
-        left -= static_cast<size_t>(wrote);
+    if (!failed_ && !writeAll(io_, fd_, buffer_, size)) {
+        failed_ = true;
+        errno_ = errno;
     }
     return !failed_;
 }

@@ -3,6 +3,7 @@
 // continuation entries for every further 255 bytes of distance.
 #pragma once
 
+#include "file_io.hpp"
 #include "line_stream.hpp"
 
 #include <cstddef>
@@ -24,7 +25,8 @@ uint8_t IDX_entryStep(const IndexEntryStruct& entry);
 bool IDX_readLine(char* pszBuffer, LineStream& stream, int nSize);
 
 // Shows the next spinner character.  Interactive: each character is flushed
-// at once; otherwise it waits in the output buffer.
+// at once; otherwise it waits in the output buffer.  Choosing starts the
+// spinner at its first character.
 void IDX_spin(int column, int row);
 void IDX_spinInteractive(bool interactive);
 
@@ -46,7 +48,7 @@ uint64_t IDX_entryCount(uint64_t distance);
 // Buffers the entries and writes them to a descriptor in large blocks.
 class IndexWriter final : public RecordSink {
 public:
-    explicit IndexWriter(int fd) : fd_(fd) {}
+    IndexWriter(FileIo& io, int fd) : io_(io), fd_(fd) {}
     void record(uint16_t wHash, uint64_t distance, uint64_t offset, const char* keyLine) override;
     bool flush();
     bool failed() const { return failed_; }
@@ -59,6 +61,7 @@ private:
     void put(IndexEntryStruct entry);
 
     static constexpr size_t kEntries = 16384;
+    FileIo& io_;
     int fd_;
     // The entries as they lie on disk, each kept in a 32-bit word rather
     // than in bytes: a store of bytes may alias anything, and would make the
