@@ -154,13 +154,25 @@ void showHeldOutput()
         gHeld.release(true);
 }
 
+// A path as the system saw it, from the working directory.
+struct SeenPath {
+    explicit SeenPath(const char* path)
+    {
+        char directory[PATH_MAX];
+        if (path[0] == '/' || !getcwd(directory, sizeof directory))
+            std::snprintf(text, sizeof text, "%s", path);
+        else if (std::strcmp(path, ".") == 0)
+            std::snprintf(text, sizeof text, "%s", directory);
+        else
+            std::snprintf(text, sizeof text, "%s/%s", directory, path);
+    }
+    char text[2 * PATH_MAX];
+};
+
 void tellError(const char* verb, const char* path, const char* reason)
 {
     showHeldOutput();
-    char directory[4096];
-    const bool relative = path[0] != '/' && getcwd(directory, sizeof directory);
-    std::fprintf(stderr, "dbindex: %s %s%s%s: %s\n", verb, relative ? directory : "",
-                 relative ? "/" : "", path, reason);
+    std::fprintf(stderr, "dbindex: %s %s: %s\n", verb, SeenPath(path).text, reason);
 }
 
 // A path as the messages on standard output show it: upper-cased.
@@ -416,7 +428,8 @@ bool readOptions(int argc, char* argv[], Options& options)
 
 // Started by root, the run takes the identity of the database directory's
 // owner before it opens any file there.  Its refusal, said on standard
-// error, comes after what standard output held with --quiet.
+// error with the directory as the system saw it, comes after what standard
+// output held with --quiet.
 int actAsDatabaseOwner(const Paths& paths)
 {
     char directory[kPathSize];
@@ -424,11 +437,14 @@ int actAsDatabaseOwner(const Paths& paths)
     char* said = nullptr;
     size_t length = 0;
     FILE* words = open_memstream(&said, &length);
-    const Identity identity = actAsOwner("dbindex", {directory}, words ? words : stderr);
+    const Identity identity = actAsOwner("dbindex", {SeenPath(directory).text}, words ? words : stderr);
     const int error = errno;
-    if (words && std::fclose(words) == 0 && identity == Identity::Refused) {
+    // Without words kept in memory, the refusal went straight to standard
+    // error; words that could not be kept are said shortly.
+    const bool kept = words && std::fclose(words) == 0;
+    if (identity == Identity::Refused && words) {
         showHeldOutput();
-        std::fputs(said, stderr);
+        std::fputs(kept ? said : "dbindex: refusing to run as root: nothing was touched\n", stderr);
     }
     std::free(said);
     errno = error;

@@ -261,7 +261,7 @@ TEST(DbindexProgram, AsRootWorksAsTheTreesOwner)
          "dbindex: cannot open @/base.idx.tmp: a symbolic link, not a regular file\n"},
         {"link at the index to a file outside", {{"tree/base.idx", "->../shadow"}}, 0755, 3,
          "dbindex: cannot open @/base.idx: Permission denied\n"},
-        {"a tree its group can write", {}, 0775, 10, "dbindex: refusing to run as root: . belongs to nobody"},
+        {"a tree its group can write", {}, 0775, 10, "dbindex: refusing to run as root: @ belongs to nobody"},
     };
     for (const auto& c : cases) {
         TempDir top(kOwnersOnly);  // nobody must be able to reach the tree
