@@ -4,6 +4,7 @@
 // line's offset.  The index writer's bytes on disk are those entries too.
 #include "console.hpp"
 #include "index_builder.hpp"
+#include "key_hash.hpp"
 #include "line_stream.hpp"
 
 #include <cstdint>
@@ -105,7 +106,8 @@ std::vector<uint8_t> writtenIndex(const uint8_t* data, size_t size, size_t chunk
         std::abort();
     MemorySource source(data, size, chunk);
     LineStream stream(source, 8, readAhead);
-    IndexWriter writer(fd);
+    FileIo io;
+    IndexWriter writer(io, fd);
     IDX_build(stream, writer, 1, 1);
     const bool flushed = writer.flush();
     const off_t length = lseek(fd, 0, SEEK_CUR);

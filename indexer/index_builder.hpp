@@ -3,6 +3,7 @@
 // continuation entries for every further 255 bytes of distance.
 #pragma once
 
+#include "file_io.hpp"
 #include "line_stream.hpp"
 
 #include <cstddef>
@@ -20,29 +21,12 @@ IndexEntryStruct IDX_entry(uint16_t wHash, uint8_t byStep);
 uint16_t IDX_entryHash(const IndexEntryStruct& entry);
 uint8_t IDX_entryStep(const IndexEntryStruct& entry);
 
-// Hash of a folded, NUL-terminated key: the key read as big-endian 16-bit
-// words, added with wrap-around.
-uint16_t IDX_keyHash(const char* pszKey);
-
-// The hash of a key line of length bytes (at most 253, its LF left out),
-// folded to lower case as a key is, up to its first NUL: what IDX_keyHash
-// gives for the line once STR_lower folded it, without changing the line.
-// The vector form reads whole vectors from the line's start, up to 15 bytes
-// past its end, so that much more must be readable.
-using KeyLineHasher = uint16_t (*)(const char* line, size_t length);
-uint16_t IDX_hashKeyLineBytes(const char* line, size_t length);
-#if defined(__x86_64__)
-uint16_t IDX_hashKeyLineSse2(const char* line, size_t length);
-#endif
-// The vector form where it folds as the case table does: it adds 0x20 to A
-// to Z and changes nothing else, which is the table of the C locale.
-KeyLineHasher IDX_keyLineHasher();
-
 // Reads one line of at most size - 2 bytes; false at the end of the data.
 bool IDX_readLine(char* pszBuffer, LineStream& stream, int nSize);
 
 // Shows the next spinner character.  Interactive: each character is flushed
-// at once; otherwise it waits in the output buffer.
+// at once; otherwise it waits in the output buffer.  Choosing starts the
+// spinner at its first character.
 void IDX_spin(int column, int row);
 void IDX_spinInteractive(bool interactive);
 
@@ -64,7 +48,7 @@ uint64_t IDX_entryCount(uint64_t distance);
 // Buffers the entries and writes them to a descriptor in large blocks.
 class IndexWriter final : public RecordSink {
 public:
-    explicit IndexWriter(int fd) : fd_(fd) {}
+    IndexWriter(FileIo& io, int fd) : io_(io), fd_(fd) {}
     void record(uint16_t wHash, uint64_t distance, uint64_t offset, const char* keyLine) override;
     bool flush();
     bool failed() const { return failed_; }
@@ -77,6 +61,7 @@ private:
     void put(IndexEntryStruct entry);
 
     static constexpr size_t kEntries = 16384;
+    FileIo& io_;
     int fd_;
     // The entries as they lie on disk, each kept in a 32-bit word rather
     // than in bytes: a store of bytes may alias anything, and would make the
@@ -84,39 +69,6 @@ private:
     uint32_t buffer_[kEntries];
     size_t used_ = 0;
     bool failed_ = false;
-    int errno_ = 0;
-};
-
-// Compares the entries of each record with those of an index on disk,
-// read in large blocks; remembers the first record whose entries differ.
-class IndexChecker : public RecordSink {
-public:
-    explicit IndexChecker(ByteSource& index) : index_(index) {}
-    void record(uint16_t wHash, uint64_t distance, uint64_t offset, const char* keyLine) override;
-    bool wantsKeyLine() const override { return true; }
-
-    enum class Verdict { Agrees, RecordDiffers, IndexEndsEarly, IndexRunsOn, ReadFailed };
-    // Once the database was read: what the check found.
-    Verdict finish();
-    uint64_t records() const { return records_; }
-    // The record that differs, or that the index ends before.
-    uint64_t offset() const { return offset_; }
-    const char* keyLine() const { return keyLine_; }
-    int error() const { return errno_; }
-
-private:
-    // The next entry of the index on disk; false at its end or on an error.
-    bool next(IndexEntryStruct& entry);
-
-    ByteSource& index_;
-    char buffer_[65536];
-    size_t used_ = 0;
-    size_t end_ = 0;
-    bool atEnd_ = false;
-    uint64_t records_ = 0;
-    Verdict verdict_ = Verdict::Agrees;
-    uint64_t offset_ = 0;
-    char keyLine_[256] = {};
     int errno_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "console.hpp"
 #include "index_builder.hpp"
+#include "key_hash.hpp"
 #include "line_stream.hpp"
 
 #include <gtest/gtest.h>

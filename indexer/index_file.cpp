@@ -1,5 +1,6 @@
 #include "index_file.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,8 @@
 namespace {
 
 constexpr int kLinkHops = 40;  // as the kernel's own limit on symbolic links
+constexpr mode_t kPermissionBits = 0777;  // never the set-id or sticky bits
+constexpr char kTemporarySuffix[] = ".tmp";
 
 // The file that a path names once its symbolic links are followed; a
 // dangling link names the file that it points to.  False when the links do
@@ -37,126 +40,180 @@ bool followLinks(const char* path, char* target, size_t size)
     return false;
 }
 
-bool syncDirectoryOf(const char* path)
+// The index's name with ".tmp", its name cut first where the whole would
+// be longer than a file name may be: every index has a temporary name, the
+// same at every run, so that the next run finds what a killed one left.
+// Only a name of the longest length that ends in ".tmp" has none, as the
+// cut would give the index's own name.
+bool temporaryName(const char* target, char* temporary, size_t size)
 {
-    char directory[PATH_MAX];
-    const char* slash = std::strrchr(path, '/');
-    if (!slash)
-        std::strcpy(directory, ".");
-    else
-        std::snprintf(directory, sizeof directory, "%.*s", slash == path ? 1 : static_cast<int>(slash - path), path);
-    const int fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    const char* slash = std::strrchr(target, '/');
+    const size_t nameStart = slash ? static_cast<size_t>(slash - target + 1) : 0;
+    const size_t kept = std::min(std::strlen(target + nameStart), size_t{NAME_MAX} - std::strlen(kTemporarySuffix));
+    const int length = static_cast<int>(nameStart + kept);
+    if (std::snprintf(temporary, size, "%.*s%s", length, target, kTemporarySuffix) >= static_cast<int>(size) ||
+        std::strcmp(temporary, target) == 0) {
+        errno = ENAMETOOLONG;
         return false;
-    const bool synced = fsync(fd) == 0;
-    const int error = errno;
-    close(fd);
-    errno = error;
-    return synced;
+    }
+    return true;
 }
 
 // 1 when path names the file open on fd, 0 when it names another or none,
 // -1 on an error.
-int namesFile(const char* path, int fd)
+int namesFile(FileIo& io, const char* path, int fd)
 {
     struct stat opened;
     struct stat named;
-    if (fstat(fd, &opened) != 0)
+    if (io.fstat(fd, opened) != 0)
         return -1;
-    if (stat(path, &named) != 0)
+    if (io.lstat(path, named) != 0)
         return errno == ENOENT ? 0 : -1;
     return opened.st_ino == named.st_ino && opened.st_dev == named.st_dev ? 1 : 0;
+}
+
+// Waits for the lock on the file open on fd, then tells whether path still
+// names it (1), names another file or none (0), or an error (-1).  A file
+// system without locks leaves the turns to the operator.
+int takeTurn(FileIo& io, const char* path, int fd)
+{
+    if (io.flock(fd, LOCK_EX) != 0 && errno != ENOLCK && errno != EINVAL)
+        return -1;
+    return namesFile(io, path, fd);
 }
 
 }  // namespace
 
 IndexFile::~IndexFile() { abandon(); }
 
+int IndexFile::refuse(const char* path, mode_t type)
+{
+    failedPath_ = path;
+    notRegular_ = type;
+    return -1;
+}
+
 int IndexFile::open(const char* indexPath, mode_t newMode)
 {
-    newMode_ = newMode & 07777;
+    newMode_ = newMode & kPermissionBits;
+    failedPath_ = indexPath;
     if (!followLinks(indexPath, target_, sizeof target_))
         return -1;
-    hadOld_ = stat(target_, &old_) == 0;
+    hadOld_ = io_.lstat(target_, old_) == 0;
     if (!hadOld_ && errno != ENOENT)
         return -1;
-    inPlace_ = hadOld_ && !S_ISREG(old_.st_mode);
+    // Only a regular file is replaced: a FIFO or a device is not an index.
+    if (hadOld_ && !S_ISREG(old_.st_mode))
+        return refuse(indexPath, old_.st_mode & S_IFMT);
     // An index that cannot be written is not replaced behind its back.
-    if (hadOld_ && !inPlace_ && access(target_, W_OK) != 0)
+    if (hadOld_ && io_.access(target_, W_OK) != 0)
         return -1;
-    fd_ = inPlace_ ? ::open(target_, O_WRONLY | O_TRUNC | O_CLOEXEC) : openTemporary();
+    directoryOf(target_, directory_, sizeof directory_);
+    if (!temporaryName(target_, temporary_, sizeof temporary_))
+        return -1;
+    failedPath_ = temporary_;
+    fd_ = openTemporary();
     return fd_;
 }
 
-// The temporary file has one name, so that the next run takes over what a
-// killed run left.  Two runs on one index take turns through a lock on it;
-// a run that waited finds the file renamed away and starts a new one.
+// Only a file that this run created is written: one found at the temporary
+// name is removed once its lock shows that no run works on it (a killed
+// run's).  Two runs on one index take turns through that lock; a run that
+// waited finds the file renamed away and starts a new one.
 int IndexFile::openTemporary()
 {
-    std::snprintf(temporary_, sizeof temporary_, "%s.tmp", target_);
     for (;;) {
-        const int fd = ::open(temporary_, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0)
-            return -1;
-        int locked;
-        while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        const int fd = io_.open(temporary_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            if (errno != EEXIST || !removeStale())
+                return -1;
+            continue;
         }
-        // A file system without locks leaves the turns to the operator.
-        const bool turn = locked == 0 || errno == ENOLCK || errno == EINVAL;
-        const int same = turn ? namesFile(temporary_, fd) : -1;
-        if (same == 1 && ftruncate(fd, 0) == 0) {
+        const int turn = takeTurn(io_, temporary_, fd);
+        if (turn == 1) {
             ownsTemporary_ = true;
             return fd;
         }
         const int error = errno;
-        close(fd);
-        if (same != 0) {
+        io_.close(fd);  // never written: nothing to lose
+        if (turn < 0) {
             errno = error;
             return -1;
         }
     }
 }
 
+// True when the temporary name may be tried again: what lay there was
+// removed, or went meanwhile.  What is not a regular file is refused, a
+// symbolic link included, and never opened where it can be told first.
+bool IndexFile::removeStale()
+{
+    struct stat found;
+    if (io_.lstat(temporary_, found) != 0)
+        return errno == ENOENT;
+    if (!S_ISREG(found.st_mode)) {
+        refuse(temporary_, found.st_mode & S_IFMT);
+        return false;
+    }
+    // Opened without following a link that took its place meanwhile.
+    const RegularFile stale = openRegularFile(io_, temporary_, O_RDONLY | O_NOFOLLOW);
+    if (stale.fd < 0) {
+        if (stale.notRegular != 0 || errno == ELOOP)
+            refuse(temporary_, stale.notRegular != 0 ? stale.notRegular : S_IFLNK);
+        return stale.notRegular == 0 && errno == ENOENT;
+    }
+    const int turn = takeTurn(io_, temporary_, stale.fd);
+    const bool nameFree = turn == 0 || (turn == 1 && (io_.unlink(temporary_) == 0 || errno == ENOENT));
+    const int error = errno;
+    io_.close(stale.fd);  // only read and locked: nothing to lose
+    errno = error;
+    return nameFree;
+}
+
 bool IndexFile::commit()
 {
-    const int fd = fd_;
-    fd_ = -1;
-    if (inPlace_)
-        return close(fd) == 0;
-    // The owner first: a change of owner may clear the mode's set-id bits.
-    // Where neither it nor the group alone may be given, the new index is
-    // this user's, as any new file is.
-    const bool ownerKept = !hadOld_ || fchown(fd, old_.st_uid, old_.st_gid) == 0 ||
-                           fchown(fd, static_cast<uid_t>(-1), old_.st_gid) == 0;
-    static_cast<void>(ownerKept);
-    bool ok = fchmod(fd, hadOld_ ? old_.st_mode & 07777 : newMode_) == 0 && fsync(fd) == 0;
-    int error = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && rename(temporary_, target_) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
+    failedStep_ = "write";
+    // The old owner where permitted: where neither it nor the group alone
+    // may be given, the new index is this user's, as any new file is.
+    if (hadOld_ && io_.fchown(fd_, old_.st_uid, old_.st_gid) != 0)
+        static_cast<void>(io_.fchown(fd_, static_cast<uid_t>(-1), old_.st_gid));
+    const mode_t mode = hadOld_ ? old_.st_mode & kPermissionBits : newMode_;
+    // Renamed while still open, and so locked: a run waiting for the lock
+    // must not take the whole new index for a killed run's.
+    if (io_.fchmod(fd_, mode) != 0 || io_.fsync(fd_) != 0 || io_.rename(temporary_, target_) != 0) {
+        const int error = errno;
         abandon();
         errno = error;
         return false;
     }
     ownsTemporary_ = false;
     placed_ = true;
-    return syncDirectoryOf(target_);
+    const bool closed = io_.close(fd_) == 0;
+    const int closeError = errno;
+    fd_ = -1;
+    if (!syncDirectory(io_, directory_)) {
+        failedStep_ = "sync the directory of";
+        return false;
+    }
+    durable_ = true;
+    if (!closed) {
+        failedStep_ = "close";
+        errno = closeError;
+        return false;
+    }
+    return true;
 }
 
+// What a failure leaves is cleaned up without a check: the failure before
+// it is what gets reported.
 void IndexFile::abandon()
 {
-    if (fd_ >= 0) {
-        close(fd_);
-        fd_ = -1;
-    }
     if (ownsTemporary_) {
-        unlink(temporary_);
+        io_.unlink(temporary_);
         ownsTemporary_ = false;
+    }
+    if (fd_ >= 0) {
+        io_.close(fd_);
+        fd_ = -1;
     }
 }

@@ -380,7 +380,7 @@ TEST(LiveNode, TwoPurgesAtOnceLoseNothing)
 // any instant, finds one of the two indexes whole.
 TEST(CrashSafety, DbindexNeverShowsAPartialIndex)
 {
-    TempDir dir;
+    TempDir dir(0755);  // started by root, dbindex refuses a directory others can write
     std::string versions[2];
     std::string indexes[2];
     for (int v = 0; v < 2; ++v) {

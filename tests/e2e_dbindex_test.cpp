@@ -5,13 +5,21 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
 #include <map>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
+
+// The mode of a run's directory: started by root, dbindex refuses one that
+// others can write.
+constexpr mode_t kOwnersOnly = 0755;
 
 const std::string kBanner = "Halvik's Kavex DataBase indexation utility v2.0\n";
 const std::string kWorkedExample = "Alpha\nfirst line\n&&\nBravo\nsecond\n&&\n";
@@ -31,11 +39,11 @@ std::string records(int count)
 
 struct Case {
     const char* name;
-    std::map<std::string, std::string> files;  // a value "DIR" makes a directory
+    std::map<std::string, std::string> files;  // see plant()
     std::vector<std::string> arguments;
     int status;
     std::string out;
-    std::map<std::string, std::string> expected;  // files after the run
+    std::map<std::string, std::string> expected;  // files after the run; "GONE": none there
     std::string err = "";  // "@" stands for the directory of the run
 };
 
@@ -43,9 +51,55 @@ const std::string kSynopsis = "usage: dbindex [--quiet] NAME\n"
                               "       dbindex [--quiet] --check NAME\n"
                               "       dbindex --help | --version\n";
 
+// A message with "@" standing for the directory of the run.
+std::string inDirectory(std::string text, const std::string& directory)
+{
+    if (const size_t at = text.find('@'); at != std::string::npos)
+        text.replace(at, 1, directory);
+    return text;
+}
+
+// A file of a case: "DIR" makes a directory, "FIFO" a FIFO, "->target" a
+// symbolic link; any other value is the file's bytes.
+void plant(const TempDir& dir, const std::string& name, const std::string& spec)
+{
+    const std::string path = dir / name;
+    if (spec == "DIR") {
+        makeDirectory(path);
+        ASSERT_EQ(chmod(path.c_str(), kOwnersOnly), 0) << path;
+    } else if (spec == "FIFO") {
+        ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << path;
+    } else if (spec.rfind("->", 0) == 0) {
+        ASSERT_EQ(symlink(spec.c_str() + 2, path.c_str()), 0) << path;
+    } else {
+        writeFile(path, spec);
+    }
+}
+
+// Runs dbindex; an open of a FIFO that still waits after ten seconds is let
+// through by opening the FIFO's other end, and the run counts as one that
+// waited: no run may wait on a FIFO.
+RunResult runWithoutWaiting(const std::vector<std::string>& arguments, const RunOptions& options,
+                            const std::vector<std::string>& fifos, bool& waited)
+{
+    std::atomic<bool> done = false;
+    std::thread watchdog([&] {
+        for (int tick = 0; tick < 1000 && !done; ++tick)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        waited = !done;
+        for (const std::string& fifo : fifos)
+            close(waited ? open(fifo.c_str(), O_RDWR | O_NONBLOCK) : -1);
+    });
+    const RunResult result = runProgram(DBINDEX_PATH, arguments, options);
+    done = true;
+    watchdog.join();
+    return result;
+}
+
 TEST(DbindexProgram, OutputIndexAndStatus)
 {
     const std::string full = std::string(252, 'n');
+    const std::string longest = std::string(249, 'l');  // in a directory "d": NAME.idx of 253 bytes
     const Case cases[] = {
         {"worked example", {{"base.ful", kWorkedExample}}, {"Base.FUL"}, 0, creating("BASE.IDX"),
          {{"base.idx", std::string("\xD4\x32\x00\x00\xE8\x32\x14\x00", 8)}}},
@@ -68,11 +122,36 @@ TEST(DbindexProgram, OutputIndexAndStatus)
          creating("BASE.IDX", "|/-\\|"), {}},
         {"no name", {}, {}, 1, kBanner + "\n*** Error : can't continue.\nYou must specified the database name\n", {},
          "dbindex: no database name was given\n"},
+        {"missing directory", {}, {"Sub/BASE"}, 2, kBanner + "*** Error : Enable to open SUB/BASE.FUL\n", {},
+         "dbindex: cannot open @/sub/base.ful: No such file or directory\n"},
         {"missing database", {{"base.idx", "old"}}, {"Base"}, 2,
          kBanner + "*** Error : Enable to open BASE.FUL\n", {{"base.idx", "old"}},
          "dbindex: cannot open @/base.ful: No such file or directory\n"},
         {"index cannot be opened", {{"base.ful", "A\n"}, {"base.idx", "DIR"}}, {"base"}, 3,
-         kBanner + "*** Error : Enable to open BASE.IDX\n", {}, "dbindex: cannot open @/base.idx: Is a directory\n"},
+         kBanner + "*** Error : Enable to open BASE.IDX\n", {},
+         "dbindex: cannot open @/base.idx: a directory, not a regular file\n"},
+        {"a device index is not written", {{"base.ful", "A\n"}, {"base.idx", "->/dev/full"}}, {"base"}, 3,
+         kBanner + "*** Error : Enable to open BASE.IDX\n", {},
+         "dbindex: cannot open @/base.idx: a character device, not a regular file\n"},
+        {"FIFO database", {{"base.ful", "FIFO"}, {"base.idx", "old"}}, {"base"}, 2,
+         kBanner + "*** Error : Enable to open BASE.FUL\n", {{"base.idx", "old"}},
+         "dbindex: cannot open @/base.ful: a FIFO, not a regular file\n"},
+        {"FIFO index", {{"base.ful", "A\n"}, {"base.idx", "FIFO"}}, {"base"}, 3,
+         kBanner + "*** Error : Enable to open BASE.IDX\n", {{"base.idx.tmp", "GONE"}},
+         "dbindex: cannot open @/base.idx: a FIFO, not a regular file\n"},
+        {"FIFO at the temporary index", {{"base.ful", "A\n"}, {"base.idx", "old"}, {"base.idx.tmp", "FIFO"}},
+         {"base"}, 3, kBanner + "*** Error : Enable to open BASE.IDX.TMP\n", {{"base.idx", "old"}},
+         "dbindex: cannot open @/base.idx.tmp: a FIFO, not a regular file\n"},
+        {"directory at the temporary index", {{"base.ful", "A\n"}, {"base.idx.tmp", "DIR"}}, {"base"}, 3,
+         kBanner + "*** Error : Enable to open BASE.IDX.TMP\n", {{"base.idx", "GONE"}},
+         "dbindex: cannot open @/base.idx.tmp: a directory, not a regular file\n"},
+        {"link at the temporary index", {{"base.ful", "A\n"}, {"base.idx.tmp", "->planted"}}, {"base"}, 3,
+         kBanner + "*** Error : Enable to open BASE.IDX.TMP\n", {{"planted", "GONE"}, {"base.idx", "GONE"}},
+         "dbindex: cannot open @/base.idx.tmp: a symbolic link, not a regular file\n"},
+        {"longest name, with what a killed run left", {{"d", "DIR"}, {"d/" + longest + ".ful", "A\n"},
+          {"d/" + longest + ".i.tmp", "left by a killed run"}}, {"d/" + longest}, 0,
+         creating("D/" + std::string(249, 'L') + ".IDX"),
+         {{"d/" + longest + ".idx", std::string("\x00\x61\x00\x00", 4)}, {"d/" + longest + ".i.tmp", "GONE"}}},
         {"name too long", {}, {std::string(256, 'n')}, 4,
          kBanner + "*** Error : database name too long: at most 255 characters, 251 once cut\n", {},
          "dbindex: the database name does not fit: " + std::string(256, 'n') + "\n"},
@@ -82,10 +161,14 @@ TEST(DbindexProgram, OutputIndexAndStatus)
         {"longest cut name", {}, {full.substr(1) + ".ful"}, 2,
          kBanner + "*** Error : Enable to open " + std::string(251, 'N') + ".FUL\n", {},
          "dbindex: cannot open @/" + full.substr(1) + ".ful: No such file or directory\n"},
-        {"read error", {{"base.ful", "DIR"}, {"base.idx", "old"}}, {"base"}, 5,
-         kBanner + "\nCreating database index file BASE.IDX ... \n*** Error : can't read BASE.FUL: Is a "
-                   "directory; the index on disk is left as it was\n",
-         {{"base.idx", "old"}}, "dbindex: cannot read @/base.ful: Is a directory\n"},
+        {"directory database", {{"base.ful", "DIR"}, {"base.idx", "old"}}, {"base"}, 2,
+         kBanner + "*** Error : Enable to open BASE.FUL\n", {{"base.idx", "old"}},
+         "dbindex: cannot open @/base.ful: a directory, not a regular file\n"},
+        // A regular file whose first bytes cannot be read.
+        {"read error", {{"base.ful", "->/proc/self/mem"}, {"base.idx", "old"}}, {"base"}, 5,
+         kBanner + "\nCreating database index file BASE.IDX ... \n*** Error : can't read BASE.FUL: "
+                   "Input/output error; the index on disk is left as it was\n",
+         {{"base.idx", "old"}, {"base.idx.tmp", "GONE"}}, "dbindex: cannot read @/base.ful: Input/output error\n"},
         {"quiet", {{"base.ful", kWorkedExample}}, {"--quiet", "base"}, 0, "",
          {{"base.idx", std::string("\xD4\x32\x00\x00\xE8\x32\x14\x00", 8)}}},
         {"quiet, and a failure shows all", {}, {"base", "--quiet"}, 2,
@@ -96,49 +179,39 @@ TEST(DbindexProgram, OutputIndexAndStatus)
          "dbindex: unknown option --dryrun: no file was opened\n" + kSynopsis},
     };
     for (const Case& c : cases) {
-        TempDir dir;
-        for (const auto& [name, bytes] : c.files) {
-            if (bytes == "DIR")
-                makeDirectory(dir / name);
-            else
-                writeFile(dir / name, bytes);
+        TempDir dir(kOwnersOnly);
+        std::vector<std::string> fifos;
+        for (const auto& [name, spec] : c.files) {
+            plant(dir, name, spec);
+            if (spec == "FIFO")
+                fifos.push_back(dir / name);
         }
         RunOptions options;
         options.directory = dir.path();
-        const RunResult result = runProgram(DBINDEX_PATH, c.arguments, options);
+        bool waited = false;
+        const RunResult result = runWithoutWaiting(c.arguments, options, fifos, waited);
+        EXPECT_FALSE(waited) << c.name;
         EXPECT_EQ(result.status, c.status) << c.name;
         EXPECT_EQ(result.out, c.out) << c.name;
-        std::string err = c.err;
-        if (const size_t at = err.find('@'); at != std::string::npos)
-            err.replace(at, 1, dir.path());
-        EXPECT_EQ(result.err, err) << c.name;
+        EXPECT_EQ(result.err, inDirectory(c.err, dir.path())) << c.name;
         if (c.status == 9 || (!c.arguments.empty() && c.arguments.back() == "--version")) {
             EXPECT_FALSE(fileExists(dir / "base.idx")) << c.name;
         }
-        for (const auto& [name, bytes] : c.expected)
-            EXPECT_EQ(readFile(dir / name), bytes) << c.name << ": " << name;
+        for (const auto& [name, bytes] : c.expected) {
+            struct stat there;
+            if (bytes == "GONE")
+                EXPECT_NE(lstat((dir / name).c_str(), &there), 0) << c.name << ": " << name;
+            else
+                EXPECT_EQ(readFile(dir / name), bytes) << c.name << ": " << name;
+        }
     }
 }
 
-TEST(DbindexProgram, FailedIndexWriteIsReported)
-{
-    TempDir dir;
-    writeFile(dir / "base.ful", records(20000));
-    ASSERT_EQ(symlink("/dev/full", (dir / "base.idx").c_str()), 0);
-    RunOptions options;
-    options.directory = dir.path();
-    const RunResult result = runProgram(DBINDEX_PATH, {"base"}, options);
-    EXPECT_EQ(result.status, 6);
-    EXPECT_NE(result.out.find("\n*** Error : can't write BASE.IDX: No space left on device\n"),
-              std::string::npos);
-    EXPECT_EQ(result.out.find("Done."), std::string::npos);
-}
-
 // The new index takes the old one's place whole: through a symbolic link,
-// with the old one's mode, and what a killed run left behind is taken over.
+// with the old one's mode, and what a killed run left behind is removed.
 TEST(DbindexProgram, ReplacesTheIndexWhole)
 {
-    TempDir dir;
+    TempDir dir(kOwnersOnly);
     makeDirectory(dir / "real");
     writeFile(dir / "base.ful", kWorkedExample);
     writeFile(dir / "real/base.idx", "old");
@@ -158,17 +231,78 @@ TEST(DbindexProgram, ReplacesTheIndexWhole)
     EXPECT_EQ(index.st_mode & 07777, 0640u);
     EXPECT_FALSE(fileExists(dir / "real/base.idx.tmp"));
 
-    // A first index takes the database's mode.
-    chmod((dir / "base.ful").c_str(), 0600);
+    // A first index takes the database's permission bits, never its set-id
+    // or sticky bits.
+    chmod((dir / "base.ful").c_str(), 07750);
     ASSERT_EQ(unlink((dir / "base.idx").c_str()), 0);
     EXPECT_EQ(runProgram(DBINDEX_PATH, {"base"}, options).status, 0);
     ASSERT_EQ(stat((dir / "base.idx").c_str(), &index), 0);
-    EXPECT_EQ(index.st_mode & 07777, 0600u);
+    EXPECT_EQ(index.st_mode & 07777, 0750u);
+}
+
+// Started by root in a tree that another user owns, dbindex works as that
+// user: what it creates is that user's, and whatever the user planted in the
+// tree, nothing outside it changes: here a root-only file beside the tree,
+// standing for /etc/shadow.  The user made the database set-id.
+TEST(DbindexProgram, AsRootWorksAsTheTreesOwner)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root (CI runs the tests as root): dbindex changes user only when root starts it";
+    constexpr uid_t kNobody = 65534;
+    const struct {
+        const char* name;
+        std::map<std::string, std::string> files;  // in the tree, see plant()
+        mode_t treeMode;
+        int status;
+        std::string err;  // how standard error begins; "@" stands for the tree
+    } cases[] = {
+        {"the index is the owner's", {}, 0755, 0, ""},
+        {"link at the temporary index to a file outside", {{"tree/base.idx.tmp", "->../shadow"}}, 0755, 3,
+         "dbindex: cannot open @/base.idx.tmp: a symbolic link, not a regular file\n"},
+        {"link at the index to a file outside", {{"tree/base.idx", "->../shadow"}}, 0755, 3,
+         "dbindex: cannot open @/base.idx: Permission denied\n"},
+        {"a tree its group can write", {}, 0775, 10, "dbindex: refusing to run as root: @ belongs to nobody"},
+    };
+    for (const auto& c : cases) {
+        TempDir top(kOwnersOnly);  // nobody must be able to reach the tree
+        writeFile(top / "shadow", "root:secret\n");
+        ASSERT_EQ(chmod((top / "shadow").c_str(), 0600), 0);
+        makeDirectory(top / "tree");
+        writeFile(top / "tree/base.ful", kWorkedExample);
+        for (const auto& [name, spec] : c.files)
+            plant(top, name, spec);
+        for (const char* name : {"tree", "tree/base.ful", "tree/base.idx", "tree/base.idx.tmp"})
+            lchown((top / name).c_str(), kNobody, kNobody);
+        ASSERT_EQ(chmod((top / "tree/base.ful").c_str(), 04755), 0);
+        ASSERT_EQ(chmod((top / "tree").c_str(), c.treeMode), 0);
+        RunOptions options;
+        options.directory = top / "tree";
+        const RunResult result = runProgram(DBINDEX_PATH, {"base"}, options);
+        EXPECT_EQ(result.status, c.status) << c.name << "\n" << result.err;
+        const std::string err = inDirectory(c.err, options.directory);
+        EXPECT_EQ(result.err.substr(0, err.size()), err) << c.name;
+        struct stat shadow;
+        ASSERT_EQ(stat((top / "shadow").c_str(), &shadow), 0);
+        EXPECT_EQ(readFile(top / "shadow") + std::to_string(shadow.st_mode) + " " + std::to_string(shadow.st_uid),
+                  "root:secret\n" + std::to_string(S_IFREG | 0600) + " 0") << c.name;
+        const bool plantedTemporary = c.files.count("tree/base.idx.tmp") != 0;
+        EXPECT_EQ(fileExists(top / "tree/base.idx.tmp"), plantedTemporary) << c.name;
+        if (c.status != 0) {
+            EXPECT_EQ(c.files.count("tree/base.idx") != 0, fileExists(top / "tree/base.idx")) << c.name;
+            continue;
+        }
+        struct stat index;
+        ASSERT_EQ(stat((top / "tree/base.idx").c_str(), &index), 0);
+        EXPECT_EQ(index.st_uid, kNobody) << c.name;
+        EXPECT_EQ(index.st_mode & 07777, 0755u) << c.name;
+        options.unprivileged = true;
+        EXPECT_EQ(runProgram(DBINDEX_PATH, {"base"}, options).status, 0) << c.name << ": a later run as the owner";
+    }
 }
 
 TEST(DbindexProgram, HelpTouchesNothing)
 {
-    TempDir dir;
+    TempDir dir(kOwnersOnly);
     RunOptions options;
     options.directory = dir.path();
     const RunResult result = runProgram(DBINDEX_PATH, {"base", "--help"}, options);
@@ -176,13 +310,14 @@ TEST(DbindexProgram, HelpTouchesNothing)
     EXPECT_EQ(result.out.rfind("usage: dbindex [--quiet] NAME\n", 0), 0u);
     EXPECT_FALSE(fileExists(dir / "base.idx"));
     EXPECT_NE(result.out.find("  6  the .idx file could not be written"), std::string::npos);
+    EXPECT_NE(result.out.find(" 10  started by root"), std::string::npos);
     EXPECT_FALSE(fileExists(dir / "--help.idx"));
     EXPECT_FALSE(fileExists(dir / "-.idx"));
 }
 
 TEST(DbindexProgram, FullStandardOutputFails)
 {
-    TempDir dir;
+    TempDir dir(kOwnersOnly);
     writeFile(dir / "base.ful", kWorkedExample);
     const std::string command = "cd '" + dir.path() + "' && " + shellCommand(DBINDEX_PATH) + " base >/dev/full";
     const int raw = std::system(command.c_str());
@@ -221,7 +356,7 @@ TEST(DbindexCheck, AgreesOrNamesTheFirstRecordThatDiffers)
          "\n*** Error : the index holds entries after the last record (3 records)\n"},
     };
     for (const CheckCase& c : cases) {
-        TempDir dir;
+        TempDir dir(kOwnersOnly);
         writeFile(dir / "base.ful", database);
         writeFile(dir / "base.idx", c.index);
         RunOptions options;
@@ -237,7 +372,7 @@ TEST(DbindexCheck, AgreesOrNamesTheFirstRecordThatDiffers)
 // shown escaped.
 TEST(DbindexCheck, AcceptsWhatABuildWrites)
 {
-    TempDir dir;
+    TempDir dir(kOwnersOnly);
     writeFile(dir / "base.ful", "K\xE9y\t1\n" + std::string(70000, 'x') + "\n&&\nnext\n&&\n");
     RunOptions options;
     options.directory = dir.path();
@@ -255,6 +390,10 @@ TEST(DbindexCheck, AcceptsWhatABuildWrites)
     writeFile(dir / "other.ful", "A\n");
     EXPECT_EQ(runProgram(DBINDEX_PATH, {"--check", "other"}, options).status, 3);
     EXPECT_FALSE(fileExists(dir / "other.idx"));
+    ASSERT_EQ(mkfifo((dir / "other.idx").c_str(), 0644), 0);
+    bool waited = false;
+    EXPECT_EQ(runWithoutWaiting({"--check", "other"}, options, {dir / "other.idx"}, waited).status, 3);
+    EXPECT_FALSE(waited);
     EXPECT_EQ(runProgram(DBINDEX_PATH, {"--check"}, options).status, 1);
 }
 

@@ -8,15 +8,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-TempDir::TempDir()
+TempDir::TempDir(mode_t mode)
 {
     char pattern[] = "/tmp/kavex-test-XXXXXX";
     if (!mkdtemp(pattern))
         throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
-    // Open to every user: the runs as nobody work in it.
-    if (chmod(path_.c_str(), 0777) != 0)
-        throw std::runtime_error("cannot open " + path_ + " to every user");
+    if (chmod(path_.c_str(), mode) != 0)
+        throw std::runtime_error("cannot give " + path_ + " its mode");
 }
 
 TempDir::~TempDir()

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <sys/types.h>
 
 class TempDir {
 public:
-    TempDir();
+    // Open to every user by default: the runs as nobody work in it.
+    explicit TempDir(mode_t mode = 0777);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -67,14 +68,21 @@ int FileIo::close(int fd) { return ::close(fd); }
 
 int FileIo::unlink(const char* path) { return ::unlink(path); }
 
-int FileIo::rename(const char* from, const char* to) { return ::rename(from, to); }
-
 int FileIo::access(const char* path, int mode) { return ::access(path, mode); }
 
 int FileIo::fchmod(int fd, mode_t mode)
 {
     return retried([&] { return ::fchmod(fd, mode); });
 }
+
+int FileIo::fchown(int fd, uid_t owner, gid_t group)
+{
+    return retried([&] { return ::fchown(fd, owner, group); });
+}
+
+int FileIo::rename(const char* from, const char* to) { return ::rename(from, to); }
+
+int FileIo::lstat(const char* path, struct stat& status) { return ::lstat(path, &status); }
 
 int FileIo::listDirectory(const char* path, const std::function<void(const char*)>& visit)
 {
@@ -151,6 +159,56 @@ bool writeAllAt(FileIo& io, int fd, const void* from, size_t size, off_t offset)
         offset += written > 0 ? written : 0;
         return written;
     });
+}
+
+void directoryOf(const char* path, char* directory, size_t size)
+{
+    const char* slash = std::strrchr(path, '/');
+    const int length = !slash ? 1 : slash == path ? 1 : static_cast<int>(slash - path);
+    std::snprintf(directory, size, "%.*s", length, slash ? path : ".");
+}
+
+RegularFile openRegularFile(FileIo& io, const char* path, int flags, mode_t mode)
+{
+    RegularFile file;
+    const int fd = io.open(path, flags | O_NONBLOCK, mode);
+    if (fd < 0)
+        return file;
+    if (io.fstat(fd, file.status) != 0) {
+        const int error = errno;
+        io.close(fd);
+        errno = error;
+        return file;
+    }
+    if (!S_ISREG(file.status.st_mode)) {
+        file.notRegular = file.status.st_mode & S_IFMT;
+        io.close(fd);
+        return file;
+    }
+    file.fd = fd;
+    return file;
+}
+
+const char* fileTypeName(mode_t type)
+{
+    switch (type & S_IFMT) {
+    case S_IFREG:
+        return "a regular file";
+    case S_IFDIR:
+        return "a directory";
+    case S_IFIFO:
+        return "a FIFO";
+    case S_IFCHR:
+        return "a character device";
+    case S_IFBLK:
+        return "a block device";
+    case S_IFSOCK:
+        return "a socket";
+    case S_IFLNK:
+        return "a symbolic link";
+    default:
+        return "a file of an unknown kind";
+    }
 }
 
 bool syncDirectory(FileIo& io, const char* directory)

@@ -27,10 +27,13 @@ public:
     virtual int ftruncate(int fd, off_t length);
     virtual int close(int fd);
     virtual int unlink(const char* path);
-    virtual int rename(const char* from, const char* to);
     // access(2), F_OK unless asked otherwise.
     virtual int access(const char* path, int mode = F_OK);
     virtual int fchmod(int fd, mode_t mode);
+    virtual int fchown(int fd, uid_t owner, gid_t group);
+    virtual int rename(const char* from, const char* to);
+    // lstat(2): a symbolic link is looked at, not followed.
+    virtual int lstat(const char* path, struct stat& status);
     // Calls visit with each name in a directory; -1 with errno set when the
     // directory cannot be read to its end.
     virtual int listDirectory(const char* path, const std::function<void(const char*)>& visit);
@@ -51,3 +54,22 @@ bool writeAllAt(FileIo& io, int fd, const void* from, size_t size, off_t offset)
 
 // Makes the directory entries of a directory durable.
 bool syncDirectory(FileIo& io, const char* directory);
+
+// The directory that holds path: what comes before its last slash, or "/"
+// or ".".
+void directoryOf(const char* path, char* directory, size_t size);
+
+// A file that must be a regular one, opened without ever waiting on a FIFO
+// or a device (O_NONBLOCK) and then looked at: fd is -1 when the open or the
+// look failed (errno tells why) or when the path named another kind of
+// file, whose type notRegular then holds (S_IFIFO, S_IFDIR, ...).
+struct RegularFile {
+    int fd = -1;
+    mode_t notRegular = 0;
+    struct stat status = {};
+};
+RegularFile openRegularFile(FileIo& io, const char* path, int flags, mode_t mode = 0);
+
+// "a FIFO", "a directory", ...: the kind of a file of this type, for a
+// message that says why it is refused.
+const char* fileTypeName(mode_t type);
