@@ -118,15 +118,15 @@ int Purge::lockDirectory()
 // gets its complete backup before the failure is reported.
 int Purge::openData()
 {
-    bool regular = true;
+    mode_t kind = 0;
     if (!context_.dryRun) {
-        data_ = openRegular(paths_.szBin, O_RDWR, regular);
+        data_ = openRegular(paths_.szBin, O_RDWR, kind);
         dataWriteError_ = data_ >= 0 ? 0 : errno;
     }
-    if (data_ < 0 && regular)
-        data_ = openRegular(paths_.szBin, O_RDONLY, regular);
-    if (!regular)
-        return reportNotRegular(paths_.szBin, kCannotOpenData);
+    if (data_ < 0 && kind == 0)
+        data_ = openRegular(paths_.szBin, O_RDONLY, kind);
+    if (kind != 0)
+        return reportNotRegular(paths_.szBin, kind, kCannotOpenData);
     if (data_ < 0)
         return reportOpen(program_.openDataFailure, paths_.szBin, kCannotOpenData);
     sayIfUnlocked();
@@ -138,16 +138,16 @@ int Purge::openData()
 // through a link.
 int Purge::createBackup()
 {
-    bool regular = true;
+    mode_t kind = 0;
     if (context_.dryRun) {
-        if (!canCreate(paths_.szOld, regular))
-            return regular ? reportOpen(program_.openBackupFailure, paths_.szOld, kCannotOpenBackup)
-                           : reportNotRegular(paths_.szOld, kCannotOpenBackup);
+        if (!canCreate(paths_.szOld, kind))
+            return kind == 0 ? reportOpen(program_.openBackupFailure, paths_.szOld, kCannotOpenBackup)
+                             : reportNotRegular(paths_.szOld, kind, kCannotOpenBackup);
         return kPurged;
     }
-    backup_ = openRegular(paths_.szOld, O_RDWR | O_CREAT | O_NOFOLLOW, regular);
-    if (!regular)
-        return reportNotRegular(paths_.szOld, kCannotOpenBackup);
+    backup_ = openRegular(paths_.szOld, O_RDWR | O_CREAT | O_NOFOLLOW, kind);
+    if (kind != 0)
+        return reportNotRegular(paths_.szOld, kind, kCannotOpenBackup);
     if (backup_ < 0 || io().ftruncate(backup_, 0) != 0)
         return reportOpen(program_.openBackupFailure, paths_.szOld, kCannotOpenBackup);
     return kPurged;
@@ -180,9 +180,9 @@ int Purge::reopenBackup()
 {
     if (!program_.reopenBackupFailure)
         return kPurged;
-    bool regular = true;
-    backupRead_ = openRegular(paths_.szOld, O_RDONLY | O_NOFOLLOW, regular);
-    if (backupRead_ < 0 && regular)
+    mode_t kind = 0;
+    backupRead_ = openRegular(paths_.szOld, O_RDONLY | O_NOFOLLOW, kind);
+    if (backupRead_ < 0 && kind == 0)
         return reportOpen(program_.reopenBackupFailure, paths_.szOld, kCannotOpenBackup);
     struct stat written;
     struct stat read;
@@ -344,10 +344,10 @@ int Purge::reportOpen(const char* text, const char* path, int status)
     return reportFailedOpen(context_.err, program_.name, text, path, status);
 }
 
-int Purge::reportNotRegular(const char* path, int status)
+int Purge::reportNotRegular(const char* path, mode_t kind, int status)
 {
-    std::fprintf(context_.err, "%s: %s is not a regular file: nothing was changed\n",
-                 program_.name, path);
+    std::fprintf(context_.err, "%s: %s is %s, not a regular file: nothing was changed\n",
+                 program_.name, path, fileTypeName(kind));
     return status;
 }
 
@@ -497,30 +497,25 @@ void Purge::sayLeaseBroken(int seconds)
 }
 
 // Opens without waiting on a FIFO, and keeps the descriptor only of a
-// regular file: a FIFO or a device is neither read nor written.  regular
-// is false for a file of another kind; -1 with errno set.
-int Purge::openRegular(const char* path, int flags, bool& regular)
+// regular file: a FIFO or a device is neither read nor written.  kind is
+// the type of a file of another kind, 0 otherwise; -1 with errno set.
+int Purge::openRegular(const char* path, int flags, mode_t& kind)
 {
-    regular = true;
-    const int fd = io().open(path, flags | O_NONBLOCK | O_NOCTTY, 0600);
-    struct stat status;
-    if (fd < 0 || (io().fstat(fd, status) == 0 && S_ISREG(status.st_mode)))
-        return fd;
-    regular = false;
-    io().close(fd);
-    return -1;
+    const RegularFile file = openRegularFile(io(), path, flags | O_NOCTTY, 0600);
+    kind = file.notRegular;
+    return file.fd;
 }
 
 // What a dry run asks where a real run would create or truncate the
 // backup: whether it could be opened as the real run opens it, and written.
-bool Purge::canCreate(const char* path, bool& regular)
+bool Purge::canCreate(const char* path, mode_t& kind)
 {
-    const int fd = openRegular(path, O_RDONLY | O_NOFOLLOW, regular);
+    const int fd = openRegular(path, O_RDONLY | O_NOFOLLOW, kind);
     if (fd >= 0) {
         io().close(fd);
         return io().access(path, W_OK) == 0;
     }
-    return regular && errno == ENOENT && io().access(paths_.szDirectory, W_OK | X_OK) == 0;
+    return kind == 0 && errno == ENOENT && io().access(paths_.szDirectory, W_OK | X_OK) == 0;
 }
 
 // The backup and the mark show no more than the data file does: its

@@ -435,7 +435,7 @@ TEST_F(EngineTest, UnreadableMarksAreNeverActedOn)
          [](const Tree&, bool, const std::string& m) { ASSERT_EQ(symlink("/etc/passwd", m.c_str()), 0); },
          "is a symbolic link"},
         {"a FIFO", [](const Tree&, bool, const std::string& m) { ASSERT_EQ(mkfifo(m.c_str(), 0600), 0); },
-         "is not a regular file"},
+         "is a FIFO, not a regular file"},
     };
     for (bool mail : {true, false}) {
         for (const auto& c : cases) {

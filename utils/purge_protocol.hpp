@@ -48,7 +48,7 @@ private:
 
     // One report for each way a run can fail; each returns its status.
     int reportOpen(const char* text, const char* path, int status);
-    int reportNotRegular(const char* path, int status);
+    int reportNotRegular(const char* path, mode_t kind, int status);
     int reportBackupReplaced();
     int reportLocked();
     int reportKeptOpen();
@@ -70,8 +70,8 @@ private:
     // What the steps share.
     void sayIfUnlocked();
     void sayLeaseBroken(int seconds);
-    int openRegular(const char* path, int flags, bool& regular);
-    bool canCreate(const char* path, bool& regular);
+    int openRegular(const char* path, int flags, mode_t& kind);
+    bool canCreate(const char* path, mode_t& kind);
     void giveDataMode(int fd, const char* path);
     bool closeChecked(int& fd);
     bool syncDirectory();

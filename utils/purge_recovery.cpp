@@ -11,11 +11,12 @@
 
 int Purge::recoverInterruptedRun()
 {
-    bool regular = true;
-    const int fd = openRegular(paths_.szMark, O_RDONLY | O_NOFOLLOW, regular);
+    mode_t fileKind = 0;
+    const int fd = openRegular(paths_.szMark, O_RDONLY | O_NOFOLLOW, fileKind);
     if (fd < 0) {
-        if (!regular)
-            return refuseMark("is not a regular file");
+        if (fileKind != 0)
+            return refuseMark(
+                (std::string("is ") + fileTypeName(fileKind) + ", not a regular file").c_str());
         if (errno == ENOENT)
             return kPurged;
         if (errno == ELOOP)
@@ -71,19 +72,19 @@ int Purge::showRecovery(MarkKind kind)
     std::fprintf(context_.out, "%s: %s marks an interrupted run; a real run first completes its "
                                "rewrite of %s from %s\n",
                  program_.name, paths_.szMark, paths_.szBin, paths_.szOld);
-    bool regular = true;
-    dryRunSource_ = openRegular(paths_.szOld, O_RDONLY | O_NOFOLLOW, regular);
-    if (!regular)
-        return reportNotRegular(paths_.szOld, kRecoveryFailed);
+    mode_t fileKind = 0;
+    dryRunSource_ = openRegular(paths_.szOld, O_RDONLY | O_NOFOLLOW, fileKind);
+    if (fileKind != 0)
+        return reportNotRegular(paths_.szOld, fileKind, kRecoveryFailed);
     return dryRunSource_ < 0 ? failRecovery("open", paths_.szOld) : kPurged;
 }
 
 int Purge::recover(const PurgeMark& mark)
 {
-    bool regular = true;
-    const int backup = openRegular(paths_.szOld, O_RDONLY | O_NOFOLLOW, regular);
-    if (!regular)
-        return reportNotRegular(paths_.szOld, kRecoveryFailed);
+    mode_t kind = 0;
+    const int backup = openRegular(paths_.szOld, O_RDONLY | O_NOFOLLOW, kind);
+    if (kind != 0)
+        return reportNotRegular(paths_.szOld, kind, kRecoveryFailed);
     // The backup's entry is made durable with the mark's, before anything
     // is changed: a mark left without it was left by a cut before then.
     if (backup < 0 && errno == ENOENT && !mark.truncationDurable)
