@@ -176,9 +176,12 @@ int RecordingIo::unlink(const char* path)
 
 int RecordingIo::rename(const char* from, const char* to)
 {
+    struct stat moved;
+    const bool known = ::lstat(from, &moved) == 0;
     const int result = FileIo::rename(from, to);
     if (result == 0)
-        calls.push_back({DiskCall::Rename, normal(from), normal(to), 0, 0, ""});
+        calls.push_back({DiskCall::Rename, normal(from), normal(to),
+                         known ? static_cast<uint64_t>(moved.st_ino) : 0, 0, ""});
     return result;
 }
 
@@ -246,9 +249,9 @@ void applyEntry(const DiskCall& call, Disk& disk)
     } else if (call.kind == DiskCall::Unlink) {
         disk.names.erase(call.path);
     } else if (call.kind == DiskCall::Rename) {
-        const uint64_t inode = disk.names[call.path];
+        // The renamed file, whether or not the entry it had reached the disk.
         disk.names.erase(call.path);
-        disk.names[call.to] = inode;
+        disk.names[call.to] = call.inode;
     }
 }
 
@@ -541,7 +544,7 @@ void forEachCrashState(const FileTree& before, const std::vector<DiskCall>& call
     std::map<uint64_t, uint64_t> real;
     for (DiskCall& call : mapped) {
         if (call.kind == DiskCall::Write || call.kind == DiskCall::Truncate ||
-            call.kind == DiskCall::SyncFile) {
+            call.kind == DiskCall::SyncFile || call.kind == DiskCall::Rename) {
             const auto known = disk.names.find(call.path);
             if (call.kind != DiskCall::Create && known != disk.names.end() && !real.count(call.inode))
                 real[call.inode] = known->second;
