@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <sys/stat.h>
@@ -634,15 +635,41 @@ TEST(OperatorUse, MessageFilesThatCannotBeRemoved)
 // it creates belongs to nobody, nobody's next run works, and a dry run reads
 // no more than nobody may.  A directory that its group or others can write,
 // or a mail directory of another owner, is refused, touching nothing.
+// Whatever nobody planted in the tree, nothing outside it changes (a
+// root-only directory beside the tree, holding a file that stands for
+// /etc/shadow), and no run waits on a FIFO.
 TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root: runs as root in a tree that nobody (uid 65534) owns";
+    TempDir secret(0700);
+    const std::string shadow = secret / "shadow";
+    writeFile(shadow, "root:secret\n");
+    ASSERT_EQ(chmod(shadow.c_str(), 0600), 0);
+    const std::string outside = describeTree(secret.path());
+    // What nobody plants in the tree is nobody's.
+    const auto nobodys = [](const std::string& path) { EXPECT_EQ(lchown(path.c_str(), 65534, 65534), 0); };
+    const auto fifo = [&](const std::string& path) {
+        unlink(path.c_str());
+        ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+        nobodys(path);
+    };
+    const auto link = [&](const std::string& target, const std::string& path) {
+        ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+        nobodys(path);
+    };
+    const auto text = [&](const std::string& path, const std::string& bytes) {
+        writeFile(path, bytes);
+        nobodys(path);
+    };
     for (const PurgeUnderTest& p : kPurges) {
         const std::string name = p.name;
         const bool mail = p.daysLetter == 'B';
         const std::string refused = name + ": refusing to run as root: ";
         const std::string failedOpen = name + " -> fopen in MAIN (f";
+        const std::string bin = "../system/bin/";
+        const std::string mark = std::string(p.data).substr(0, std::strlen(p.data) - 4) + ".purging";
+        const std::string badMark = name + ": " + bin + mark + " ";
         const struct {
             const char* name;
             std::function<void(const Node&)> prepare;
@@ -657,10 +684,37 @@ TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
              mail ? 14 : 0, mail ? refused + "../mail/ belongs to nobody (uid 65534) and its group" : ""},
             {"a mail directory of root", [](const Node& n) { EXPECT_EQ(chown(n.mail.c_str(), 0, 0), 0); }, {},
              mail ? 14 : 0, mail ? refused + "../mail/ belongs to root (uid 0), not to nobody (uid 65534)" : ""},
+            {"a mail directory linked to root's",
+             [&](const Node& n) {
+                 const std::string real = n.dir / "mail.real";
+                 ASSERT_EQ(rename(n.mail.c_str(), real.c_str()), 0);
+                 link(secret.path(), n.mail);
+             },
+             {}, mail ? 14 : 0, mail ? refused + "../mail/ belongs to root (uid 0)" : ""},
             {"a dry run reads as nobody",
              [&](const Node& n) { EXPECT_EQ(chown(n.data(p.data).c_str(), 0, 0) | chmod(n.data(p.data).c_str(), 0600), 0); },
              {"--dry-run"}, 1, failedOpen},
             {"a missing directory", [](const Node&) {}, {std::string(mail ? "D=" : "P=") + "none"}, 1, failedOpen},
+            {"a set-id data file", [&](const Node& n) { ASSERT_EQ(chmod(n.data(p.data).c_str(), 06755), 0); }, {},
+             0, ""},
+            {"a link at the backup to a root-only file",
+             [&](const Node& n) { link(shadow, n.data(p.backup)); }, {}, 2,
+             failedOpen},
+            {"a link at the mark into a root-only directory",
+             [&](const Node& n) { link(secret / "made", n.data(mark)); }, {},
+             8, badMark + "is a symbolic link"},
+            {"a FIFO at the data file", [&](const Node& n) { fifo(n.data(p.data)); }, {}, 1,
+             name + ": " + bin + p.data + " is a FIFO"},
+            {"a FIFO at the data file, in a dry run", [&](const Node& n) { fifo(n.data(p.data)); },
+             {"--dry-run"}, 1, name + ": " + bin + p.data + " is a FIFO"},
+            {"a FIFO at the backup", [&](const Node& n) { fifo(n.data(p.backup)); }, {}, 2,
+             name + ": " + bin + p.backup + " is a FIFO"},
+            {"a FIFO at the mark", [&](const Node& n) { fifo(n.data(mark)); }, {}, 8, badMark + "is a FIFO"},
+            {"a torn mark",
+             [&](const Node& n) { text(n.data(mark), name + " is rewriting a from b\nformat 3\nbackup 2"); },
+             {}, 8, badMark + "cannot be read as a mark"},
+            {"a mark of zero bytes", [&](const Node& n) { text(n.data(mark), std::string(200, '\0')); }, {},
+             0, ""},
         };
         for (const auto& c : cases) {
             Node node;
@@ -668,21 +722,26 @@ TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
             writeFile(node.data(p.data), planted.all());
             writeFile(message(node, 1), "text");
             for (const std::string& path : {node.bin, node.mail, node.data(p.data), message(node, 1)})
-                ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+                nobodys(path);
             c.prepare(node);
-            const RunResult result = runProgram(p.path, c.arguments, node.at(kNoon));
+            const std::string tree = describeTree(node.dir.path());
+            RunOptions options = node.at(kNoon);
+            options.timeoutSeconds = 20;
+            const RunResult result = runProgram(p.path, c.arguments, options);
             const std::string what = name + ": " + c.name;
+            EXPECT_FALSE(result.timedOut) << what;
             EXPECT_EQ(result.status, c.status) << what << result.err;
             EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << what << ": " << result.err;
+            EXPECT_EQ(describeTree(secret.path()), outside) << what;
             if (c.status != 0) {
-                EXPECT_TRUE(readFile(node.data(p.data)) == planted.all()) << what;
-                EXPECT_FALSE(fileExists(node.data(p.backup))) << what;
-                EXPECT_TRUE(fileExists(message(node, 1))) << what;
+                EXPECT_EQ(describeTree(node.dir.path()), tree) << what;
                 continue;
             }
             struct stat backup = {};
             ASSERT_EQ(stat(node.data(p.backup).c_str(), &backup), 0) << what;
             EXPECT_EQ(backup.st_uid, 65534u) << what;
+            EXPECT_EQ(backup.st_mode & 07000, 0u) << what << ": the backup takes no set-id bit";
+            EXPECT_FALSE(fileExists(node.data(mark))) << what;
             EXPECT_EQ(runProgram(p.path, {}, node.asNobody(kNoon)).status, 0) << what;
             EXPECT_TRUE(readFile(node.data(p.data)) == planted.today) << what;
         }

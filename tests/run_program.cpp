@@ -3,6 +3,7 @@
 #include "test_emulator.hpp"
 #include "test_files.hpp"
 
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <stdexcept>
@@ -98,12 +99,22 @@ std::string reachableCopy(const std::string& path, const TempDir& dir)
 
 }  // namespace
 
-RunResult waitProgram(pid_t pid)
+RunResult waitProgram(pid_t pid, int timeoutSeconds)
 {
     int raw = 0;
-    if (waitpid(pid, &raw, 0) != pid)
-        throw std::runtime_error("waitpid failed");
     RunResult result;
+    for (int tick = 0;; ++tick) {
+        const pid_t ended = waitpid(pid, &raw, timeoutSeconds > 0 ? WNOHANG : 0);
+        if (ended == pid)
+            break;
+        if (ended < 0)
+            throw std::runtime_error("waitpid failed");
+        if (tick == timeoutSeconds * 100) {
+            result.timedOut = true;
+            kill(pid, SIGKILL);
+        }
+        usleep(10000);
+    }
     if (WIFEXITED(raw))
         result.status = WEXITSTATUS(raw);
     else if (WIFSIGNALED(raw))
@@ -131,7 +142,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     const pid_t pid = spawn(commandFor(path, arguments, options, clockLibrary), options, out, err);
     const bool outClosed = close(out) == 0;
     const bool closed = close(err) == 0 && outClosed;
-    RunResult result = waitProgram(pid);
+    RunResult result = waitProgram(pid, options.timeoutSeconds);
     if (!closed)
         throw std::runtime_error("cannot close the capture files");
     result.out = readFile(outPath);

@@ -1,12 +1,16 @@
 #include "test_files.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 TempDir::TempDir(mode_t mode)
 {
@@ -44,6 +48,49 @@ void writeFile(const std::string& path, const std::string& bytes)
 }
 
 bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+namespace {
+std::string describeEntries(const std::string& root, const std::string& prefix);
+}  // namespace
+
+std::string describeTree(const std::string& root) { return describeEntries(root, ""); }
+
+namespace {
+std::string describeEntries(const std::string& root, const std::string& prefix)
+{
+    std::string text;
+    DIR* directory = opendir(root.c_str());
+    if (!directory)
+        return root + ": cannot be listed\n";
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(directory))
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    closedir(directory);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string path = root + "/" + name;
+        struct stat status;
+        if (lstat(path.c_str(), &status) != 0)
+            continue;
+        char line[64];
+        std::snprintf(line, sizeof line, " %o %u:%u ", static_cast<unsigned>(status.st_mode),
+                      static_cast<unsigned>(status.st_uid), static_cast<unsigned>(status.st_gid));
+        text += prefix + name + line;
+        if (S_ISREG(status.st_mode)) {
+            text += readFile(path);
+        } else if (S_ISLNK(status.st_mode)) {
+            char target[4096] = {};
+            text += "-> " + std::string(target, static_cast<size_t>(std::max<ssize_t>(
+                                                    0, readlink(path.c_str(), target, sizeof target))));
+        }
+        text += "\n";
+        if (S_ISDIR(status.st_mode))
+            text += describeEntries(path, prefix + name + "/");
+    }
+    return text;
+}
+}  // namespace
 
 void makeDirectory(const std::string& path)
 {

@@ -26,6 +26,11 @@ void writeFile(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
 void makeDirectory(const std::string& path);
 
+// Every entry under root, one line each: its path, kind, mode, owner, and a
+// regular file's bytes or a link's target; two trees that differ in any of
+// these give two texts that differ.
+std::string describeTree(const std::string& root);
+
 // The date text dd-Mon-yyyy of a calendar date, in a 12-byte field.
 std::string dateText(int year, int month, int day);
 
