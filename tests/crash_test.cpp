@@ -274,7 +274,10 @@ std::function<bool(const std::string&)> wholeView(const Program& p, const std::s
 
 // The node appends, opening the file for each record, at 200 records a
 // second and as fast as it goes, and reads it meanwhile, while purges run
-// one after the other.
+// one after the other.  As fast as it goes, the file grows by the hundred
+// megabytes and each of the node's reads holds it open for a while: a purge
+// may then find no moment to take its lease within its wait, and stops with
+// status 10, changing nothing, as it must; most purges get their lease.
 TEST(LiveNode, PurgesBesideAnAppendingNodeLoseNothing)
 {
     for (const Program& p : kPrograms) {
@@ -287,10 +290,14 @@ TEST(LiveNode, PurgesBesideAnAppendingNodeLoseNothing)
             NodeProcess reader = NodeProcess::reader(path, wholeView(p, records, kept));
             NodeProcess writer =
                 NodeProcess::appender(path, [&](long n) { return freshRecord(p, n); }, false, perSecond);
+            int purged = 0;
             for (int i = 0; i < kPurgesInARow; ++i) {
                 const RunResult result = runProgram(p.path, arguments(p, tree), frozen());
-                EXPECT_EQ(result.status, 0) << p.name << " " << perSecond << "/s: " << result.err;
+                purged += result.status == 0;
+                if (result.status != 0 && (perSecond != 0 || result.status != 10))
+                    ADD_FAILURE() << p.name << " " << perSecond << "/s: " << result.err;
             }
+            EXPECT_GE(purged, perSecond == 0 ? kPurgesInARow / 2 : kPurgesInARow) << p.name;
             writer.stop();
             reader.stop();
             FreshRecords fresh(p);
@@ -299,8 +306,8 @@ TEST(LiveNode, PurgesBesideAnAppendingNodeLoseNothing)
                 << p.name << " at " << perSecond << "/s: " << writer.appended() << " appended";
             EXPECT_EQ(reader.badLooks(), 0) << p.name << " of " << reader.looks() << " looks";
             EXPECT_GT(reader.looks(), kPurgesInARow / 4);  // fewer under an emulator
-            std::printf("%s, %d/s: %ld records appended over %d purges, %ld looks\n", p.name,
-                        perSecond, writer.appended(), kPurgesInARow, reader.looks());
+            std::printf("%s, %d/s: %ld records appended over %d purges (%d with the lease), %ld looks\n",
+                        p.name, perSecond, writer.appended(), kPurgesInARow, purged, reader.looks());
         }
     }
 }

@@ -52,10 +52,13 @@ NodeProcess NodeProcess::appender(const std::string& path, std::function<std::st
         const auto pause = std::chrono::microseconds(perSecond > 0 ? 1000000 / perSecond : 0);
         int held = holdOpen ? open(path.c_str(), O_WRONLY | O_APPEND) : -1;
         for (long n = 0; !shared.stop; ++n) {
+            // Made before the open, as the node does: the file stays open
+            // only for the write.
+            const std::string bytes = record(n);
             const int fd = holdOpen ? held : open(path.c_str(), O_WRONLY | O_APPEND);
             // A record that is not written whole is not counted, so that a
             // failure shows as a record missing from the file.
-            if (fd < 0 || !writeWhole(fd, record(n)))
+            if (fd < 0 || !writeWhole(fd, bytes))
                 _exit(1);
             shared.appended = n + 1;
             if (!holdOpen)

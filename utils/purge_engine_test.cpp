@@ -265,6 +265,32 @@ protected:
     }
 };
 
+// A path in the mark's first line cannot add a field: a directory named
+// with line ends and a mark's fields gives back the mark's own.
+TEST(PurgeMarkText, PathsCannotAddFields)
+{
+    const std::string fields = "\nformat 3\nbackup 999\nkept 0\ntime 0\ntruncation durable\nsettings D=1\n";
+    PurgeMark mark;
+    mark.backupLength = 488;
+    mark.keptLength = 244;
+    mark.judgementTime = 1796731200;
+    std::strcpy(mark.settings, "B=30 P=30 M=../mail/\nkept 1\n");
+    char text[kMarkTextSize];
+    size_t length = 0;
+    size_t wordAt = 0;
+    const std::string path = "bin" + fields + "/dirmes.bin";
+    ASSERT_TRUE(formatMark(mark, "KELDRAN", path.c_str(), "x.old", text, sizeof text, length, wordAt));
+    EXPECT_EQ(std::string(text, length).find(fields), std::string::npos);
+    EXPECT_EQ(std::string(text + wordAt, 7), "pending");
+    PurgeMark read;
+    ASSERT_EQ(parseMark(text, length, read), MarkKind::Current);
+    EXPECT_EQ(read.backupLength, 488u);
+    EXPECT_EQ(read.keptLength, 244u);
+    EXPECT_EQ(read.judgementTime, 1796731200);
+    EXPECT_FALSE(read.truncationDurable);
+    EXPECT_STREQ(read.settings, mark.settings);
+}
+
 TEST(PurgePaths, DirectoryTextsGiveTheirPaths)
 {
     const struct {
