@@ -63,10 +63,34 @@ std::vector<char*> pointers(std::vector<std::string>& texts)
     return result;
 }
 
+// libfaketime names its shared memory and semaphore after the process; a
+// program killed before its exit leaves them behind, and a later one that
+// gets the same pid would then fail to start.  In the child, between fork
+// and exec: async-signal-safe calls only.
+void removeStaleClockState()
+{
+    char digits[24];
+    size_t count = 0;
+    for (long pid = getpid(); pid > 0; pid /= 10)
+        digits[count++] = static_cast<char>('0' + pid % 10);
+    for (const char* prefix : {"/dev/shm/faketime_shm_", "/dev/shm/sem.faketime_sem_"}) {
+        char path[64];
+        size_t at = 0;
+        for (const char* p = prefix; *p != '\0'; ++p)
+            path[at++] = *p;
+        for (size_t i = count; i > 0; --i)
+            path[at++] = digits[i - 1];
+        path[at] = '\0';
+        unlink(path);
+    }
+}
+
 [[noreturn]] void execChild(Command& command, const RunOptions& options, int out, int err)
 {
     if (dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(options.directory.c_str()) != 0)
         _exit(126);
+    if (options.frozenClock != 0)
+        removeStaleClockState();
     if (options.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
         _exit(126);
     const std::vector<char*> argv = pointers(command.words);

@@ -16,6 +16,11 @@
 //  5. Message files of dropped mail go only once the new data file is on
 //     disk, and their removal is on disk before the mark goes.
 //
+// Without the lease (the system refuses it, or --without-lease) 2 and 4 do
+// not hold: a record that the node appends between the last copy and the
+// truncation is lost, and one appended before the truncation's sync may be
+// lost, or leave an old record twice, if the power fails then.
+//
 // The data file has one descriptor for the whole run: a second open would
 // wait on the run's own lease.  A run started by root works as the owner of
 // the directory (owner_identity); the files it creates are opened without
@@ -192,8 +197,9 @@ int Purge::reopenBackup()
     return kPurged;
 }
 
-// The mark is new (a stale one was dealt with by the recovery), and stays
-// open until it goes: the truncation's word is written over in place.
+// The mark (see PurgeMark) is new: a stale one was dealt with by the
+// recovery.  It stays open until it goes: the truncation's word is written
+// over in place.
 int Purge::writeMark()
 {
     mark_.backupLength = tally_.copied;
@@ -295,6 +301,7 @@ int Purge::rewrite()
     return pass == Pass::Done ? kPurged : failRewrite(pass);
 }
 
+// "durable" over "pending", synced: see PurgeMark.
 bool Purge::markTruncationDurable()
 {
     mark_.truncationDurable = true;
