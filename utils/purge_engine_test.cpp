@@ -646,6 +646,28 @@ TEST_F(EngineTest, BackupThatCannotBeReadBackLeavesTheDataFile)
     EXPECT_FALSE(fileExists(paths.szMark));
 }
 
+// A file put in the backup's place between its copy and its reading back
+// (a link's target, say) never reaches the data file.
+TEST_F(EngineTest, ABackupReplacedBeforeItIsReadBackStopsTheRun)
+{
+    Tree tree;
+    plant(tree, false, announcements());
+    const std::string backup = tree.data("announce.old");
+    FailingIo io;
+    int opens = 0;
+    io.before = [&](const std::string& call) {
+        if (call == "open " + backup && ++opens == 2) {
+            writeFile(backup + ".other", std::string(128, 'x'));
+            ASSERT_EQ(rename((backup + ".other").c_str(), backup.c_str()), 0);
+        }
+    };
+    const Outcome outcome = run(tree, false, io);
+    EXPECT_EQ(outcome.status, kCannotOpenBackup);
+    EXPECT_NE(outcome.err.find("was replaced by another file"), std::string::npos) << outcome.err;
+    EXPECT_TRUE(outcome.data == announcements());
+    EXPECT_FALSE(outcome.mark);
+}
+
 // The data file is rewritten in place: the node server may hold it open.
 TEST_F(EngineTest, DataFileKeepsItsInode)
 {
