@@ -102,7 +102,7 @@ int RecordingIo::open(const char* path, int flags, mode_t mode)
     return fd;
 }
 
-void RecordingIo::recordWrite(int fd, uint64_t offset, const char* bytes, size_t size)
+void RecordingIo::recordWrite(int fd, size_t offset, const char* bytes, size_t size)
 {
     calls.push_back({DiskCall::Write, paths_[fd], "", inodeOf(fd), offset, std::string(bytes, size)});
 }
@@ -112,7 +112,7 @@ ssize_t RecordingIo::write(int fd, const void* from, size_t size)
     const off_t at = ::lseek(fd, 0, SEEK_CUR);
     const ssize_t written = FileIo::write(fd, from, size);
     if (written > 0)
-        recordWrite(fd, static_cast<uint64_t>(at), static_cast<const char*>(from),
+        recordWrite(fd, static_cast<size_t>(at), static_cast<const char*>(from),
                     static_cast<size_t>(written));
     return written;
 }
@@ -121,7 +121,7 @@ ssize_t RecordingIo::pwrite(int fd, const void* from, size_t size, off_t offset)
 {
     const ssize_t written = FileIo::pwrite(fd, from, size, offset);
     if (written > 0)
-        recordWrite(fd, static_cast<uint64_t>(offset), static_cast<const char*>(from),
+        recordWrite(fd, static_cast<size_t>(offset), static_cast<const char*>(from),
                     static_cast<size_t>(written));
     return written;
 }
@@ -133,7 +133,7 @@ ssize_t RecordingIo::copyFileRange(int from, off_t fromOffset, int to, off_t toO
         std::string bytes(static_cast<size_t>(copied), '\0');
         if (::pread(to, bytes.data(), bytes.size(), toOffset) != copied)
             throw std::runtime_error("cannot read back what copy_file_range wrote");
-        recordWrite(to, static_cast<uint64_t>(toOffset), bytes.data(), bytes.size());
+        recordWrite(to, static_cast<size_t>(toOffset), bytes.data(), bytes.size());
     }
     return copied;
 }
@@ -142,7 +142,7 @@ int RecordingIo::ftruncate(int fd, off_t length)
 {
     const int result = FileIo::ftruncate(fd, length);
     if (result == 0)
-        calls.push_back({DiskCall::Truncate, paths_[fd], "", inodeOf(fd), static_cast<uint64_t>(length), ""});
+        calls.push_back({DiskCall::Truncate, paths_[fd], "", inodeOf(fd), static_cast<size_t>(length), ""});
     return result;
 }
 
@@ -202,14 +202,14 @@ void RecordingIo::recordAppend(const std::string& path, const std::string& bytes
         throw std::runtime_error("the node could not append to " + path);
     ::close(fd);
     calls.push_back({DiskCall::Write, normal(path), "", static_cast<uint64_t>(status.st_ino),
-                     static_cast<uint64_t>(status.st_size), bytes});
+                     static_cast<size_t>(status.st_size), bytes});
 }
 
 // --- the model ------------------------------------------------------------------------
 
 namespace {
 
-constexpr uint64_t kPage = 4096;
+constexpr size_t kPage = 4096;
 
 std::string directoryOf(const std::string& path)
 {
@@ -236,8 +236,8 @@ struct Piece {
     enum Kind { Entry, Size, Data } kind;
     size_t call;
     uint64_t inode = 0;
-    uint64_t from = 0;   // Size: the size before; Data: the offset
-    uint64_t to = 0;     // Size: the size after
+    size_t from = 0;   // Size: the size before; Data: the offset
+    size_t to = 0;     // Size: the size after
     std::string bytes;   // Size: what a growth exposes, from the size before; Data: the bytes
 };
 
@@ -263,7 +263,7 @@ void applyPiece(const Piece& piece, const std::vector<DiskCall>& calls, Disk& di
         applyEntry(calls[piece.call], disk);
         break;
     case Piece::Size:
-        bytes.resize(std::min<uint64_t>(piece.from, piece.to));
+        bytes.resize(std::min<size_t>(piece.from, piece.to));
         bytes.resize(piece.from, '\0');
         if (piece.to > piece.from)
             bytes += piece.bytes;
@@ -285,12 +285,12 @@ struct History {
     std::vector<Disk> after;  // after[i]: once calls [0, i) are made
 };
 
-void addOverwrite(size_t call, uint64_t inode, uint64_t from, const std::string& bytes,
+void addOverwrite(size_t call, uint64_t inode, size_t from, const std::string& bytes,
                   std::vector<Piece>& pieces)
 {
-    for (uint64_t at = 0; at < bytes.size();) {
-        const uint64_t pageEnd = (from + at) / kPage * kPage + kPage;
-        const uint64_t length = std::min<uint64_t>(bytes.size() - at, pageEnd - (from + at));
+    for (size_t at = 0; at < bytes.size();) {
+        const size_t pageEnd = (from + at) / kPage * kPage + kPage;
+        const size_t length = std::min<size_t>(bytes.size() - at, pageEnd - (from + at));
         pieces.push_back({Piece::Data, call, inode, from + at, 0, bytes.substr(at, length)});
         at += length;
     }
@@ -304,10 +304,10 @@ History historyOf(const Disk& before, const std::vector<DiskCall>& calls)
     for (size_t i = 0; i < calls.size(); ++i) {
         const DiskCall& call = calls[i];
         std::string& bytes = disk.bytes[call.inode];
-        const uint64_t size = bytes.size();
+        const size_t size = bytes.size();
         std::vector<Piece> pieces;
         if (call.kind == DiskCall::Write) {
-            const uint64_t end = call.offset + call.bytes.size();
+            const size_t end = call.offset + call.bytes.size();
             if (call.offset < size)
                 addOverwrite(i, call.inode, call.offset,
                              call.bytes.substr(0, std::min(end, size) - call.offset), pieces);
@@ -319,7 +319,7 @@ History historyOf(const Disk& before, const std::vector<DiskCall>& calls)
         } else if (call.kind == DiskCall::Truncate) {
             pieces.push_back({Piece::Size, i, call.inode, size, call.offset,
                               std::string(call.offset > size ? call.offset - size : 0, '\0')});
-            const uint64_t cleared = std::min((call.offset + kPage - 1) / kPage * kPage, size);
+            const size_t cleared = std::min((call.offset + kPage - 1) / kPage * kPage, size);
             if (call.offset < size && cleared > call.offset)
                 addOverwrite(i, call.inode, call.offset, std::string(cleared - call.offset, '\0'), pieces);
         } else if (call.kind != DiskCall::SyncFile && call.kind != DiskCall::SyncDirectory) {
@@ -424,24 +424,24 @@ void ext4States(const Disk& before, const std::vector<DiskCall>& calls, const Hi
 struct PendingFile {
     std::string synced;
     std::string latest;
-    std::vector<uint64_t> pages;  // those that differ
+    std::vector<size_t> pages;  // those that differ
 };
 
 std::string persisted(const PendingFile& file, bool newSize, const std::vector<bool>& pages)
 {
     std::string bytes = (newSize ? file.latest : file.synced);
-    const uint64_t size = bytes.size();
+    const size_t size = bytes.size();
     std::string synced = file.synced;
     std::string latest = file.latest;
-    synced.resize(std::max<uint64_t>(size, synced.size()) + kPage, '\0');
-    latest.resize(std::max<uint64_t>(size, latest.size()) + kPage, '\0');
-    for (uint64_t page = 0; page * kPage < size; ++page) {
+    synced.resize(std::max<size_t>(size, synced.size()) + kPage, '\0');
+    latest.resize(std::max<size_t>(size, latest.size()) + kPage, '\0');
+    for (size_t page = 0; page * kPage < size; ++page) {
         const auto chosen = std::find(file.pages.begin(), file.pages.end(), page);
         const bool fromLatest =
             chosen != file.pages.end() && pages[static_cast<size_t>(chosen - file.pages.begin())];
         const std::string& source = fromLatest ? latest : synced;
         std::copy_n(source.begin() + static_cast<long>(page * kPage),
-                    std::min<uint64_t>(kPage, size - page * kPage),
+                    std::min<size_t>(kPage, size - page * kPage),
                     bytes.begin() + static_cast<long>(page * kPage));
     }
     return bytes;
@@ -475,7 +475,7 @@ void strictStates(const Disk& before, const std::vector<DiskCall>& calls, const 
         std::string now = file.latest;
         old.resize(longest, '\0');
         now.resize(longest, '\0');
-        for (uint64_t page = 0; page * kPage < longest; ++page)
+        for (size_t page = 0; page * kPage < longest; ++page)
             if (old.compare(page * kPage, kPage, now, page * kPage, kPage) != 0)
                 file.pages.push_back(page);
         files[inode] = file;

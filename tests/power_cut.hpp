@@ -36,7 +36,7 @@ struct DiskCall {
     std::string path;  // Create, Unlink, Rename's source, SyncDirectory
     std::string to;    // Rename's target
     uint64_t inode = 0;
-    uint64_t offset = 0;  // Write's offset, Truncate's length
+    size_t offset = 0;    // Write's offset, Truncate's length: small files
     std::string bytes;    // Write
 };
 
@@ -65,7 +65,7 @@ public:
     void recordAppend(const std::string& path, const std::string& bytes);
 
 private:
-    void recordWrite(int fd, uint64_t offset, const char* bytes, size_t size);
+    void recordWrite(int fd, size_t offset, const char* bytes, size_t size);
     std::map<int, std::string> paths_;
     bool leased_ = false;
 };
