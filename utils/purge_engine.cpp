@@ -27,6 +27,7 @@
 // following a link, never block on a FIFO, and are refused unless regular.
 #include "purge_protocol.hpp"
 
+#include <cstdarg>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -145,10 +146,10 @@ int Purge::createBackup()
 {
     mode_t kind = 0;
     if (context_.dryRun) {
-        if (!canCreate(paths_.szOld, kind))
-            return kind == 0 ? reportOpen(program_.openBackupFailure, paths_.szOld, kCannotOpenBackup)
-                             : reportNotRegular(paths_.szOld, kind, kCannotOpenBackup);
-        return kPurged;
+        if (canCreate(paths_.szOld, kind))
+            return kPurged;
+        return kind == 0 ? reportOpen(program_.openBackupFailure, paths_.szOld, kCannotOpenBackup)
+                         : reportNotRegular(paths_.szOld, kind, kCannotOpenBackup);
     }
     backup_ = openRegular(paths_.szOld, O_RDWR | O_CREAT | O_NOFOLLOW, kind);
     if (kind != 0)
@@ -191,8 +192,9 @@ int Purge::reopenBackup()
         return reportOpen(program_.reopenBackupFailure, paths_.szOld, kCannotOpenBackup);
     struct stat written;
     struct stat read;
-    if (backupRead_ < 0 || io().fstat(backup_, written) != 0 || io().fstat(backupRead_, read) != 0 ||
-        written.st_dev != read.st_dev || written.st_ino != read.st_ino)
+    if (backupRead_ < 0 || io().fstat(backup_, written) != 0 ||
+        io().fstat(backupRead_, read) != 0 || written.st_dev != read.st_dev ||
+        written.st_ino != read.st_ino)
         return reportBackupReplaced();
     return kPurged;
 }
@@ -229,19 +231,16 @@ int Purge::takeLease()
     case WriteLease::Outcome::Held:
         return kPurged;
     case WriteLease::Outcome::Refused:
-        std::fprintf(context_.err, "%s: no lease on %s (%s): going on without it, so the node's "
-                                   "open() of the file does not wait while it is rewritten\n",
-                     program_.name, paths_.szBin, std::strerror(errno));
+        say("no lease on %s (%s): going on without it, so the node's open() of the file does not "
+            "wait while it is rewritten\n", paths_.szBin, std::strerror(errno));
         return kPurged;
     case WriteLease::Outcome::KeptOpen:
         break;
     }
     if (!context_.waits.withoutLease)
         return reportKeptOpen();
-    std::fprintf(context_.err, "%s: %s is kept open by another process: purging without the "
-                               "lease, as asked; a record appended between the last copy and the "
-                               "truncation is lost\n",
-                 program_.name, paths_.szBin);
+    say("%s is kept open by another process: purging without the lease, as asked; a record "
+        "appended between the last copy and the truncation is lost\n", paths_.szBin);
     return kPurged;
 }
 
@@ -353,42 +352,36 @@ int Purge::reportOpen(const char* text, const char* path, int status)
 
 int Purge::reportNotRegular(const char* path, mode_t kind, int status)
 {
-    std::fprintf(context_.err, "%s: %s is %s, not a regular file: nothing was changed\n",
-                 program_.name, path, fileTypeName(kind));
+    say("%s is %s, not a regular file: nothing was changed\n", path, fileTypeName(kind));
     return status;
 }
 
 int Purge::reportBackupReplaced()
 {
-    std::fprintf(context_.err, "%s: %s was replaced by another file while it was written: %s "
-                               "unchanged\n",
-                 program_.name, paths_.szOld, paths_.szBin);
+    say("%s was replaced by another file while it was written: %s unchanged\n",
+        paths_.szOld, paths_.szBin);
     return kCannotOpenBackup;
 }
 
 int Purge::reportLocked()
 {
-    std::fprintf(context_.err, "%s: another purge of %s held its lock for the %g s waited: "
-                               "nothing was touched (--lock-wait=SECONDS waits longer)\n",
-                 program_.name, paths_.szDirectory, context_.waits.lockSeconds);
+    say("another purge of %s held its lock for the %g s waited: nothing was touched "
+        "(--lock-wait=SECONDS waits longer)\n", paths_.szDirectory, context_.waits.lockSeconds);
     return kLockedByAnotherPurge;
 }
 
 int Purge::reportKeptOpen()
 {
-    std::fprintf(context_.err, "%s: %s is kept open by another process (the node server?): no "
-                               "lease on it within %g s, so nothing was changed (--without-lease "
-                               "purges all the same)\n",
-                 program_.name, paths_.szBin, context_.waits.leaseSeconds);
+    say("%s is kept open by another process (the node server?): no lease on it within %g s, so "
+        "nothing was changed (--without-lease purges all the same)\n",
+        paths_.szBin, context_.waits.leaseSeconds);
     takeBackMark();
     return kDataKeptOpen;
 }
 
 int Purge::reportCutShort()
 {
-    std::fprintf(context_.err, "%s: %s was cut short by another process while it was copied: "
-                               "not purged\n",
-                 program_.name, paths_.szBin);
+    say("%s was cut short by another process while it was copied: not purged\n", paths_.szBin);
     takeBackMark();
     return kFailedDataUnchanged;
 }
@@ -397,8 +390,7 @@ int Purge::reportCutShort()
 // taken back, since the backup is not needed.
 int Purge::failUnchanged(const char* step, const char* path)
 {
-    std::fprintf(context_.err, "%s: %s %s: %s; %s unchanged\n", program_.name, step, path,
-                 std::strerror(errno), paths_.szBin);
+    say("%s %s: %s; %s unchanged\n", step, path, std::strerror(errno), paths_.szBin);
     takeBackMark();
     return kFailedDataUnchanged;
 }
@@ -414,7 +406,7 @@ int Purge::failCopy(const char* source)
 // the next run.
 int Purge::failAfterTruncation(const char* step, const char* path)
 {
-    std::fprintf(context_.err, "%s: %s %s: %s\n", program_.name, step, path, std::strerror(errno));
+    say("%s %s: %s\n", step, path, std::strerror(errno));
     return rebuildAfterTruncation();
 }
 
@@ -422,9 +414,8 @@ int Purge::failRewrite(Pass pass)
 {
     if (pass == Pass::Failed)
         return failAfterTruncation("rewrite", paths_.szBin);
-    std::fprintf(context_.err, "%s: the records of %s, read back, did not give the kept length "
-                               "counted when they were copied\n",
-                 program_.name, paths_.szOld);
+    say("the records of %s, read back, did not give the kept length counted when they were "
+        "copied\n", paths_.szOld);
     return rebuildAfterTruncation();
 }
 
@@ -441,46 +432,39 @@ int Purge::rebuildAfterTruncation()
     if (rebuilt && closeChecked(data_)) {
         filesRemain_ = !rules_.afterRewrite(io(), false) || filesRemain_;
         if (rules_.syncRemovals(io()) && io().unlink(paths_.szMark) == 0 && syncDirectory()) {
-            std::fprintf(context_.err, "%s: %s rebuilt from %s: the purge is complete\n",
-                         program_.name, paths_.szBin, paths_.szOld);
+            say("%s rebuilt from %s: the purge is complete\n", paths_.szBin, paths_.szOld);
             return kFailedDataRebuilt;
         }
     }
-    std::fprintf(context_.err, "%s: the mark %s stays, and the next run completes the rewrite of "
-                               "%s from %s\n",
-                 program_.name, paths_.szMark, paths_.szBin, paths_.szOld);
+    say("the mark %s stays, and the next run completes the rewrite of %s from %s\n",
+        paths_.szMark, paths_.szBin, paths_.szOld);
     return kFailedRebuildPending;
 }
 
 int Purge::failMarkTooLong()
 {
-    std::fprintf(context_.err, "%s: the paths and settings do not fit in the mark %s: %s "
-                               "unchanged\n",
-                 program_.name, paths_.szMark, paths_.szBin);
+    say("the paths and settings do not fit in the mark %s: %s unchanged\n",
+        paths_.szMark, paths_.szBin);
     return kFailedDataUnchanged;
 }
 
 int Purge::failRemovalSync()
 {
-    std::fprintf(context_.err, "%s: fsync of the message files' directory: %s; the mark %s stays, "
-                               "and the next run removes them again\n",
-                 program_.name, std::strerror(errno), paths_.szMark);
+    say("fsync of the message files' directory: %s; the mark %s stays, and the next run removes "
+        "them again\n", std::strerror(errno), paths_.szMark);
     return kFailedRebuildPending;
 }
 
 int Purge::failMarkRemoval(const char* step)
 {
-    std::fprintf(context_.err,
-                 "%s: %s %s: %s; %s is complete, and the next run finds it so and purges as "
-                 "usual\n",
-                 program_.name, step, paths_.szMark, std::strerror(errno), paths_.szBin);
+    say("%s %s: %s; %s is complete, and the next run finds it so and purges as usual\n",
+        step, paths_.szMark, std::strerror(errno), paths_.szBin);
     return kFailedRebuildPending;
 }
 
 int Purge::failDirectorySync()
 {
-    std::fprintf(context_.err, "%s: fsync %s: %s; %s is complete\n", program_.name,
-                 paths_.szDirectory, std::strerror(errno), paths_.szBin);
+    say("fsync %s: %s; %s is complete\n", paths_.szDirectory, std::strerror(errno), paths_.szBin);
     return kFailedRebuildPending;
 }
 
@@ -488,19 +472,26 @@ int Purge::completed() { return filesRemain_ ? kMessageFilesRemain : kPurged; }
 
 // --- what the steps share ------------------------------------------------------
 
+void Purge::say(const char* format, ...)
+{
+    std::fprintf(context_.err, "%s: ", program_.name);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(context_.err, format, arguments);
+    va_end(arguments);
+}
+
 void Purge::sayIfUnlocked()
 {
     if (lock_.error() != 0)
-        std::fprintf(context_.err, "%s: cannot lock %s (%s): going on without the lock; no "
-                                   "other purge of that directory may run meanwhile\n",
-                     program_.name, paths_.szDirectory, std::strerror(lock_.error()));
+        say("cannot lock %s (%s): going on without the lock; no other purge of that directory may "
+            "run meanwhile\n", paths_.szDirectory, std::strerror(lock_.error()));
 }
 
 void Purge::sayLeaseBroken(int seconds)
 {
-    std::fprintf(context_.err, "%s: the kernel broke the lease on %s after %d s: a reader may "
-                               "have seen the file half-rewritten\n",
-                 program_.name, paths_.szBin, seconds);
+    say("the kernel broke the lease on %s after %d s: a reader may have seen the file "
+        "half-rewritten\n", paths_.szBin, seconds);
 }
 
 // Opens without waiting on a FIFO, and keeps the descriptor only of a
@@ -533,8 +524,7 @@ void Purge::giveDataMode(int fd, const char* path)
     const bool ok = io().fstat(fd, file) == 0 &&
                     ((file.st_mode & 07777) == dataMode_ || io().fchmod(fd, dataMode_) == 0);
     if (!ok)
-        std::fprintf(context_.err, "%s: cannot give %s the mode of %s: %s\n", program_.name, path,
-                     paths_.szBin, std::strerror(errno));
+        say("cannot give %s the mode of %s: %s\n", path, paths_.szBin, std::strerror(errno));
 }
 
 // Closes a descriptor of the run once, checked.

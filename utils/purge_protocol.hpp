@@ -68,6 +68,8 @@ private:
     int completed();
 
     // What the steps share.
+    // A line on standard error, after the program's name.
+    void say(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void sayIfUnlocked();
     void sayLeaseBroken(int seconds);
     int openRegular(const char* path, int flags, mode_t& kind);

@@ -133,13 +133,16 @@ int Purge::recover(const PurgeMark& mark)
 int Purge::checkLengths(const PurgeMark& mark, uint64_t backupLength)
 {
     char why[kPathSize + 128];
+    const size_t size = program_.recordSize;
     if (mark.backupLength > backupLength)
-        std::snprintf(why, sizeof why, "counts %" PRIu64 " bytes of records in %s, which holds %" PRIu64,
+        std::snprintf(why, sizeof why,
+                      "counts %" PRIu64 " bytes of records in %s, which holds %" PRIu64,
                       mark.backupLength, paths_.szOld, backupLength);
     else if (mark.keptLength > mark.backupLength)
-        std::snprintf(why, sizeof why, "counts more bytes kept (%" PRIu64 ") than copied (%" PRIu64 ")",
+        std::snprintf(why, sizeof why,
+                      "counts more bytes kept (%" PRIu64 ") than copied (%" PRIu64 ")",
                       mark.keptLength, mark.backupLength);
-    else if (mark.backupLength % program_.recordSize != 0 || mark.keptLength % program_.recordSize != 0)
+    else if (mark.backupLength % size != 0 || mark.keptLength % size != 0)
         std::snprintf(why, sizeof why, "counts lengths that are not whole records of %zu bytes",
                       program_.recordSize);
     else
@@ -209,26 +212,23 @@ int Purge::completeRewrite(int backup, PurgeRules& rules, time_t time, uint64_t 
 
 int Purge::failRecovery(const char* step, const char* path)
 {
-    std::fprintf(context_.err, "%s: %s %s after an interrupted run: %s; the mark %s stays, and "
-                               "%s holds every record that it had\n",
-                 program_.name, step, path, std::strerror(errno), paths_.szMark, paths_.szOld);
+    say("%s %s after an interrupted run: %s; the mark %s stays, and %s holds every record that it "
+        "had\n", step, path, std::strerror(errno), paths_.szMark, paths_.szOld);
     return kRecoveryFailed;
 }
 
 int Purge::failBackupChanged()
 {
-    std::fprintf(context_.err, "%s: %s changed while it was read back after an interrupted run; "
-                               "the mark %s stays\n",
-                 program_.name, paths_.szOld, paths_.szMark);
+    say("%s changed while it was read back after an interrupted run; the mark %s stays\n",
+        paths_.szOld, paths_.szMark);
     return kRecoveryFailed;
 }
 
 // Nothing was touched: the operator decides, with the backup at hand.
 int Purge::refuseMark(const char* why)
 {
-    std::fprintf(context_.err, "%s: %s %s: nothing was touched; %s holds the records of the run "
-                               "that left it (copy it over %s if that file lost records), and "
-                               "removing the mark lets the purges run again\n",
-                 program_.name, paths_.szMark, why, paths_.szOld, paths_.szBin);
+    say("%s %s: nothing was touched; %s holds the records of the run that left it (copy it over %s "
+        "if that file lost records), and removing the mark lets the purges run again\n",
+        paths_.szMark, why, paths_.szOld, paths_.szBin);
     return kRecoveryFailed;
 }

@@ -237,8 +237,9 @@ bool RecordCopier::truncatedPast(int data, int backup, uint64_t keptLength, uint
             return false;
         if (ours == 0 && theirs == 0)
             break;
+        const auto length = static_cast<size_t>(ours);
         truncated = ours != theirs ||
-                    !backupOrZero(dataReader_.data(), backupReader_.data(), static_cast<size_t>(ours));
+                    !backupOrZero(dataReader_.data(), backupReader_.data(), length);
     }
     return true;
 }
