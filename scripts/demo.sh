@@ -54,13 +54,14 @@ step ls -l ../system/bin
 
 show "A run stopped midway leaves its mark; the next run completes the rewrite from the backup"
 # The files as MIRKOS leaves them when it is killed halfway through its
-# rewrite: half of the kept spots written, the mark on disk.
+# rewrite: the truncation on disk, and said so in the mark; half of the kept
+# spots written.
 bin=../system/bin
 "$build/MIRKOS" --quiet D=14
 kept=$(stat -c %s $bin/dx.bin)
 half=$((kept / 88 / 2 * 88))
 { head -c $half $bin/dx.bin; tail -c +$((half + 1)) $bin/dx.old | head -c $((kept - half)); } >$bin/dx.partial
-printf 'MIRKOS is rewriting %s/dx.bin from %s/dx.old\nformat 2\nbackup %d\nkept %d\ntime %d\nsettings D=14\n' \
+printf 'MIRKOS is rewriting %s/dx.bin from %s/dx.old\nformat 3\nbackup %d\nkept %d\ntime %d\ntruncation durable\nsettings D=14\n' \
     $bin $bin "$(stat -c %s $bin/dx.old)" "$kept" "$(date +%s)" >$bin/dx.purging
 mv $bin/dx.partial $bin/dx.bin
 step cat $bin/dx.purging
