@@ -61,18 +61,18 @@ std::string inDirectory(std::string text, const std::string& directory)
 
 // A file of a case: "DIR" makes a directory, "FIFO" a FIFO, "->target" a
 // symbolic link; any other value is the file's bytes.
-void plant(const TempDir& dir, const std::string& name, const std::string& spec)
+void plant(const TempDir& dir, const std::string& name, const std::string& what)
 {
     const std::string path = dir / name;
-    if (spec == "DIR") {
+    if (what == "DIR") {
         makeDirectory(path);
         ASSERT_EQ(chmod(path.c_str(), kOwnersOnly), 0) << path;
-    } else if (spec == "FIFO") {
+    } else if (what == "FIFO") {
         ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << path;
-    } else if (spec.rfind("->", 0) == 0) {
-        ASSERT_EQ(symlink(spec.c_str() + 2, path.c_str()), 0) << path;
+    } else if (what.rfind("->", 0) == 0) {
+        ASSERT_EQ(symlink(what.c_str() + 2, path.c_str()), 0) << path;
     } else {
-        writeFile(path, spec);
+        writeFile(path, what);
     }
 }
 
@@ -181,9 +181,9 @@ TEST(DbindexProgram, OutputIndexAndStatus)
     for (const Case& c : cases) {
         TempDir dir(kOwnersOnly);
         std::vector<std::string> fifos;
-        for (const auto& [name, spec] : c.files) {
-            plant(dir, name, spec);
-            if (spec == "FIFO")
+        for (const auto& [name, what] : c.files) {
+            plant(dir, name, what);
+            if (what == "FIFO")
                 fifos.push_back(dir / name);
         }
         RunOptions options;
@@ -269,8 +269,8 @@ TEST(DbindexProgram, AsRootWorksAsTheTreesOwner)
         ASSERT_EQ(chmod((top / "shadow").c_str(), 0600), 0);
         makeDirectory(top / "tree");
         writeFile(top / "tree/base.ful", kWorkedExample);
-        for (const auto& [name, spec] : c.files)
-            plant(top, name, spec);
+        for (const auto& [name, what] : c.files)
+            plant(top, name, what);
         for (const char* name : {"tree", "tree/base.ful", "tree/base.idx", "tree/base.idx.tmp"})
             lchown((top / name).c_str(), kNobody, kNobody);
         ASSERT_EQ(chmod((top / "tree/base.ful").c_str(), 04755), 0);
