@@ -204,13 +204,14 @@ int Purge::reopenBackup()
 // over in place.
 int Purge::writeMark()
 {
-    mark_.backupLength = tally_.copied;
-    mark_.keptLength = tally_.keptLength;
-    mark_.judgementTime = judgementTime_;
-    rules_.writeSettings(mark_.settings, sizeof mark_.settings);
+    PurgeMark mark;
+    mark.backupLength = tally_.copied;
+    mark.keptLength = tally_.keptLength;
+    mark.judgementTime = judgementTime_;
+    rules_.writeSettings(mark.settings, sizeof mark.settings);
     char text[kMarkTextSize];
     size_t length = 0;
-    if (!formatMark(mark_, program_.name, paths_.szBin, paths_.szOld, text, sizeof text, length,
+    if (!formatMark(mark, program_.name, paths_.szBin, paths_.szOld, text, sizeof text, length,
                     markFile_.truncationAt))
         return failMarkTooLong();
     markFile_.fd = io().open(paths_.szMark, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
@@ -275,8 +276,6 @@ int Purge::takeInTail()
         if (static_cast<uint64_t>(status.st_size) == tally_.copied)
             break;
     }
-    mark_.backupLength = tally_.copied;
-    mark_.keptLength = tally_.keptLength;
     return kPurged;
 }
 
@@ -296,14 +295,13 @@ int Purge::rewrite()
     const Pass pass = tally_.runs.usable()
                           ? records_.rewriteRuns(backup, data_, tally_.runs, tally_.keptLength)
                           : records_.rewrite(backup, data_, rules_, judgementTime_,
-                                             mark_.backupLength, mark_.keptLength, false);
+                                             tally_.copied, tally_.keptLength, false);
     return pass == Pass::Done ? kPurged : failRewrite(pass);
 }
 
 // "durable" over "pending", synced: see PurgeMark.
 bool Purge::markTruncationDurable()
 {
-    mark_.truncationDurable = true;
     return writeAllAt(io(), markFile_.fd, kDurableWord, sizeof kDurableWord - 1,
                       static_cast<off_t>(markFile_.truncationAt)) &&
            io().fsync(markFile_.fd) == 0;
@@ -425,7 +423,7 @@ int Purge::rebuildAfterTruncation()
     const int backup = backupForReading();
     const bool rebuilt = data_ >= 0 && backup >= 0 &&
                          records_.rewrite(backup, data_, rules_, judgementTime_,
-                                          mark_.backupLength, mark_.keptLength,
+                                          tally_.copied, tally_.keptLength,
                                           false) == Pass::Done &&
                          io().fsync(data_) == 0;
     lease_.release();

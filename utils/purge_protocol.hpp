@@ -88,8 +88,7 @@ private:
     const time_t judgementTime_;  // read once: every record of the run is judged against it
 
     RecordCopier records_;
-    CopyTally tally_;
-    PurgeMark mark_;
+    CopyTally tally_;  // what the mark records, once the tail is taken in
     DirectoryLock lock_;
     WriteLease lease_;
     HeldSignals signals_;
