@@ -2,6 +2,7 @@
 // judgement of the purges: no crash, no read outside a record.
 #include "age_purge.hpp"
 #include "mail_purge.hpp"
+#include "purge_command_line.hpp"
 #include "records.hpp"
 
 #include <cstdint>
@@ -11,14 +12,9 @@
 #include <string>
 #include <vector>
 
-namespace {
-FILE* sink = nullptr;
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     setenv("TZ", "UTC", 1);
-    sink = std::fopen("/dev/null", "w");
     return 0;
 }
 
@@ -43,13 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
 
-    const CommandLine line = {"FUZZ", "V\n", sink, sink};
-    MailSettings mail;
-    const bool mailRuns = parseMailArguments(static_cast<int>(argv.size()), argv.data(), mail,
-                                             line) == LetterOptions::Run;
-    AgeSettings age;
-    parseAgeArguments(static_cast<int>(argv.size()), argv.data(), age, line);
-    if (mail.nBullDelete < 1 || mail.nPrivDelete < 1 || age.nDelDays < 1)
+    const PurgeCommand mailCommand =
+        readCommandLine(PurgeKind::Mail, static_cast<int>(argv.size()), argv.data());
+    const PurgeCommand ageCommand =
+        readCommandLine(PurgeKind::Age, static_cast<int>(argv.size()), argv.data());
+    const PurgeSettings& mail = mailCommand.settings;
+    const bool mailRuns = mailCommand.letters == PurgeCommand::Letters::Run;
+    if (mail.nBullDelete < 1 || mail.nPrivDelete < 1 || ageCommand.settings.nDelDays < 1)
         std::abort();
 
     const uint8_t* records = split ? split + 1 : data + size;
@@ -69,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         auto* record = static_cast<unsigned char*>(std::malloc(sizeof(DxSpotStruct)));
         std::memcpy(record, records + at, sizeof(DxSpotStruct));
         const char* date = reinterpret_cast<const char*>(record + offsetof(DxSpotStruct, Date));
-        keptByAge(dates->fromText(date), 1796644800, age.nDelDays);
-        keptByAge(dates->fromPacked(loadLE32(record)), 1796644800, age.nDelDays);
+        keptByAge(dates->fromText(date), 1796644800, ageCommand.settings.nDelDays);
+        keptByAge(dates->fromPacked(loadLE32(record)), 1796644800, ageCommand.settings.nDelDays);
         std::free(record);
     }
     delete dates;

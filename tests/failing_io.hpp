@@ -19,6 +19,7 @@ public:
     struct Refusal {
         int error;
         int times = 1 << 30;
+        int skip = 0;  // the calls of that name let through first
     };
     int failAt = 0;
     int calls = 0;
@@ -117,7 +118,9 @@ private:
         if (before)
             before(what);
         for (auto& [name, refusal] : refusals) {
-            if (what.rfind(name, 0) == 0 && refusal.times > 0) {
+            if (what.rfind(name, 0) == 0 && refusal.skip > 0) {
+                --refusal.skip;
+            } else if (what.rfind(name, 0) == 0 && refusal.times > 0) {
                 --refusal.times;
                 errno = refusal.error;
                 return true;

@@ -4,9 +4,8 @@
 // cut after any call can leave is built (power_cut.hpp), and the real
 // program runs again there with the same clock.  It must then end where one
 // uninterrupted run ends.
-#include "age_purge.hpp"
 #include "dbindex_run.hpp"
-#include "mail_purge.hpp"
+#include "purge_run.hpp"
 #include "power_cut.hpp"
 #include "records.hpp"
 #include "run_program.hpp"
@@ -23,32 +22,6 @@ namespace {
 
 const time_t kNow = utcTime(2026, 12, 7, 12);
 time_t frozenClock() { return kNow; }
-
-time_t announcementDay(const unsigned char* record, DateCache& dates)
-{
-    return dates.fromPacked(loadLE32(record + offsetof(AnnounceStruct, lDateTime)));
-}
-time_t reportDay(const unsigned char* record, DateCache& dates)
-{
-    return dates.fromText(reinterpret_cast<const char*>(record + offsetof(WwvSpotStruct, sDate)));
-}
-time_t spotDay(const unsigned char* record, DateCache& dates)
-{
-    return dates.fromText(reinterpret_cast<const char*>(record + offsetof(DxSpotStruct, Date)));
-}
-
-AgeProgram ageProgram(const char* name, const char* data, const char* backup, size_t size,
-                      time_t (*day)(const unsigned char*, DateCache&))
-{
-    return {{name, data, backup, size, "open data", "open backup", "reopen data", "reopen backup"},
-            "", "%ld left, %ld deleted\n", "records", day, nullptr};
-}
-
-const AgeProgram kVoskil = ageProgram("VOSKIL", "announce.bin", "announce.old", 128, announcementDay);
-const AgeProgram kTraben = ageProgram("TRABEN", "wwv.bin", "wwv.old", 128, reportDay);
-const AgeProgram kMirkos = ageProgram("MIRKOS", "dx.bin", "dx.old", 88, spotDay);
-const PurgeProgram kKeldran = {"KELDRAN", "dirmes.bin", "dirmes.old", 244,
-                               "open data", "open backup", "reopen data", nullptr};
 
 // The n-th record of a program's file, days old; a mail record has its
 // message file where number % 4 == 0.
@@ -90,29 +63,17 @@ struct Program {
     std::vector<std::string> arguments;
     std::function<int(FileIo&)> run;  // the run in this process, in the tree
 };
-int runAge(const AgeProgram& program, FileIo& io)
+// The purge in this process, through the program's own entry.
+int runPurgeHere(const PurgeProgram& program, std::vector<std::string> words, FileIo& io)
 {
-    PurgePaths paths;
-    buildPurgePaths("bin", program.files.dataFileName, paths);
+    words.insert(words.begin(), program.name);
+    words.insert(words.end(), {"--lease-wait=0.2", "--lock-wait=1"});
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
     FILE* out = std::tmpfile();
-    AgeRules rules(program, 20, {program.files.name, out, out, false, false});
-    const PurgeContext context = {io, out, out, frozenClock, false, {0.2, 1, false}};
-    const int status = runPurge(program.files, paths, rules, context);
-    std::fclose(out);
-    return status;
-}
-
-int runMail(FileIo& io)
-{
-    PurgePaths paths;
-    buildPurgePaths("bin", "dirmes.bin", paths);
-    MailSettings settings;
-    settings.nBullDelete = settings.nPrivDelete = 20;
-    std::strcpy(settings.szMailPath, "mail/");
-    FILE* out = std::tmpfile();
-    MailRules rules(settings, {"KELDRAN", out, out, false, false});
-    const PurgeContext context = {io, out, out, frozenClock, false, {0.2, 1, false}};
-    const int status = runPurge(kKeldran, paths, rules, context);
+    const int status = runPurgeProgram(program, static_cast<int>(argv.size()), argv.data(),
+                                       {io, frozenClock, out, out});
     std::fclose(out);
     return status;
 }
@@ -128,13 +89,14 @@ int runIndex(FileIo& io)
 
 const Program kPrograms[] = {
     {"KELDRAN", KELDRAN_PATH, "bin/dirmes.bin", "bin/dirmes.bin", "bin/dirmes.old", 80,
-     {"D=bin", "M=mail/", "B=20", "P=20"}, runMail},
+     {"D=bin", "M=mail/", "B=20", "P=20"},
+     [](FileIo& io) { return runPurgeHere(kKeldran, {"D=bin", "M=mail/", "B=20", "P=20"}, io); }},
     {"VOSKIL", VOSKIL_PATH, "bin/announce.bin", "bin/announce.bin", "bin/announce.old", 200,
-     {"P=bin", "D=20"}, [](FileIo& io) { return runAge(kVoskil, io); }},
+     {"P=bin", "D=20"}, [](FileIo& io) { return runPurgeHere(kVoskil, {"P=bin", "D=20"}, io); }},
     {"TRABEN", TRABEN_PATH, "bin/wwv.bin", "bin/wwv.bin", "bin/wwv.old", 200, {"P=bin", "D=20"},
-     [](FileIo& io) { return runAge(kTraben, io); }},
+     [](FileIo& io) { return runPurgeHere(kTraben, {"P=bin", "D=20"}, io); }},
     {"MIRKOS", MIRKOS_PATH, "bin/dx.bin", "bin/dx.bin", "bin/dx.old", 303, {"P=bin", "D=20"},
-     [](FileIo& io) { return runAge(kMirkos, io); }},
+     [](FileIo& io) { return runPurgeHere(kMirkos, {"P=bin", "D=20"}, io); }},
     {"dbindex", DBINDEX_PATH, "bin/callbook.ful", "bin/callbook.idx", nullptr, 400,
      {"--quiet", "bin/callbook"}, runIndex},
 };

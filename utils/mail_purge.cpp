@@ -10,42 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 
-LetterOptions parseMailArguments(int argc, char* argv[], MailSettings& settings,
-                                 const CommandLine& line)
-{
-    for (int i = 1; i < argc; ++i) {
-        const char* argument = argv[i];
-        if (isDashWord(argument))
-            continue;
-        if (const char* value = optionValue(argument, 'B')) {
-            if (!readLimit(line, argument, value, settings.nBullDelete))
-                return LetterOptions::Refused;
-        } else if (const char* limit = optionValue(argument, 'P')) {
-            if (!readLimit(line, argument, limit, settings.nPrivDelete))
-                return LetterOptions::Refused;
-        } else if (const char* directory = optionValue(argument, 'D')) {
-            if (!copyText(settings.szBinPath, sizeof settings.szBinPath, directory))
-                return LetterOptions::PathTooLong;
-        } else if (const char* mail = optionValue(argument, 'M')) {
-            if (!copyText(settings.szMailPath, sizeof settings.szMailPath, mail))
-                return LetterOptions::PathTooLong;
-        } else if (startsWith(argument, 'V')) {
-            std::fputs(line.versionLine, line.out);
-        } else {
-            noteIgnored(line, argument);
-        }
-    }
-    const size_t length = std::strlen(settings.szMailPath);
-    char example[kPathSize];
-    if ((length == 0 || settings.szMailPath[length - 1] != '/') &&
-        longestMessagePath(settings.szMailPath) <= kPathSize &&
-        buildMessagePath(example, sizeof example, settings.szMailPath, 42))
-        std::fprintf(line.err, "%s: M=%s does not end with a slash: it is used as given, so the "
-                               "file of message 42 is %s\n",
-                     line.program, settings.szMailPath, example);
-    return LetterOptions::Run;
-}
-
 long mailNumber(const unsigned char* record)
 {
     return static_cast<int32_t>(loadLE32(record + offsetof(DirMesStruct, dwNumber)));
@@ -70,7 +34,7 @@ time_t messageDay(const unsigned char* record, DateCache& dates)
 
 }  // namespace
 
-bool mailRecordDropped(const unsigned char* record, const MailSettings& settings, time_t now,
+bool mailRecordDropped(const unsigned char* record, const PurgeSettings& settings, time_t now,
                        DateCache& dates)
 {
     bool candidate = hasStatusK(record);
@@ -258,7 +222,7 @@ void MailRules::writeSettings(char* text, size_t size) const
 
 std::unique_ptr<PurgeRules> MailRules::fromSettings(const char* text) const
 {
-    MailSettings settings;
+    PurgeSettings settings;
     int prefixAt = 0;
     if (std::sscanf(text, "B=%d P=%d M=%n", &settings.nBullDelete, &settings.nPrivDelete,
                     &prefixAt) != 2 ||

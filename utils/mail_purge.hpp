@@ -5,8 +5,8 @@
 
 #include "date_cache.hpp"
 #include "held_lines.hpp"
-#include "purge_args.hpp"
-#include "purge_engine.hpp"
+#include "purge_command_line.hpp"
+#include "purge_rules.hpp"
 
 #include <cstdint>
 #include <cstdio>
@@ -14,23 +14,9 @@
 #include <memory>
 #include <vector>
 
-struct MailSettings {
-    int nBullDelete = 30;
-    int nPrivDelete = 30;
-    char szBinPath[kDirectorySize] = "../system/bin/";
-    char szMailPath[kPathSize] = "../mail/";
-};
-
-// Reads the options B=, P=, D=, M= and V; a V prints the version line at
-// once, and what fits no option is noted, as is a mail prefix without its
-// closing slash.  A limit that is not a whole number is refused; a
-// directory or prefix that does not fit is told by PathTooLong.
-LetterOptions parseMailArguments(int argc, char* argv[], MailSettings& settings,
-                                 const CommandLine& line);
-
 // True when the record is dropped: status 'K', or older than the limit of
 // its type ('P' private, anything else the B= limit), and not protected.
-bool mailRecordDropped(const unsigned char* record, const MailSettings& settings, time_t now,
+bool mailRecordDropped(const unsigned char* record, const PurgeSettings& settings, time_t now,
                        DateCache& dates);
 
 // The message number as the node formats it: a signed 32-bit number.
@@ -57,7 +43,7 @@ size_t longestMessagePath(const char* mailPath);
 // wait until printSummary.
 class MailRules : public PurgeRules {
 public:
-    MailRules(const MailSettings& settings, const RulesOutput& output)
+    MailRules(const PurgeSettings& settings, const RulesOutput& output)
         : settings_(settings), output_(output)
     {
     }
@@ -74,7 +60,7 @@ private:
     void holdCutOff();
     void holdReason(const unsigned char* record);
 
-    MailSettings settings_;
+    PurgeSettings settings_;
     RulesOutput output_;
     HeldLines lines_;
     DateCache dates_;

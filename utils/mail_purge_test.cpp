@@ -23,84 +23,6 @@ protected:
     }
 };
 
-LetterOptions parse(std::vector<std::string> arguments, MailSettings& settings, std::string& out,
-                    std::string& err)
-{
-    std::vector<char*> argv = {const_cast<char*>("KELDRAN")};
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const LetterOptions result = parseMailArguments(static_cast<int>(argv.size()), argv.data(),
-                                                    settings, {"KELDRAN", "KELDRAN v 1.1\n", stdout, stderr});
-    out = testing::internal::GetCapturedStdout();
-    err = testing::internal::GetCapturedStderr();
-    return result;
-}
-
-// What fits no option, a limit below 1 and a mail prefix without its slash
-// are each noted on stderr; a limit that is not a whole number is refused,
-// quoting it.  Dash words are left to the double-dash reading.
-TEST(MailArgumentsTest, OptionsByTheirFirstLetter)
-{
-    const std::string whole = "KELDRAN: ";
-    const std::string notALimit = "' is not a limit in days (a whole number up to 2147483647): "
-                                  "nothing was touched\n";
-    const auto run = LetterOptions::Run;
-    const auto refused = LetterOptions::Refused;
-    const struct {
-        std::vector<std::string> arguments;
-        int bull, priv;
-        const char* bin;
-        const char* mail;
-        const char* out;
-        std::string err;
-        LetterOptions result = LetterOptions::Run;
-    } cases[] = {
-        {{}, 30, 30, "../system/bin/", "../mail/", "", ""},
-        {{"B=5", "P=9"}, 5, 9, "../system/bin/", "../mail/", "", ""},
-        {{"b=5", "B=9", "p=2", "P=+3"}, 9, 3, "../system/bin/", "../mail/", "", ""},
-        {{"B=0", "P=-4"}, 1, 1, "../system/bin/", "../mail/", "",
-         whole + "B=0 is below 1 day: 1 is used\n" + whole + "P=-4 is below 1 day: 1 is used\n"},
-        {{"B=x", "P=2"}, 30, 30, "../system/bin/", "../mail/", "", whole + "'B=x" + notALimit, refused},
-        {{"B=2", "P="}, 2, 30, "../system/bin/", "../mail/", "", whole + "'P=" + notALimit, refused},
-        {{"P=/srv/kavex/mail/"}, 30, 30, "../system/bin/", "../mail/", "",
-         whole + "'P=/srv/kavex/mail/" + notALimit, refused},
-        {{"B=2147483648"}, 30, 30, "../system/bin/", "../mail/", "", whole + "'B=2147483648" + notALimit,
-         refused},
-        {{"B5", "Bull=5", "-B=5", "-", "B", "x=1", "--quiet"}, 30, 30, "../system/bin/", "../mail/", "",
-         whole + "argument 'B5' ignored\n" + whole + "argument 'Bull=5' ignored\n" + whole +
-             "argument 'B' ignored\n" + whole + "argument 'x=1' ignored\n"},
-        {{"D=/data/bin", "m=/var/mail/"}, 30, 30, "/data/bin", "/var/mail/", "", ""},
-        {{"D=", "M="}, 30, 30, "", "", "",
-         whole + "M= does not end with a slash: it is used as given, so the file of message 42 "
-                 "is m0000042.msg\n"},
-        {{"M=/var/mail"}, 30, 30, "../system/bin/", "/var/mail", "",
-         whole + "M=/var/mail does not end with a slash: it is used as given, so the file of "
-                 "message 42 is /var/mailm0000042.msg\n"},
-        {{"V", "verbose", "B=3"}, 3, 30, "../system/bin/", "../mail/", "KELDRAN v 1.1\nKELDRAN v 1.1\n", ""},
-        {{"B=100000", "P=2147483647"}, 100000, 2147483647, "../system/bin/", "../mail/", "", "", run},
-    };
-    for (const auto& c : cases) {
-        MailSettings settings;
-        std::string out;
-        std::string err;
-        EXPECT_EQ(parse(c.arguments, settings, out, err), c.result) << testing::PrintToString(c.arguments);
-        EXPECT_EQ(settings.nBullDelete, c.bull);
-        EXPECT_EQ(settings.nPrivDelete, c.priv);
-        EXPECT_STREQ(settings.szBinPath, c.bin);
-        EXPECT_STREQ(settings.szMailPath, c.mail);
-        EXPECT_EQ(out, c.out);
-        EXPECT_EQ(err, c.err);
-    }
-    MailSettings settings;
-    std::string out;
-    std::string err;
-    EXPECT_EQ(parse({"D=" + std::string(1023, 'd')}, settings, out, err), LetterOptions::Run);
-    EXPECT_EQ(parse({"D=" + std::string(1024, 'd')}, settings, out, err), LetterOptions::PathTooLong);
-    EXPECT_EQ(parse({"M=" + std::string(256, 'm')}, settings, out, err), LetterOptions::PathTooLong);
-}
-
 // GCC 12 at -O3 takes the strings of this table for uninitialised where it
 // destroys them, a false warning: every case is initialised.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -142,7 +64,7 @@ TEST_F(MailJudgement, DropsKAndOldUnlessProtected)
          utcTime(2039, 12, 16), true},
     };
     for (const auto& c : cases) {
-        MailSettings settings;
+        PurgeSettings settings;
         settings.nBullDelete = c.bull;
         settings.nPrivDelete = c.priv;
         DateCache dates;
@@ -243,7 +165,7 @@ TEST_F(MailJudgement, RemovesTheMessageFilesThatAreThereInRecordOrder)
         TempDir dir;
         for (const char* name : {"m0000009.msg", "m0000003.msg", "m42.msg", "other"})
             writeFile(dir / name, "text");
-        MailSettings settings;
+        PurgeSettings settings;
         std::snprintf(settings.szMailPath, sizeof settings.szMailPath, "%s/", dir.path().c_str());
         MailRules rules(settings, {"KELDRAN", stdout, stderr, true, false});
         RemovalLog io;
@@ -272,7 +194,7 @@ TEST_F(MailJudgement, VerboseGivesTheCutOffAndEachReason)
     const std::string cutOff = "Cut-off: private mail dated 6-Dec-2026 or later stays (P=2), other "
                                "mail dated 8-Nov-2026 or later (B=30)\n";
     const auto run = [](const std::vector<MailRecord>& records, bool quiet) {
-        MailSettings settings;
+        PurgeSettings settings;
         settings.nPrivDelete = 2;
         FILE* out = tmpfile();
         MailRules rules(settings, {"KELDRAN", out, stderr, quiet, !quiet});

@@ -26,25 +26,12 @@
 // the directory (owner_identity); the files it creates are opened without
 // following a link, never block on a FIFO, and are refused unless regular.
 #include "purge_protocol.hpp"
+#include "purge_recovery.hpp"
 
-#include <cstdarg>
+#include <cassert>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
-
-// The system's text, then where the path led from the working directory,
-// so that a run from the wrong directory says where it looked.
-int reportFailedOpen(FILE* err, const char* program, const char* text, const char* path, int status)
-{
-    const int error = errno;
-    std::fprintf(err, "%s: %s\n", text, std::strerror(error));
-    char directory[4096];
-    if (path[0] != '/' && getcwd(directory, sizeof directory))
-        std::fprintf(err, "%s: %s/%s: %s\n", program, directory, path, std::strerror(error));
-    else
-        std::fprintf(err, "%s: %s: %s\n", program, path, std::strerror(error));
-    return status;
-}
 
 int runPurge(const PurgeProgram& program, const PurgePaths& paths, PurgeRules& rules,
              const PurgeContext& context)
@@ -56,17 +43,14 @@ int runPurge(const PurgeProgram& program, const PurgePaths& paths, PurgeRules& r
 Purge::Purge(const PurgeProgram& program, const PurgePaths& paths, PurgeRules& rules,
              const PurgeContext& context)
     : program_(program), paths_(paths), rules_(rules), context_(context),
-      judgementTime_(context.clock()), records_(context.io, program.recordSize),
-      lock_(context.io),
-      lease_(context.io, [this](int seconds) { sayLeaseBroken(seconds); }),
-      signals_(context.out)
+      reports_(program, paths, context.err, context_.waits), judgementTime_(context.clock()),
+      records_(context.io, program.recordSize), lock_(context.io), signals_(context.out)
 {
 }
 
 Purge::~Purge()
 {
-    lease_.release();
-    for (int fd : {data_, dryRunSource_, backup_, backupRead_, markFile_.fd})
+    for (int fd : {data_, shownBackup_, backup_, backupRead_, markFile_.fd})
         if (fd >= 0)
             io().close(fd);
 }
@@ -81,42 +65,54 @@ int Purge::run()
         return status;
     if (const int status = createBackup(); status != kPurged)
         return status;
-    std::fprintf(context_.out, "Creating %s\n", program_.backupFileName);
+    std::fprintf(context_.out, "Creating %s\n", programFile(program_, ".old").text);
     rules_.prepare(io());
     if (const int status = copyToBackup(); status != kPurged)
         return status;
-
     if (context_.dryRun)
         return showDryRun();
-    if (dataWriteError_ != 0) {
-        errno = dataWriteError_;
-        return reportOpen(program_.reopenDataFailure, paths_.szBin, kCannotReopenData);
-    }
-    if (const int status = reopenBackup(); status != kPurged)
+    if (const int status = checkBeforeTheMark(); status != kPurged)
         return status;
-    // The mark's syncs come before the lease, so that the node does not wait
-    // for them; from the mark on, a termination waits for the end.
+    // From the mark on, a termination waits for the end.
     signals_.hold();
-    if (const int status = writeMark(); status != kPurged)
-        return status;
-    if (const int status = takeLease(); status != kPurged)
-        return status;
-    if (const int status = takeInTail(); status != kPurged)
-        return status;
-    if (const int status = rewrite(); status != kPurged)
-        return status;
-    if (const int status = finishRewrite(); status != kPurged)
-        return status;
+    int status = writeMark();
+    if (status == kPurged)
+        status = rewriteUnderLease();
+    if (status == kPurged)
+        status = finishRewrite();
+    if (status == kPurged)
+        status = settle();
+    if (status != kPurged)
+        return afterFailure(status);
     signals_.release();
     rules_.printSummary(context_.out, tally_.kept, tally_.dropped);
-    return completed();
+    return filesRemain_ ? kMessageFilesRemain : kPurged;
+}
+
+// The transitions of RunState, written out once.
+void Purge::advance(RunState to)
+{
+    static constexpr struct {
+        RunState from;
+        RunState to;
+    } kTransitions[] = {
+        {RunState::Untouched, RunState::Marked},   {RunState::Marked, RunState::Truncated},
+        {RunState::Truncated, RunState::Rewritten}, {RunState::Truncated, RunState::Rebuilt},
+        {RunState::Truncated, RunState::Stranded},  {RunState::Rewritten, RunState::Settled},
+        {RunState::Rebuilt, RunState::Settled},     {RunState::Rebuilt, RunState::Stranded},
+    };
+    [[maybe_unused]] bool allowed = false;
+    for (const auto& transition : kTransitions)
+        allowed = allowed || (transition.from == state_ && transition.to == to);
+    assert(allowed);
+    state_ = to;
 }
 
 int Purge::lockDirectory()
 {
     if (lock_.acquire(paths_.szDirectory, context_.waits.lockSeconds) ==
         DirectoryLock::Outcome::Busy)
-        return reportLocked();
+        return reports_.locked();
     return kPurged;
 }
 
@@ -132,76 +128,39 @@ int Purge::openData()
     if (data_ < 0 && kind == 0)
         data_ = openRegular(paths_.szBin, O_RDONLY, kind);
     if (kind != 0)
-        return reportNotRegular(paths_.szBin, kind, kCannotOpenData);
+        return reports_.notRegular(paths_.szBin, kind, kCannotOpenData);
     if (data_ < 0)
-        return reportOpen(program_.openDataFailure, paths_.szBin, kCannotOpenData);
-    sayIfUnlocked();
+        return reports_.failedOpen(OpenStep::Data, paths_.szBin, kCannotOpenData);
+    if (lock_.error() != 0)
+        reports_.noLock(lock_.error());
     return kPurged;
 }
 
-// A new backup shows nothing to others until it has the data file's mode.
-// It is emptied only once it is known to be a regular file, never reached
-// through a link.
-int Purge::createBackup()
+// A dry run after an interrupted run shows the purge of the backup, which
+// a real run would complete first.
+int Purge::recoverInterruptedRun()
 {
-    mode_t kind = 0;
-    if (context_.dryRun) {
-        if (canCreate(paths_.szOld, kind))
-            return kPurged;
-        return kind == 0 ? reportOpen(program_.openBackupFailure, paths_.szOld, kCannotOpenBackup)
-                         : reportNotRegular(paths_.szOld, kind, kCannotOpenBackup);
+    Recovery recovery({io(), program_, paths_, data_, dataWriteError_, rules_, reports_, records_,
+                       signals_, context_.out, context_.dryRun, context_.waits.leaseSeconds,
+                       [this] { return syncDirectory(); }});
+    switch (recovery.run()) {
+    case Recovery::Outcome::Failed:
+        return recovery.status();
+    case Recovery::Outcome::ShownInDryRun:
+        shownBackup_ = recovery.takeBackup();
+        return kPurged;
+    case Recovery::Outcome::NoMark:
+    case Recovery::Outcome::Done:
+        filesRemain_ = recovery.filesRemain();
+        return kPurged;
     }
-    backup_ = openRegular(paths_.szOld, O_RDWR | O_CREAT | O_NOFOLLOW, kind);
-    if (kind != 0)
-        return reportNotRegular(paths_.szOld, kind, kCannotOpenBackup);
-    if (backup_ < 0 || io().ftruncate(backup_, 0) != 0)
-        return reportOpen(program_.openBackupFailure, paths_.szOld, kCannotOpenBackup);
-    return kPurged;
-}
-
-// The bulk of the copy, bounded by the length at its start: a node that
-// appends faster than the copy runs cannot keep it going.
-int Purge::copyToBackup()
-{
-    const int source = dryRunSource_ >= 0 ? dryRunSource_ : data_;
-    const char* sourcePath = dryRunSource_ >= 0 ? paths_.szOld : paths_.szBin;
-    struct stat status;
-    if (io().fstat(source, status) != 0)
-        return failUnchanged("fstat", sourcePath);
-    dataMode_ = status.st_mode & 0777;
-    if (!records_.copy(source, backup_, records_.wholeLength(status.st_size), rules_,
-                       judgementTime_, tally_))
-        return failCopy(sourcePath);
-    if (context_.dryRun)
-        return kPurged;
-    giveDataMode(backup_, paths_.szOld);
-    if (io().fsync(backup_) != 0)
-        return failUnchanged("fsync", paths_.szOld);
-    return kPurged;
-}
-
-// Before the data file is emptied, so that a failure leaves it whole; what
-// is read back must be the file that was written, not one put in its place.
-int Purge::reopenBackup()
-{
-    if (!program_.reopenBackupFailure)
-        return kPurged;
-    mode_t kind = 0;
-    backupRead_ = openRegular(paths_.szOld, O_RDONLY | O_NOFOLLOW, kind);
-    if (backupRead_ < 0 && kind == 0)
-        return reportOpen(program_.reopenBackupFailure, paths_.szOld, kCannotOpenBackup);
-    struct stat written;
-    struct stat read;
-    if (backupRead_ < 0 || io().fstat(backup_, written) != 0 ||
-        io().fstat(backupRead_, read) != 0 || written.st_dev != read.st_dev ||
-        written.st_ino != read.st_ino)
-        return reportBackupReplaced();
     return kPurged;
 }
 
 // The mark (see PurgeMark) is new: a stale one was dealt with by the
 // recovery.  It stays open until it goes: the truncation's word is written
-// over in place.
+// over in place.  Its syncs come before the lease, so that the node does
+// not wait for them.
 int Purge::writeMark()
 {
     PurgeMark mark;
@@ -213,35 +172,53 @@ int Purge::writeMark()
     size_t length = 0;
     if (!formatMark(mark, program_.name, paths_.szBin, paths_.szOld, text, sizeof text, length,
                     markFile_.truncationAt))
-        return failMarkTooLong();
+        return reports_.markTooLong();
     markFile_.fd = io().open(paths_.szMark, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     if (markFile_.fd < 0)
-        return failUnchanged("create", paths_.szMark);
+        return reports_.unchanged("create", paths_.szMark);
+    advance(RunState::Marked);
     giveDataMode(markFile_.fd, paths_.szMark);
-    // One sync of the directory makes the entries of the backup and the
-    // mark durable together.
+    // Invariant 1: one sync of the directory makes the entries of the backup
+    // and the mark durable together.
     if (!writeAll(io(), markFile_.fd, text, length) || io().fsync(markFile_.fd) != 0 ||
         !syncDirectory())
-        return failUnchanged("write", paths_.szMark);
+        return reports_.unchanged("write", paths_.szMark);
     return kPurged;
 }
 
-int Purge::takeLease()
+// Invariant 2: from the last copy until after the truncation, the node
+// appends nothing while the lease is held.  Invariant 3: a failure after the
+// truncation is rebuilt and on disk before the lease goes.  The lease's one
+// release is the end of this scope; the node's wait ends before the sync of
+// the kept records, since what it appends now lies past the kept length.
+int Purge::rewriteUnderLease()
 {
-    switch (lease_.take(data_, context_.waits.leaseSeconds)) {
+    const WriteLease lease(io(), data_, context_.waits.leaseSeconds,
+                           [this](int seconds) { reports_.leaseBroken(seconds); });
+    int status = leaseOutcome(lease);
+    if (status == kPurged)
+        status = takeInTail(lease.held());
+    if (status == kPurged)
+        status = truncateAndRewrite();
+    if (status != kPurged && state_ == RunState::Truncated)
+        rebuildKept();
+    return status;
+}
+
+int Purge::leaseOutcome(const WriteLease& lease)
+{
+    switch (lease.outcome()) {
     case WriteLease::Outcome::Held:
         return kPurged;
     case WriteLease::Outcome::Refused:
-        say("no lease on %s (%s): going on without it, so the node's open() of the file does not "
-            "wait while it is rewritten\n", paths_.szBin, std::strerror(errno));
+        reports_.noLease(lease.error());
         return kPurged;
     case WriteLease::Outcome::KeptOpen:
         break;
     }
     if (!context_.waits.withoutLease)
-        return reportKeptOpen();
-    say("%s is kept open by another process: purging without the lease, as asked; a record "
-        "appended between the last copy and the truncation is lost\n", paths_.szBin);
+        return reports_.keptOpen();
+    reports_.purgingWithoutLease();
     return kPurged;
 }
 
@@ -254,25 +231,25 @@ constexpr int kTailRounds = 8;
 // by the backup's length.  Under the lease nothing can be appended, so one
 // round takes it in; without it, rounds go on while the data file grows or
 // ends in a record still being written.
-int Purge::takeInTail()
+int Purge::takeInTail(bool leased)
 {
     for (int round = 0;; ++round) {
         struct stat status;
         if (io().fstat(data_, status) != 0)
-            return failUnchanged("fstat", paths_.szBin);
+            return reports_.unchanged("fstat", paths_.szBin);
         const uint64_t end = records_.wholeLength(status.st_size);
         if (end < tally_.copied)
-            return reportCutShort();
+            return reports_.cutShort();
         if (end > tally_.copied) {
             if (!records_.copy(data_, backup_, end, rules_, judgementTime_, tally_))
                 return failCopy(paths_.szBin);
             if (io().fsync(backup_) != 0)
-                return failUnchanged("fsync", paths_.szOld);
+                return reports_.unchanged("fsync", paths_.szOld);
         }
-        if (lease_.held() || round == kTailRounds)
+        if (leased || round == kTailRounds)
             break;
         if (io().fstat(data_, status) != 0)
-            return failUnchanged("fstat", paths_.szBin);
+            return reports_.unchanged("fstat", paths_.szBin);
         if (static_cast<uint64_t>(status.st_size) == tally_.copied)
             break;
     }
@@ -280,23 +257,25 @@ int Purge::takeInTail()
 }
 
 // A truncation that fails leaves the data file as it was, its trailing
-// part-record included.  The truncation is on disk, and the mark says so,
-// before the kept records are written below the kept length, under the
-// lease still: a record appended once it is released lands beyond it.
-int Purge::rewrite()
+// part-record included.  Invariant 3: the truncation is on disk, and the
+// mark says so, before the kept records are written below the kept length.
+int Purge::truncateAndRewrite()
 {
     if (io().ftruncate(data_, static_cast<off_t>(tally_.keptLength)) != 0)
-        return failUnchanged("truncate", paths_.szBin);
+        return reports_.unchanged("truncate", paths_.szBin);
+    advance(RunState::Truncated);
     if (io().fsync(data_) != 0)
-        return failAfterTruncation("fsync", paths_.szBin);
+        return reports_.afterTruncation("fsync", paths_.szBin);
     if (!markTruncationDurable())
-        return failAfterTruncation("write", paths_.szMark);
+        return reports_.afterTruncation("write", paths_.szMark);
     const int backup = backupForReading();
     const Pass pass = tally_.runs.usable()
                           ? records_.rewriteRuns(backup, data_, tally_.runs, tally_.keptLength)
                           : records_.rewrite(backup, data_, rules_, judgementTime_,
                                              tally_.copied, tally_.keptLength, false);
-    return pass == Pass::Done ? kPurged : failRewrite(pass);
+    if (pass == Pass::Failed)
+        return reports_.afterTruncation("rewrite", paths_.szBin);
+    return pass == Pass::Done ? kPurged : reports_.rewriteMismatch();
 }
 
 // "durable" over "pending", synced: see PurgeMark.
@@ -307,222 +286,100 @@ bool Purge::markTruncationDurable()
            io().fsync(markFile_.fd) == 0;
 }
 
-// The node's wait ends before the sync of the kept records: the
-// truncation's sync came before, under the lease, and what the node appends
-// now lies past the kept length.
+// Once the lease is gone: the kept records are made durable.
 int Purge::finishRewrite()
 {
-    lease_.release();
     if (io().fsync(data_) != 0)
-        return failAfterTruncation("fsync", paths_.szBin);
+        return reports_.afterTruncation("fsync", paths_.szBin);
     if (!closeChecked(data_))
-        return failAfterTruncation("close", paths_.szBin);
+        return reports_.afterTruncation("close", paths_.szBin);
     if (!closeChecked(backup_) || !closeChecked(backupRead_))
-        return failAfterTruncation("close", paths_.szOld);
-    filesRemain_ = !rules_.afterRewrite(io(), false) || filesRemain_;
-    if (!rules_.syncRemovals(io()))
-        return failRemovalSync();
-    if (!closeChecked(markFile_.fd))
-        return failMarkRemoval("close");
-    if (io().unlink(paths_.szMark) != 0)
-        return failMarkRemoval("remove");
-    if (!syncDirectory())
-        return failDirectorySync();
+        return reports_.afterTruncation("close", paths_.szOld);
+    advance(RunState::Rewritten);
     return kPurged;
 }
 
-// What a real run would print, and where it would fail, with its status.
-int Purge::showDryRun()
+// Invariant 5: the message files go once the new data file is on disk, and
+// their removal is on disk before the mark goes.
+int Purge::settle()
 {
-    if (io().access(paths_.szBin, W_OK) != 0)
-        return reportOpen(program_.reopenDataFailure, paths_.szBin, kCannotReopenData);
-    rules_.printSummary(context_.out, tally_.kept, tally_.dropped);
-    filesRemain_ = !rules_.afterRewrite(io(), true);
-    return completed();
+    filesRemain_ = !rules_.afterRewrite(io(), false) || filesRemain_;
+    if (!rules_.syncRemovals(io()))
+        return reports_.removalSyncFailed();
+    if (!closeChecked(markFile_.fd))
+        return reports_.markRemovalFailed("close");
+    if (io().unlink(paths_.szMark) != 0)
+        return reports_.markRemovalFailed("remove");
+    if (!syncDirectory())
+        return reports_.directorySyncFailed();
+    advance(RunState::Settled);
+    return kPurged;
 }
 
-// --- the reports of the run's failures ---------------------------------------
+// --- what a failure leaves to do --------------------------------------------
 
-int Purge::reportOpen(const char* text, const char* path, int status)
+// The failure was reported already; its status stands unless the data file
+// was rebuilt.
+int Purge::afterFailure(int status)
 {
-    return reportFailedOpen(context_.err, program_.name, text, path, status);
-}
-
-int Purge::reportNotRegular(const char* path, mode_t kind, int status)
-{
-    say("%s is %s, not a regular file: nothing was changed\n", path, fileTypeName(kind));
+    switch (state_) {
+    case RunState::Marked:
+        withdrawMark();
+        return status;
+    case RunState::Truncated:
+        rebuildKept();
+        return state_ == RunState::Rebuilt ? settleRebuild() : reports_.markStays();
+    case RunState::Rebuilt:
+        return settleRebuild();
+    case RunState::Stranded:
+        return reports_.markStays();
+    case RunState::Untouched:
+    case RunState::Rewritten:
+    case RunState::Settled:
+        break;
+    }
     return status;
 }
 
-int Purge::reportBackupReplaced()
+// Before the truncation the data file is as it was (invariant 1): the
+// backup is not needed, and what is left of the mark is only what a later
+// run finds and removes.
+void Purge::withdrawMark()
 {
-    say("%s was replaced by another file while it was written: %s unchanged\n",
-        paths_.szOld, paths_.szBin);
-    return kCannotOpenBackup;
-}
-
-int Purge::reportLocked()
-{
-    say("another purge of %s held its lock for the %g s waited: nothing was touched "
-        "(--lock-wait=SECONDS waits longer)\n", paths_.szDirectory, context_.waits.lockSeconds);
-    return kLockedByAnotherPurge;
-}
-
-int Purge::reportKeptOpen()
-{
-    say("%s is kept open by another process (the node server?): no lease on it within %g s, so "
-        "nothing was changed (--without-lease purges all the same)\n",
-        paths_.szBin, context_.waits.leaseSeconds);
-    takeBackMark();
-    return kDataKeptOpen;
-}
-
-int Purge::reportCutShort()
-{
-    say("%s was cut short by another process while it was copied: not purged\n", paths_.szBin);
-    takeBackMark();
-    return kFailedDataUnchanged;
-}
-
-// Before the truncation the data file is as it was; a mark already left is
-// taken back, since the backup is not needed.
-int Purge::failUnchanged(const char* step, const char* path)
-{
-    say("%s %s: %s; %s unchanged\n", step, path, std::strerror(errno), paths_.szBin);
-    takeBackMark();
-    return kFailedDataUnchanged;
-}
-
-int Purge::failCopy(const char* source)
-{
-    return records_.readFailed() ? failUnchanged("read", source)
-                                 : failUnchanged("write", paths_.szOld);
+    if (markFile_.fd < 0)
+        return;
+    closeChecked(markFile_.fd);
+    io().unlink(paths_.szMark);
 }
 
 // After the truncation the kept records are written once more from the
-// backup, as the next run would; where that fails too, the mark stays for
-// the next run.
-int Purge::failAfterTruncation(const char* step, const char* path)
-{
-    say("%s %s: %s\n", step, path, std::strerror(errno));
-    return rebuildAfterTruncation();
-}
-
-int Purge::failRewrite(Pass pass)
-{
-    if (pass == Pass::Failed)
-        return failAfterTruncation("rewrite", paths_.szBin);
-    say("the records of %s, read back, did not give the kept length counted when they were "
-        "copied\n", paths_.szOld);
-    return rebuildAfterTruncation();
-}
-
-// The rebuild is on disk before the lease goes, as a rewrite's truncation is.
-int Purge::rebuildAfterTruncation()
+// backup, as the next run would.
+void Purge::rebuildKept()
 {
     const int backup = backupForReading();
     const bool rebuilt = data_ >= 0 && backup >= 0 &&
-                         records_.rewrite(backup, data_, rules_, judgementTime_,
-                                          tally_.copied, tally_.keptLength,
-                                          false) == Pass::Done &&
+                         records_.rewrite(backup, data_, rules_, judgementTime_, tally_.copied,
+                                          tally_.keptLength, false) == Pass::Done &&
                          io().fsync(data_) == 0;
-    lease_.release();
-    if (rebuilt && closeChecked(data_)) {
-        filesRemain_ = !rules_.afterRewrite(io(), false) || filesRemain_;
-        if (rules_.syncRemovals(io()) && io().unlink(paths_.szMark) == 0 && syncDirectory()) {
-            say("%s rebuilt from %s: the purge is complete\n", paths_.szBin, paths_.szOld);
-            return kFailedDataRebuilt;
-        }
+    advance(rebuilt ? RunState::Rebuilt : RunState::Stranded);
+}
+
+int Purge::settleRebuild()
+{
+    if (closeChecked(data_) && removeMessageFiles() && removeMark()) {
+        advance(RunState::Settled);
+        return reports_.rebuilt();
     }
-    say("the mark %s stays, and the next run completes the rewrite of %s from %s\n",
-        paths_.szMark, paths_.szBin, paths_.szOld);
-    return kFailedRebuildPending;
+    advance(RunState::Stranded);
+    return reports_.markStays();
 }
 
-int Purge::failMarkTooLong()
+// --- what the steps share ----------------------------------------------------
+
+int Purge::failCopy(const char* source)
 {
-    say("the paths and settings do not fit in the mark %s: %s unchanged\n",
-        paths_.szMark, paths_.szBin);
-    return kFailedDataUnchanged;
-}
-
-int Purge::failRemovalSync()
-{
-    say("fsync of the message files' directory: %s; the mark %s stays, and the next run removes "
-        "them again\n", std::strerror(errno), paths_.szMark);
-    return kFailedRebuildPending;
-}
-
-int Purge::failMarkRemoval(const char* step)
-{
-    say("%s %s: %s; %s is complete, and the next run finds it so and purges as usual\n",
-        step, paths_.szMark, std::strerror(errno), paths_.szBin);
-    return kFailedRebuildPending;
-}
-
-int Purge::failDirectorySync()
-{
-    say("fsync %s: %s; %s is complete\n", paths_.szDirectory, std::strerror(errno), paths_.szBin);
-    return kFailedRebuildPending;
-}
-
-int Purge::completed() { return filesRemain_ ? kMessageFilesRemain : kPurged; }
-
-// --- what the steps share ------------------------------------------------------
-
-void Purge::say(const char* format, ...)
-{
-    std::fprintf(context_.err, "%s: ", program_.name);
-    va_list arguments;
-    va_start(arguments, format);
-    std::vfprintf(context_.err, format, arguments);
-    va_end(arguments);
-}
-
-void Purge::sayIfUnlocked()
-{
-    if (lock_.error() != 0)
-        say("cannot lock %s (%s): going on without the lock; no other purge of that directory may "
-            "run meanwhile\n", paths_.szDirectory, std::strerror(lock_.error()));
-}
-
-void Purge::sayLeaseBroken(int seconds)
-{
-    say("the kernel broke the lease on %s after %d s: a reader may have seen the file "
-        "half-rewritten\n", paths_.szBin, seconds);
-}
-
-// Opens without waiting on a FIFO, and keeps the descriptor only of a
-// regular file: a FIFO or a device is neither read nor written.  kind is
-// the type of a file of another kind, 0 otherwise; -1 with errno set.
-int Purge::openRegular(const char* path, int flags, mode_t& kind)
-{
-    const RegularFile file = openRegularFile(io(), path, flags | O_NOCTTY, 0600);
-    kind = file.notRegular;
-    return file.fd;
-}
-
-// What a dry run asks where a real run would create or truncate the
-// backup: whether it could be opened as the real run opens it, and written.
-bool Purge::canCreate(const char* path, mode_t& kind)
-{
-    const int fd = openRegular(path, O_RDONLY | O_NOFOLLOW, kind);
-    if (fd >= 0) {
-        io().close(fd);
-        return io().access(path, W_OK) == 0;
-    }
-    return kind == 0 && errno == ENOENT && io().access(paths_.szDirectory, W_OK | X_OK) == 0;
-}
-
-// The backup and the mark show no more than the data file does: its
-// permission bits, never a set-id or sticky bit.
-void Purge::giveDataMode(int fd, const char* path)
-{
-    struct stat file;
-    const bool ok = io().fstat(fd, file) == 0 &&
-                    ((file.st_mode & 07777) == dataMode_ || io().fchmod(fd, dataMode_) == 0);
-    if (!ok)
-        say("cannot give %s the mode of %s: %s\n", path, paths_.szBin, std::strerror(errno));
+    return records_.readFailed() ? reports_.unchanged("read", source)
+                                 : reports_.unchanged("write", paths_.szOld);
 }
 
 // Closes a descriptor of the run once, checked.
@@ -533,19 +390,17 @@ bool Purge::closeChecked(int& fd)
     return was < 0 || io().close(was) == 0;
 }
 
+bool Purge::removeMessageFiles()
+{
+    filesRemain_ = !rules_.afterRewrite(io(), false) || filesRemain_;
+    return rules_.syncRemovals(io());
+}
+
+bool Purge::removeMark() { return io().unlink(paths_.szMark) == 0 && syncDirectory(); }
+
 // Through the descriptor of the lock, which is the directory's.
 bool Purge::syncDirectory()
 {
     return lock_.fd() >= 0 ? io().fsync(lock_.fd()) == 0
                            : ::syncDirectory(io(), paths_.szDirectory);
-}
-
-// On the way out of a failure already reported: what is left of the mark
-// is only what a later run finds and removes.
-void Purge::takeBackMark()
-{
-    if (markFile_.fd < 0)
-        return;
-    closeChecked(markFile_.fd);
-    io().unlink(paths_.szMark);
 }

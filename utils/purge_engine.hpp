@@ -22,47 +22,20 @@
 
 #include "file_io.hpp"
 #include "purge_paths.hpp"
+#include "purge_programs.hpp"
 #include "purge_rules.hpp"
+#include "purge_status.hpp"
 
 #include <cstddef>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 
-enum PurgeStatus : int {
-    kPurged = 0,
-    kCannotOpenData = 1,
-    kCannotOpenBackup = 2,
-    kCannotReopenData = 3,
-    kPathTooLong = 4,
-    kFailedDataUnchanged = 5,
-    kFailedDataRebuilt = 6,
-    kFailedRebuildPending = 7,
-    kRecoveryFailed = 8,
-    kOutputFailed = 9,
-    kDataKeptOpen = 10,
-    kLockedByAnotherPurge = 11,
-    kUsageError = 12,
-    kMessageFilesRemain = 13,
-    kRefusedAsRoot = 14,
-};
-
-struct PurgeProgram {
-    const char* name;              // "VOSKIL"
-    const char* dataFileName;      // "announce.bin"
-    const char* backupFileName;    // "announce.old"
-    size_t recordSize;
-    const char* openDataFailure;   // the perror texts of the failed opens
-    const char* openBackupFailure;
-    const char* reopenDataFailure;
-    const char* reopenBackupFailure;  // null: the backup stays open from its creation
-};
-
 // How long a run waits for what others hold.
 struct PurgeWaits {
-    double leaseSeconds = 5;   // for the node server to close the data file
-    double lockSeconds = 600;  // for another purge of the same directory to end
-    bool withoutLease = false; // when the wait for the lease ends, purge all the same
+    double leaseSeconds = 5;    // for the node server to close the data file
+    double lockSeconds = 600;   // for another purge of the same directory to end
+    bool withoutLease = false;  // when the wait for the lease ends, purge all the same
 };
 
 struct PurgeContext {
@@ -74,10 +47,10 @@ struct PurgeContext {
     PurgeWaits waits = {};
 };
 
-// A failed open, told as the system tells it after text ("MIRKOS -> fopen in
-// MAIN (fBinFile 1)"), then with the path as the system saw it; errno is
-// the open's error.  Returns status.
-int reportFailedOpen(FILE* err, const char* program, const char* text, const char* path,
+// A failed open, told as the system tells it after the words of the program's
+// kind ("MIRKOS -> fopen in MAIN (fBinFile 1)"), then with the path as the
+// system saw it; errno is the open's error.  Returns status.
+int reportFailedOpen(FILE* err, const PurgeProgram& program, OpenStep step, const char* path,
                      int status);
 
 int runPurge(const PurgeProgram& program, const PurgePaths& paths, PurgeRules& rules,

@@ -90,7 +90,13 @@ constexpr milliseconds kLeaseRest(2);
 // A node that opens the file for each record leaves it closed only for
 // moments between its records: the request is repeated without a pause for
 // a burst, then rests a little, so that one of those moments is met.
-WriteLease::Outcome WriteLease::take(int fd, double waitSeconds)
+WriteLease::WriteLease(FileIo& io, int fd, double waitSeconds,
+                       std::function<void(int seconds)> reportBroken)
+    : io_(io), fd_(fd), reportBroken_(std::move(reportBroken)), outcome_(take(waitSeconds))
+{
+}
+
+WriteLease::Outcome WriteLease::take(double waitSeconds)
 {
     catchLeaseBreaks();
     const auto deadline = after(waitSeconds);
@@ -98,13 +104,13 @@ WriteLease::Outcome WriteLease::take(int fd, double waitSeconds)
         const auto burstEnd = Clock::now() + kLeaseBurst;
         do {
             gBreakAsked = 0;
-            if (io_.setLease(fd, F_WRLCK) == 0) {
-                fd_ = fd;
+            if (io_.setLease(fd_, F_WRLCK) == 0)
                 return Outcome::Held;
-            }
             // EAGAIN: another process has the file open.
-            if (errno != EAGAIN)
+            if (errno != EAGAIN) {
+                error_ = errno;
                 return Outcome::Refused;
+            }
         } while (Clock::now() < burstEnd);
         if (Clock::now() >= deadline)
             return Outcome::KeptOpen;
@@ -112,19 +118,17 @@ WriteLease::Outcome WriteLease::take(int fd, double waitSeconds)
     }
 }
 
-void WriteLease::release()
+WriteLease::~WriteLease()
 {
-    if (fd_ < 0)
+    if (outcome_ != Outcome::Held)
         return;
-    const int fd = fd_;
-    fd_ = -1;
     if (gBreakAsked != 0) {
         const double waited = secondsSinceBreakAsked();
         const int limit = leaseBreakSeconds();
         if (waited >= limit)
             reportBroken_(limit);
     }
-    io_.setLease(fd, F_UNLCK);
+    io_.setLease(fd_, F_UNLCK);
 }
 
 // How long the kernel lets the node wait before it breaks a lease.

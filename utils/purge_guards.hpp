@@ -1,7 +1,7 @@
 // What a purge holds while it works: the lock of the data file's directory,
 // the write lease on the data file, and the termination signals held off.
-// Each is released when it goes out of scope, and may be released earlier
-// where the protocol needs it; each touches files only through FileIo.
+// Each is released when it goes out of scope (the signals may be released
+// earlier, once the rewrite is done); each touches files only through FileIo.
 // What a failure to get one means for the run is the protocol's to say.
 #pragma once
 
@@ -39,37 +39,38 @@ private:
 
 // A write lease: the node's open() of the file, to read or to append, waits
 // while it is held.  The kernel tells the holder with SIGIO when someone
-// asks for the file, and breaks the lease after its lease-break time.
+// asks for the file, and breaks the lease after its lease-break time.  The
+// lease is asked for when the guard is made, and released when it goes: a
+// run holds it for one scope.
 class WriteLease {
 public:
     enum class Outcome { Held, KeptOpen, Refused };
 
-    // reportBroken is told the kernel's lease-break time when the kernel
-    // broke the lease before its release: a reader may then have seen the
-    // file half-rewritten.
-    WriteLease(FileIo& io, std::function<void(int seconds)> reportBroken)
-        : io_(io), reportBroken_(std::move(reportBroken))
-    {
-    }
+    // Asks for the lease on fd for waitSeconds at most.  Refused: the system
+    // gives none (error() says why).  KeptOpen: another process kept the
+    // file open all that time.  reportBroken is told the kernel's
+    // lease-break time when the kernel broke the lease before its release:
+    // a reader may then have seen the file half-rewritten.
+    WriteLease(FileIo& io, int fd, double waitSeconds, std::function<void(int seconds)> reportBroken);
     WriteLease(const WriteLease&) = delete;
     WriteLease& operator=(const WriteLease&) = delete;
-    ~WriteLease() { release(); }
+    // The release.  One that fails is no failure of the run: closing the
+    // descriptor ends the lease too.
+    ~WriteLease();
 
-    // Asks for the lease on fd for waitSeconds at most.  Refused: the system
-    // gives none (errno says why).  KeptOpen: another process kept the file
-    // open all that time.
-    Outcome take(int fd, double waitSeconds);
-    // A release that fails is no failure of the run: closing the descriptor
-    // ends the lease too.
-    void release();
-    bool held() const { return fd_ >= 0; }
+    Outcome outcome() const { return outcome_; }
+    bool held() const { return outcome_ == Outcome::Held; }
+    int error() const { return error_; }
 
 private:
+    Outcome take(double waitSeconds);
     int leaseBreakSeconds();
 
     FileIo& io_;
+    int fd_;
     std::function<void(int)> reportBroken_;
-    int fd_ = -1;  // while the lease is held
+    int error_ = 0;
+    Outcome outcome_;
 };
 
 // SIGINT, SIGTERM and SIGHUP wait while the data file is rewritten.  A

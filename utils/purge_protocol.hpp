@@ -1,14 +1,29 @@
-// The purge protocol's one class, shared by its two ways in: the purge
-// (purge_engine.cpp) and the recovery of an interrupted run
-// (purge_recovery.cpp).  No program includes this header.
+// The purge protocol's class (purge_engine.cpp).  No program includes this
+// header.
 #pragma once
 
 #include "purge_engine.hpp"
 #include "purge_guards.hpp"
 #include "purge_mark.hpp"
+#include "purge_reports.hpp"
 #include "record_copy.hpp"
 
 #include <cerrno>
+
+// Where a run stands, as a later run would find the files if this one
+// stopped there; what a failure must do follows from it alone.
+//
+//   Untouched  -> Marked     the backup and the mark are on disk (invariant 1)
+//   Marked     -> Truncated  the data file was cut to the kept length
+//   Truncated  -> Rewritten  the kept records are written below it, synced,
+//                            and the run's descriptors closed
+//   Truncated  -> Rebuilt    after a failure, the kept records were written
+//                            again from the backup and synced
+//   Truncated  -> Stranded   that failed too: the mark stays for the next run
+//   Rewritten  -> Settled    the message files are gone, the mark removed
+//   Rebuilt    -> Settled
+//   Rebuilt    -> Stranded
+enum class RunState { Untouched, Marked, Truncated, Rewritten, Rebuilt, Stranded, Settled };
 
 class Purge {
 public:
@@ -24,60 +39,36 @@ private:
     // The purge's steps, in the order run takes them.
     int lockDirectory();
     int openData();
+    int recoverInterruptedRun();
     int createBackup();
     int copyToBackup();
-    int reopenBackup();
+    int showDryRun();
+    int checkBeforeTheMark();
     int writeMark();
-    int takeLease();
-    int takeInTail();
-    int rewrite();
+    int rewriteUnderLease();
+    int leaseOutcome(const WriteLease& lease);
+    int takeInTail(bool leased);
+    int truncateAndRewrite();
     bool markTruncationDurable();
     int finishRewrite();
-    int showDryRun();
+    int settle();
 
-    // The recovery of an interrupted run.
-    int recoverInterruptedRun();
-    int readMark(int fd, PurgeMark& mark, MarkKind& kind);
-    int showRecovery(MarkKind kind);
-    int recover(const PurgeMark& mark);
-    int checkLengths(const PurgeMark& mark, uint64_t backupLength);
-    int forgetMark(const char* why);
-    int undoRun(int backup, uint64_t backupLength);
-    int completeRewrite(int backup, PurgeRules& rules, time_t time, uint64_t backupLength,
-                        uint64_t keptLength);
-
-    // One report for each way a run can fail; each returns its status.
-    int reportOpen(const char* text, const char* path, int status);
-    int reportNotRegular(const char* path, mode_t kind, int status);
-    int reportBackupReplaced();
-    int reportLocked();
-    int reportKeptOpen();
-    int reportCutShort();
-    int failUnchanged(const char* step, const char* path);
-    int failCopy(const char* source);
-    int failAfterTruncation(const char* step, const char* path);
-    int failRewrite(Pass pass);
-    int rebuildAfterTruncation();
-    int failMarkTooLong();
-    int failRemovalSync();
-    int failMarkRemoval(const char* step);
-    int failDirectorySync();
-    int failRecovery(const char* step, const char* path);
-    int refuseMark(const char* why);
-    int failBackupChanged();
-    int completed();
+    // What a failure leaves to do, by the state it left the run in.
+    int afterFailure(int status);
+    void withdrawMark();
+    void rebuildKept();
+    int settleRebuild();
 
     // What the steps share.
-    // A line on standard error, after the program's name.
-    void say(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    void sayIfUnlocked();
-    void sayLeaseBroken(int seconds);
+    void advance(RunState to);
+    int failCopy(const char* source);
     int openRegular(const char* path, int flags, mode_t& kind);
     bool canCreate(const char* path, mode_t& kind);
     void giveDataMode(int fd, const char* path);
     bool closeChecked(int& fd);
+    bool removeMessageFiles();
+    bool removeMark();
     bool syncDirectory();
-    void takeBackMark();
     int backupForReading() const { return backupRead_ >= 0 ? backupRead_ : backup_; }
     FileIo& io() { return context_.io; }
 
@@ -85,17 +76,19 @@ private:
     const PurgePaths& paths_;
     PurgeRules& rules_;
     const PurgeContext context_;
+    const PurgeReports reports_;
     const time_t judgementTime_;  // read once: every record of the run is judged against it
 
+    RunState state_ = RunState::Untouched;
     RecordCopier records_;
     CopyTally tally_;  // what the mark records, once the tail is taken in
     DirectoryLock lock_;
-    WriteLease lease_;
     HeldSignals signals_;
-    int data_ = -1;          // the one descriptor of the data file
-    int dryRunSource_ = -1;  // a dry run after an interrupted run shows the backup's purge
+    int data_ = -1;         // the one descriptor of the data file
+    int shownBackup_ = -1;  // a dry run after an interrupted run copies the backup, whose
+                            // purge a real run would do once it completed the rewrite
     int backup_ = -1;
-    int backupRead_ = -1;    // -1: the backup is read back through backup_
+    int backupRead_ = -1;   // -1: the backup is read back through backup_
     int dataWriteError_ = EBADF;  // 0 once the data file is open for writing
     mode_t dataMode_ = 0600;  // the data file's permission bits, which the backup and the mark take
     struct {

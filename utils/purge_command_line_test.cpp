@@ -1,0 +1,135 @@
+#include "purge_command_line.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Letters = PurgeCommand::Letters;
+
+// The notes of a reading, a word each: "V:v", "ignored:Dx", "below:D=0",
+// "refused:D=abc".
+std::string notesOf(const PurgeCommand& command)
+{
+    static const char* const kKinds[] = {"V", "ignored", "below", "refused"};
+    std::string text;
+    for (const LetterNote& note : command.notes)
+        text += std::string(text.empty() ? "" : " ") + kKinds[note.kind] + ":" + note.word;
+    return text;
+}
+
+PurgeCommand read(PurgeKind kind, std::vector<std::string> words)
+{
+    static std::vector<std::string> kept;  // the notes point into the words
+    kept = std::move(words);
+    std::vector<char*> argv = {const_cast<char*>("TEST")};
+    for (std::string& word : kept)
+        argv.push_back(word.data());
+    return readCommandLine(kind, static_cast<int>(argv.size()), argv.data());
+}
+
+// Each kind's letters, by their first letter in either case; what fits no
+// option and a limit below 1 are noted; a limit that is not a whole number
+// is refused, quoting it, and the letters after it are not read.
+TEST(PurgeCommandLine, LetterWordsByKind)
+{
+    const auto age = PurgeKind::Age;
+    const auto mail = PurgeKind::Mail;
+    const auto refused = Letters::Refused;
+    const struct {
+        PurgeKind kind;
+        std::vector<std::string> words;
+        int days, bull, priv;
+        const char* bin;
+        const char* mailPath;
+        const char* notes;
+        Letters letters = Letters::Run;
+    } cases[] = {
+        {age, {}, 30, 30, 30, "../system/bin/", "../mail/", ""},
+        {age, {"D=0"}, 1, 30, 30, "../system/bin/", "../mail/", "below:D=0"},
+        {age, {"D=-5", "D=+4"}, 4, 30, 30, "../system/bin/", "../mail/", "below:D=-5"},
+        {age, {"D="}, 30, 30, 30, "../system/bin/", "../mail/", "refused:D=", refused},
+        {age, {"D=abc", "D=7", "x"}, 30, 30, 30, "../system/bin/", "../mail/", "refused:D=abc", refused},
+        {age, {"D=7x"}, 30, 30, 30, "../system/bin/", "../mail/", "refused:D=7x", refused},
+        {age, {"D= 7"}, 30, 30, 30, "../system/bin/", "../mail/", "refused:D= 7", refused},
+        {age, {"P=/x/", "D=/srv/kavex/system/bin"}, 30, 30, 30, "/x/", "../mail/",
+         "refused:D=/srv/kavex/system/bin", refused},
+        {age, {"D=0x10"}, 30, 30, 30, "../system/bin/", "../mail/", "refused:D=0x10", refused},
+        {age, {"D=99999999999"}, 30, 30, 30, "../system/bin/", "../mail/", "refused:D=99999999999",
+         refused},
+        {age, {"d=7", "D=3", "D=9"}, 9, 30, 30, "../system/bin/", "../mail/", ""},
+        {age, {"Days=5", "Dx", "P", "Q=1", "help", "B=3", "M=/m/"}, 30, 30, 30,
+         "../system/bin/", "../mail/",
+         "ignored:Days=5 ignored:Dx ignored:P ignored:Q=1 ignored:help ignored:B=3 ignored:M=/m/"},
+        {age, {"P=/data/node", "p=/x/"}, 30, 30, 30, "/x/", "../mail/", ""},
+        {age, {"P="}, 30, 30, 30, "", "../mail/", ""},
+        {age, {"v", "Verbose"}, 30, 30, 30, "../system/bin/", "../mail/", "V:v V:Verbose"},
+        {age, {"D=2147483647"}, 2147483647, 30, 30, "../system/bin/", "../mail/", ""},
+        {mail, {"B=5", "P=9"}, 30, 5, 9, "../system/bin/", "../mail/", ""},
+        {mail, {"b=5", "B=9", "p=2", "P=+3"}, 30, 9, 3, "../system/bin/", "../mail/", ""},
+        {mail, {"B=0", "P=-4"}, 30, 1, 1, "../system/bin/", "../mail/", "below:B=0 below:P=-4"},
+        {mail, {"B=x", "P=2"}, 30, 30, 30, "../system/bin/", "../mail/", "refused:B=x", refused},
+        {mail, {"P=/srv/kavex/mail/"}, 30, 30, 30, "../system/bin/", "../mail/",
+         "refused:P=/srv/kavex/mail/", refused},
+        {mail, {"B=2147483648"}, 30, 30, 30, "../system/bin/", "../mail/", "refused:B=2147483648",
+         refused},
+        {mail, {"B5", "Bull=5", "B", "x=1", "V"}, 30, 30, 30, "../system/bin/", "../mail/",
+         "ignored:B5 ignored:Bull=5 ignored:B ignored:x=1 V:V"},
+        {mail, {"D=/data/bin", "m=/var/mail/"}, 30, 30, 30, "/data/bin", "/var/mail/", ""},
+        {mail, {"D=", "M="}, 30, 30, 30, "", "", ""},
+    };
+    for (const auto& c : cases) {
+        const PurgeCommand command = read(c.kind, c.words);
+        const std::string what = testing::PrintToString(c.words);
+        EXPECT_EQ(command.asked, PurgeCommand::Asked::Run) << what;
+        EXPECT_EQ(command.letters, c.letters) << what;
+        EXPECT_EQ(notesOf(command), c.notes) << what;
+        EXPECT_EQ(command.settings.nDelDays, c.days) << what;
+        EXPECT_EQ(command.settings.nBullDelete, c.bull) << what;
+        EXPECT_EQ(command.settings.nPrivDelete, c.priv) << what;
+        EXPECT_STREQ(command.settings.szBinPath, c.bin) << what;
+        EXPECT_STREQ(command.settings.szMailPath, c.mailPath) << what;
+    }
+    EXPECT_EQ(read(age, {"P=" + std::string(1023, 'p')}).letters, Letters::Run);
+    EXPECT_EQ(read(age, {"P=" + std::string(1024, 'p')}).letters, Letters::PathTooLong);
+    EXPECT_EQ(read(mail, {"M=" + std::string(256, 'm')}).letters, Letters::PathTooLong);
+}
+
+// The dash words are read in the same pass: a refused one wins over
+// everything, --help over --version wherever each stands, and the letter
+// words around them count as ever.
+TEST(PurgeCommandLine, DashWords)
+{
+    using Asked = PurgeCommand::Asked;
+    const struct {
+        std::vector<std::string> words;
+        Asked asked;
+        const char* refused;
+    } cases[] = {
+        {{"--dry-run", "--quiet", "--verbose", "--without-lease", "--lease-wait=0.5",
+          "--lock-wait=7"}, Asked::Run, nullptr},
+        {{"--version", "--help"}, Asked::Help, nullptr},
+        {{"--help", "--version"}, Asked::Help, nullptr},
+        {{"V", "--version"}, Asked::Version, nullptr},
+        {{"--help", "-h"}, Asked::Refused, "-h"},
+        {{"D=abc", "--bogus"}, Asked::Refused, "--bogus"},
+        {{"-"}, Asked::Refused, "-"},
+        {{"--lease-wait=abc"}, Asked::Refused, "--lease-wait=abc"},
+        {{"--lock-wait=604801"}, Asked::Refused, "--lock-wait=604801"},
+        {{"-dry-run"}, Asked::Refused, "-dry-run"},
+    };
+    for (const auto& c : cases) {
+        const PurgeCommand command = read(PurgeKind::Age, c.words);
+        EXPECT_EQ(command.asked, c.asked) << testing::PrintToString(c.words);
+        EXPECT_STREQ(command.refusedWord, c.refused) << testing::PrintToString(c.words);
+    }
+    const PurgeCommand all = read(PurgeKind::Mail, cases[0].words);
+    EXPECT_TRUE(all.dryRun && all.quiet && all.verbose && all.waits.withoutLease);
+    EXPECT_EQ(all.waits.leaseSeconds, 0.5);
+    EXPECT_EQ(all.waits.lockSeconds, 7);
+    EXPECT_TRUE(read(PurgeKind::Age, {"--lease-wait=x"}).refusedWait);
+}
+
+}  // namespace

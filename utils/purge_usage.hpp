@@ -1,0 +1,16 @@
+// What a purge program tells of itself: its version line, its usage text
+// (the short one with a refusal, the whole one with --help), and the exit
+// statuses of its kind, each from the program's row and the status table.
+#pragma once
+
+#include "purge_programs.hpp"
+
+#include <cstdio>
+
+void printVersionLine(const PurgeProgram& program, FILE* out);
+void printUsage(const PurgeProgram& program, FILE* out, bool whole);
+
+// The statuses that a program can give, a line each as the usage text shows
+// them: the number right-aligned in three columns, two blanks, the text,
+// its further lines indented to it.
+void printStatuses(const PurgeProgram& program, FILE* out);
