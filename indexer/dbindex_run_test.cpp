@@ -21,7 +21,7 @@ struct InProcessRun {
     std::string err;
 };
 
-InProcessRun runIn(const TempDir& dir, FileIo& io)
+InProcessRun runIn(const TempDir& dir, FileIo& io, ReadAhead readAhead = ReadAhead::Off)
 {
     char here[4096];
     if (!getcwd(here, sizeof here) || chdir(dir.path().c_str()) != 0)
@@ -31,7 +31,7 @@ InProcessRun runIn(const TempDir& dir, FileIo& io)
     char* argv[] = {program.data(), name.data(), nullptr};
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const int status = runDbindex(2, argv, io);
+    const int status = runDbindex(2, argv, io, readAhead);
     InProcessRun run{status, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
     if (chdir(here) != 0)
         throw std::runtime_error("cannot go back to " + std::string(here));
@@ -72,6 +72,8 @@ TEST(DbindexFaults, EachFailedCallIsToldAndLeavesAWholeIndex)
         {"flock base.idx.tmp", 3, tmp, false, true},
         {"fstat base.idx.tmp", 3, tmp, false, true},
         {"lstat base.idx.tmp", 3, tmp, false, true},
+        {"read base.ful", 5, "can't read BASE.FUL: Input/output error" + kept, false, false},
+        {"read base.ful", 5, "can't read BASE.FUL: Input/output error" + kept, false, false},
         {"write base.idx.tmp", 6, writeFailed, false, false},
         {"close base.ful", 5, "can't close BASE.FUL: Input/output error" + kept, false, false},
         {"fchown base.idx.tmp", 0, "Done.\n", true, false},  // the old owner, where permitted
