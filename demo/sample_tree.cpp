@@ -1,10 +1,13 @@
 // Writes a sample node tree for the demo: the mail directory with its
 // message files, the announcement, WWV and DX spot files, and a text
 // database, all dated relative to today; and lists a record file, a line a
-// record, as --verbose shows the records that a purge drops.
+// record, as --verbose shows the records that a purge drops; and leaves the
+// files of a DX spot purge as a kill halfway through its rewrite does.
 //
 //   sample_tree DIR                              creates DIR/system/bin, DIR/mail and DIR/run
 //   sample_tree list dirmes|announce|wwv|dx FILE
+//   sample_tree interrupt-mirkos BIN DAYS        after MIRKOS D=DAYS ran whole on BIN
+#include "purge_mark.hpp"
 #include "record_text.hpp"
 #include "records.hpp"
 #include "sample_records.hpp"
@@ -32,6 +35,19 @@ bool writeFile(const std::string& path, const void* bytes, size_t size)
         return false;
     const bool written = std::fwrite(bytes, 1, size, file) == size;
     return std::fclose(file) == 0 && written;
+}
+
+bool readFile(const std::string& path, std::string& bytes)
+{
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    char buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        bytes.append(buffer, got);
+    const bool failed = std::ferror(file) != 0;
+    return std::fclose(file) == 0 && !failed;
 }
 
 struct Mail {
@@ -164,14 +180,61 @@ int list(const std::string& kind, const char* path)
     return 2;
 }
 
+// The files as MIRKOS leaves them when it is killed halfway through its
+// rewrite, made from those of a whole run on bin: the backup as it was, the
+// data file at the kept length with the first half of the kept spots
+// written over the bytes it held before, and the mark that the tool itself
+// writes, the truncation on disk.  A demo with a mark of its own making
+// would show a recovery from a file that no run leaves.
+int interruptMirkos(const std::string& bin, const char* days)
+{
+    const std::string data = bin + "/dx.bin", backup = bin + "/dx.old";
+    std::string kept, before;
+    if (!readFile(data, kept) || !readFile(backup, before)) {
+        std::perror("sample_tree");
+        return 1;
+    }
+    if (kept.size() > before.size()) {
+        std::fprintf(stderr, "sample_tree: %s is longer than its backup: MIRKOS did not run whole\n",
+                     data.c_str());
+        return 1;
+    }
+    PurgeMark mark;
+    mark.backupLength = before.size();
+    mark.keptLength = kept.size();
+    mark.judgementTime = std::time(nullptr);
+    mark.truncationDurable = true;
+    std::snprintf(mark.settings, sizeof mark.settings, "D=%s", days);
+    char text[kMarkTextSize];
+    size_t length = 0;
+    size_t truncationAt = 0;
+    if (!formatMark(mark, "MIRKOS", data.c_str(), backup.c_str(), text, sizeof text, length,
+                    truncationAt)) {
+        std::fprintf(stderr, "sample_tree: the mark of %s does not fit\n", data.c_str());
+        return 1;
+    }
+    const size_t half = kept.size() / sizeof(DxSpotStruct) / 2 * sizeof(DxSpotStruct);
+    const std::string partial = kept.substr(0, half) + before.substr(half, kept.size() - half);
+    // The mark is on disk before the data file is touched, as the tool has it.
+    if (!writeFile(bin + "/dx.purging", text, length) ||
+        !writeFile(data, partial.data(), partial.size())) {
+        std::perror("sample_tree");
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
     if (argc == 4 && std::string(argv[1]) == "list")
         return list(argv[2], argv[3]);
+    if (argc == 4 && std::string(argv[1]) == "interrupt-mirkos")
+        return interruptMirkos(argv[2], argv[3]);
     if (argc != 2) {
-        std::fprintf(stderr, "usage: sample_tree DIR\n       sample_tree list dirmes|announce|wwv|dx FILE\n");
+        std::fprintf(stderr, "usage: sample_tree DIR\n       sample_tree list dirmes|announce|wwv|dx FILE\n"
+                             "       sample_tree interrupt-mirkos BIN DAYS\n");
         return 2;
     }
     const std::string root = argv[1];

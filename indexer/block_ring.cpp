@@ -3,16 +3,9 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
-#include <unistd.h>
 
-long FdSource::read(char* into, size_t size)
-{
-    for (;;) {
-        const ssize_t got = ::read(fd_, into, size);
-        if (got >= 0 || errno != EINTR)
-            return static_cast<long>(got);
-    }
-}
+// FileIo::read retries EINTR; -1 stays a failure, with its errno.
+long FdSource::read(char* into, size_t size) { return static_cast<long>(io_.read(fd_, into, size)); }
 
 BlockRing::BlockRing(ByteSource& source, size_t blockSize, ReadAhead readAhead)
     : source_(source), blockSize_(blockSize), slotSize_(kCarry + blockSize + kPadding),

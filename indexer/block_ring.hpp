@@ -2,6 +2,8 @@
 // buffers, either on demand or ahead by one helper thread.
 #pragma once
 
+#include "file_io.hpp"
+
 #include <atomic>
 #include <condition_variable>
 #include <memory>
@@ -17,12 +19,17 @@ public:
     virtual long read(char* into, size_t size) = 0;
 };
 
+// A descriptor read through io, so that a test's FileIo can fail a read.
+// A BlockRing that reads ahead calls io from its helper thread while the
+// caller makes other calls: io must then take calls from two threads at
+// once, as the disk's own FileIo, which keeps no state, does.
 class FdSource : public ByteSource {
 public:
-    explicit FdSource(int fd) : fd_(fd) {}
+    FdSource(FileIo& io, int fd) : io_(io), fd_(fd) {}
     long read(char* into, size_t size) override;
 
 private:
+    FileIo& io_;
     int fd_;
 };
 

@@ -258,7 +258,7 @@ int placeIndex(IndexFile& index, const Paths& paths)
                                            : "; the new index is in place, but a crash may undo that");
 }
 
-int indexDatabase(FileIo& io, const Paths& paths)
+int indexDatabase(FileIo& io, const Paths& paths, ReadAhead readAhead)
 {
     RegularFile ful;
     if (const int status = openToRead(io, paths.szDatabase, kCannotOpenDatabase, ful); status != kDone)
@@ -272,8 +272,8 @@ int indexDatabase(FileIo& io, const Paths& paths)
 
     const int column = CON_column();
     const int row = CON_row();
-    FdSource source(ful.fd);
-    LineStream database(source, LineStream::kDefaultBlock, ReadAhead::On);
+    FdSource source(io, ful.fd);
+    LineStream database(source, LineStream::kDefaultBlock, readAhead);
     IndexWriter writer(io, idx);
     IDX_build(database, writer, column, row);
     writer.flush();
@@ -326,7 +326,7 @@ int reportDifference(const char* what, const IndexChecker& checker, const Paths&
 
 // Builds the index in memory and compares it with the one on disk; nothing
 // is written.
-int checkIndex(FileIo& io, const Paths& paths)
+int checkIndex(FileIo& io, const Paths& paths, ReadAhead readAhead)
 {
     RegularFile ful;
     if (const int status = openToRead(io, paths.szDatabase, kCannotOpenDatabase, ful); status != kDone)
@@ -336,9 +336,9 @@ int checkIndex(FileIo& io, const Paths& paths)
         return indexNotOpened(io, ful.fd, paths.szIndex, idx.notRegular);
     announce("Checking", paths);
 
-    FdSource source(ful.fd);
-    LineStream database(source, LineStream::kDefaultBlock, ReadAhead::On);
-    FdSource indexSource(idx.fd);
+    FdSource source(io, ful.fd);
+    LineStream database(source, LineStream::kDefaultBlock, readAhead);
+    FdSource indexSource(io, idx.fd);
     IndexChecker checker(indexSource);
     IDX_build(database, checker, CON_column(), CON_row());
     const IndexChecker::Verdict verdict = checker.finish();
@@ -453,7 +453,7 @@ int actAsDatabaseOwner(const Paths& paths)
     return identity == Identity::Refused ? kRefusedAsRoot : kDone;
 }
 
-int run(const Options& options, FileIo& io)
+int run(const Options& options, FileIo& io, ReadAhead readAhead)
 {
     IDX_spinInteractive(isatty(STDOUT_FILENO) == 1);
     std::printf("%s", kBanner);
@@ -472,12 +472,12 @@ int run(const Options& options, FileIo& io)
     }
     if (const int status = actAsDatabaseOwner(paths); status != kDone)
         return status;
-    return options.check ? checkIndex(io, paths) : indexDatabase(io, paths);
+    return options.check ? checkIndex(io, paths, readAhead) : indexDatabase(io, paths, readAhead);
 }
 
 }  // namespace
 
-int runDbindex(int argc, char* argv[], FileIo& io)
+int runDbindex(int argc, char* argv[], FileIo& io, ReadAhead readAhead)
 {
     Options options;
     if (!readOptions(argc, argv, options))
@@ -493,7 +493,7 @@ int runDbindex(int argc, char* argv[], FileIo& io)
     }
     if (options.quiet && !gHeld.hold())
         return finish(kOutputFailed);
-    const int status = run(options, io);
+    const int status = run(options, io, readAhead);
     if (gHeld.holding() && !gHeld.release(status != kDone) && status == kDone)
         return finish(kOutputFailed);
     return finish(status);

@@ -2,16 +2,20 @@
 // its own process with a FileIo that records or fails the calls.
 #pragma once
 
+#include "block_ring.hpp"
 #include "file_io.hpp"
 
 // Reads the arguments, builds or checks the index and returns the exit
-// status.  Every call that changes the disk goes through io (the database
-// is read through a descriptor that io opened).  Output goes to standard
+// status.  Every call to the disk goes through io, the reads of the
+// database and of the index included.  The program reads the database
+// ahead, from a second thread that calls io too; a FileIo that keeps a
+// count of its calls wants ReadAhead::Off, which reads the same blocks in
+// the same order from the caller's thread alone.  Output goes to standard
 // output and standard error; standard output is flushed and checked, not
 // closed.  Started by root, the run takes the identity of the owner of the
 // database's directory, for the whole process and for good, unless root
 // owns that directory.
-int runDbindex(int argc, char* argv[], FileIo& io);
+int runDbindex(int argc, char* argv[], FileIo& io, ReadAhead readAhead = ReadAhead::On);
 
 // The program: runDbindex on the disk itself, with standard output written
 // a line at a time and checked to its final close.

@@ -58,12 +58,7 @@ show "A run stopped midway leaves its mark; the next run completes the rewrite f
 # spots written.
 bin=../system/bin
 "$build/MIRKOS" --quiet D=14
-kept=$(stat -c %s $bin/dx.bin)
-half=$((kept / 88 / 2 * 88))
-{ head -c $half $bin/dx.bin; tail -c +$((half + 1)) $bin/dx.old | head -c $((kept - half)); } >$bin/dx.partial
-printf 'MIRKOS is rewriting %s/dx.bin from %s/dx.old\nformat 3\nbackup %d\nkept %d\ntime %d\ntruncation durable\nsettings D=14\n' \
-    $bin $bin "$(stat -c %s $bin/dx.old)" "$kept" "$(date +%s)" >$bin/dx.purging
-mv $bin/dx.partial $bin/dx.bin
+"$build/sample_tree" interrupt-mirkos $bin 14
 step cat $bin/dx.purging
 step "$build/MIRKOS" D=14
 records dx dx.bin

@@ -23,7 +23,47 @@ source=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "package test: $*" >&2; exit 1; }
-programs=(dbindex KELDRAN VOSKIL TRABEN MIRKOS)
+
+# The programs, from the list that the build takes them from.
+printf 'include("%s/cmake/programs.cmake")\nmessage(NOTICE "${KAVEX_PURGE_PROGRAMS}|${KAVEX_PROGRAMS}")\n' \
+    "$source" >"$work/programs.cmake"
+IFS='|' read -r purge_list program_list < <(cmake -P "$work/programs.cmake" 2>&1)
+IFS=';' read -r -a purges <<<"$purge_list"
+IFS=';' read -r -a programs <<<"${program_list:-}"
+[ ${#purges[@]} -gt 0 ] && [ ${#programs[@]} -gt ${#purges[@]} ] ||
+    fail "cannot read the programs from cmake/programs.cmake"
+
+# The schedule's files name the programs by hand: one added to the list or
+# taken from it must be added to or taken from each of them too.
+mismatches=()
+names() {  # FILE WHAT FOUND EXPECTED...: the names found (a line each) against those expected
+    local file=$1 what=$2 found expected missing extra
+    found=$(sort -u <<<"$3")
+    shift 3
+    expected=$(printf '%s\n' "$@" | sort -u)
+    missing=$(comm -23 <(echo "$expected") <(echo "$found") | xargs)
+    extra=$(comm -13 <(echo "$expected") <(echo "$found") | xargs)
+    [ -z "$missing" ] || mismatches+=("debian/$file misses $missing in $what")
+    [ -z "$extra" ] || mismatches+=("debian/$file names $extra in $what, not in cmake/programs.cmake")
+}
+run=$source/debian/kavex-run
+names kavex-run "its cases" \
+    "$(sed -nE 's/^ +([A-Za-z| ]+)\) directory=.*/\1/p' "$run" | tr -s '| ' '\n\n')" "${programs[@]}"
+while read -r _ usage; do
+    names kavex-run "its usage" "$(tr '|' '\n' <<<"$usage")" "${programs[@]}"
+done < <(grep -oE 'kavex-run [A-Za-z]+(\|[A-Za-z]+)+' "$run" | sort -u)
+names kavex-node-tools.cron.d "its lines" \
+    "$(sed -nE 's|^[^#].*/kavex-run ([A-Za-z]+)$|\1|p' "$source/debian/kavex-node-tools.cron.d")" "${programs[@]}"
+names kavex-node-tools.default "its *_OPTIONS" \
+    "$(sed -nE 's/^([A-Z]+)_OPTIONS=.*/\1/p' "$source/debian/kavex-node-tools.default")" "${programs[@]^^}"
+target=$source/debian/kavex-node-tools.kavex-purge.target
+names kavex-node-tools.kavex-purge.target "its Wants" \
+    "$(grep -oE 'kavex-node-tools@[A-Za-z]+\.service' "$target" | sed -E 's/.*@(.*)\.service/\1/')" "${purges[@]}"
+names kavex-node-tools.kavex-purge.target "its Documentation" \
+    "$(grep -oE 'man:[A-Za-z]+\(8\)' "$target" | sed -E 's/man:(.*)\(8\)/\1/')" "${purges[@]}"
+[ ${#mismatches[@]} -eq 0 ] ||
+    fail "the schedule's files do not name the programs of cmake/programs.cmake:$(printf '\n  %s' "${mismatches[@]}")"
+echo "package test: the schedule's files name the programs of cmake/programs.cmake: ${programs[*]}"
 
 deb=$(ls "$(dirname "$changes")"/kavex-node-tools_*.deb)
 lintian --fail-on error,warning "$changes" >"$work/lintian" 2>&1 ||
