@@ -8,7 +8,7 @@
 //   sample_tree list dirmes|announce|wwv|dx FILE
 //   sample_tree interrupt-mirkos BIN DAYS        after MIRKOS D=DAYS ran whole on BIN
 #include "purge_mark.hpp"
-#include "record_text.hpp"
+#include "purge_programs.hpp"
 #include "records.hpp"
 #include "sample_records.hpp"
 
@@ -145,29 +145,23 @@ bool writeDatabase(const std::string& bin)
     return writeFile(bin + "/callbook.ful", text.data(), text.size());
 }
 
-// Lists the whole records of a file, a line each.
-int list(const std::string& kind, const char* path)
+// Lists the whole records of a program's file, a line each, as its row
+// describes them.
+int list(const std::string& stem, const char* path)
 {
-    const struct {
-        const char* kind;
-        size_t size;
-        void (*describe)(const unsigned char*, char*, size_t);
-    } kinds[] = {{"dirmes", sizeof(DirMesStruct), describeMail},
-                 {"announce", sizeof(AnnounceStruct), describeAnnouncement},
-                 {"wwv", sizeof(WwvSpotStruct), describeReport},
-                 {"dx", sizeof(DxSpotStruct), describeSpot}};
-    for (const auto& k : kinds) {
-        if (kind != k.kind)
+    for (const PurgeProgram* program : kPurgePrograms) {
+        if (stem != program->fileStem)
             continue;
         FILE* file = std::fopen(path, "rb");
         if (!file) {
             std::perror(path);
             return 1;
         }
-        unsigned char record[sizeof(DirMesStruct)];
+        std::string record(program->recordSize, '\0');
         char line[256];
-        while (std::fread(record, k.size, 1, file) == 1) {
-            k.describe(record, line, sizeof line);
+        while (std::fread(record.data(), record.size(), 1, file) == 1) {
+            program->describe(reinterpret_cast<const unsigned char*>(record.data()), line,
+                              sizeof line);
             std::printf("  %s\n", line);
         }
         const bool failed = std::ferror(file) != 0;
@@ -176,7 +170,7 @@ int list(const std::string& kind, const char* path)
             std::perror(path);
         return failed ? 1 : 0;
     }
-    std::fprintf(stderr, "sample_tree: no such kind of file: %s\n", kind.c_str());
+    std::fprintf(stderr, "sample_tree: no such kind of file: %s\n", stem.c_str());
     return 2;
 }
 
@@ -188,7 +182,8 @@ int list(const std::string& kind, const char* path)
 // would show a recovery from a file that no run leaves.
 int interruptMirkos(const std::string& bin, const char* days)
 {
-    const std::string data = bin + "/dx.bin", backup = bin + "/dx.old";
+    const std::string data = bin + "/" + programFile(kMirkos, ".bin").text;
+    const std::string backup = bin + "/" + programFile(kMirkos, ".old").text;
     std::string kept, before;
     if (!readFile(data, kept) || !readFile(backup, before)) {
         std::perror("sample_tree");
@@ -208,15 +203,15 @@ int interruptMirkos(const std::string& bin, const char* days)
     char text[kMarkTextSize];
     size_t length = 0;
     size_t truncationAt = 0;
-    if (!formatMark(mark, "MIRKOS", data.c_str(), backup.c_str(), text, sizeof text, length,
+    if (!formatMark(mark, kMirkos.name, data.c_str(), backup.c_str(), text, sizeof text, length,
                     truncationAt)) {
         std::fprintf(stderr, "sample_tree: the mark of %s does not fit\n", data.c_str());
         return 1;
     }
-    const size_t half = kept.size() / sizeof(DxSpotStruct) / 2 * sizeof(DxSpotStruct);
+    const size_t half = kept.size() / kMirkos.recordSize / 2 * kMirkos.recordSize;
     const std::string partial = kept.substr(0, half) + before.substr(half, kept.size() - half);
     // The mark is on disk before the data file is touched, as the tool has it.
-    if (!writeFile(bin + "/dx.purging", text, length) ||
+    if (!writeFile(bin + "/" + programFile(kMirkos, ".purging").text, text, length) ||
         !writeFile(data, partial.data(), partial.size())) {
         std::perror("sample_tree");
         return 1;

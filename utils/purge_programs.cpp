@@ -1,5 +1,6 @@
 #include "purge_programs.hpp"
 
+#include "purgdate.hpp"
 #include "record_text.hpp"
 #include "records.hpp"
 
@@ -22,6 +23,49 @@ time_t reportDay(const unsigned char* record, DateCache& dates)
 time_t spotDay(const unsigned char* record, DateCache& dates)
 {
     return dates.fromText(reinterpret_cast<const char*>(record + offsetof(DxSpotStruct, Date)));
+}
+
+void describeAnnouncement(const unsigned char* record, char* line, size_t size)
+{
+    char szDate[12];
+    char szTime[5];
+    DATE_dateTime_Long2Str(szDate, szTime, loadLE32(record + offsetof(AnnounceStruct, lDateTime)));
+    LineText(line, size)
+        .text(szDate)
+        .text(" ")
+        .text(szTime)
+        .text("  from ")
+        .field(record + offsetof(AnnounceStruct, sFromUser), sizeof AnnounceStruct::sFromUser)
+        .text(" at ")
+        .field(record + offsetof(AnnounceStruct, sFromNode), sizeof AnnounceStruct::sFromNode)
+        .text("  to ")
+        .field(record + offsetof(AnnounceStruct, sToWho), sizeof AnnounceStruct::sToWho);
+}
+
+void describeReport(const unsigned char* record, char* line, size_t size)
+{
+    LineText(line, size)
+        .field(record + offsetof(WwvSpotStruct, sDate), sizeof WwvSpotStruct::sDate)
+        .text(" ")
+        .field(record + offsetof(WwvSpotStruct, sTime), sizeof WwvSpotStruct::sTime)
+        .text("  by ")
+        .field(record + offsetof(WwvSpotStruct, sLogger), sizeof WwvSpotStruct::sLogger)
+        .text(" at ")
+        .field(record + offsetof(WwvSpotStruct, sNodeCall), sizeof WwvSpotStruct::sNodeCall);
+}
+
+void describeSpot(const unsigned char* record, char* line, size_t size)
+{
+    LineText(line, size)
+        .field(record + offsetof(DxSpotStruct, Date), sizeof DxSpotStruct::Date)
+        .text(" ")
+        .field(record + offsetof(DxSpotStruct, Time), sizeof DxSpotStruct::Time)
+        .text("  DX ")
+        .field(record + offsetof(DxSpotStruct, DxCall), sizeof DxSpotStruct::DxCall)
+        .text("  by ")
+        .field(record + offsetof(DxSpotStruct, Logger), sizeof DxSpotStruct::Logger)
+        .text(" at ")
+        .field(record + offsetof(DxSpotStruct, NodeCall), sizeof DxSpotStruct::NodeCall);
 }
 
 }  // namespace
@@ -75,8 +119,6 @@ const PurgeProgram kMirkos = {
     .describe = describeSpot,
 };
 
-const PurgeProgram* const kPurgePrograms[] = {&kKeldran, &kVoskil, &kTraben, &kMirkos};
-const size_t kPurgeProgramCount = std::size(kPurgePrograms);
 
 const PurgeProgram* findPurgeProgram(const char* name)
 {

@@ -32,8 +32,7 @@ extern const PurgeProgram kVoskil;
 extern const PurgeProgram kTraben;
 extern const PurgeProgram kMirkos;
 
-extern const PurgeProgram* const kPurgePrograms[];
-extern const size_t kPurgeProgramCount;
+inline const PurgeProgram* const kPurgePrograms[] = {&kKeldran, &kVoskil, &kTraben, &kMirkos};
 
 // The row of a program's name; null for a name of no purge.
 const PurgeProgram* findPurgeProgram(const char* name);

@@ -7,12 +7,9 @@
 #include <cstdio>
 #include <ctime>
 
-// The line that --verbose shows of a record of each file: its date and the
-// fields that tell it, without the line end.
+// The line that --verbose shows of a mail record: its date and the fields
+// that tell it, without the line end.  Each age purge's own is in its row.
 void describeMail(const unsigned char* record, char* line, size_t size);
-void describeAnnouncement(const unsigned char* record, char* line, size_t size);
-void describeReport(const unsigned char* record, char* line, size_t size);
-void describeSpot(const unsigned char* record, char* line, size_t size);
 
 // The oldest date whose records stay under a limit in days, judged at now
 // as the purges judge it: the age counts from 00:00 local standard time of
