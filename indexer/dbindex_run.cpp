@@ -2,6 +2,8 @@
 // root takes, then the build or the check of the index.
 #include "dbindex_run.hpp"
 
+#include "dbindex_output.hpp"
+
 #include "console.hpp"
 #include "index_builder.hpp"
 #include "index_check.hpp"
@@ -19,19 +21,6 @@
 
 namespace {
 
-enum Status {
-    kDone = 0,
-    kNoName = 1,
-    kCannotOpenDatabase = 2,
-    kCannotOpenIndex = 3,
-    kNameTooLong = 4,
-    kReadFailed = 5,
-    kWriteFailed = 6,
-    kOutputFailed = 7,
-    kIndexDiffers = 8,
-    kUsageError = 9,
-    kRefusedAsRoot = 10,
-};
 
 const char kBanner[] = "Halvik's Kavex DataBase indexation utility v2.0\n";
 
@@ -103,108 +92,6 @@ bool buildPaths(const char* argument, Paths& paths)
     std::strcat(paths.szDatabase, ".ful");
     std::strcat(paths.szIndex, ".idx");
     return true;
-}
-
-// With --quiet, standard output waits in a file of its own: a run that
-// succeeds shows nothing, one that fails shows all of it, as without.
-class HeldOutput {
-public:
-    bool hold()
-    {
-        std::fflush(stdout);
-        file_ = std::tmpfile();
-        saved_ = file_ ? dup(STDOUT_FILENO) : -1;
-        if (saved_ < 0 || dup2(fileno(file_), STDOUT_FILENO) < 0) {
-            std::fprintf(stderr, "dbindex: --quiet: %s\n", std::strerror(errno));
-            return false;
-        }
-        return true;
-    }
-
-    bool holding() const { return saved_ >= 0; }
-
-    // Puts standard output back, with what it held when show.
-    bool release(bool show)
-    {
-        bool ok = std::fflush(stdout) == 0 && !std::ferror(stdout) &&
-                  dup2(saved_, STDOUT_FILENO) >= 0 && close(saved_) == 0 &&
-                  std::fseek(file_, 0, SEEK_SET) == 0;
-        char block[4096];
-        for (size_t got; ok && show && (got = std::fread(block, 1, sizeof block, file_)) > 0;)
-            ok = std::fwrite(block, 1, got, stdout) == got;
-        ok = std::fclose(file_) == 0 && ok;
-        saved_ = -1;
-        return ok;
-    }
-
-private:
-    FILE* file_ = nullptr;
-    int saved_ = -1;
-};
-
-// The output held with --quiet, shown before the first error goes to
-// standard error, so that the two come in the order they happened.
-HeldOutput gHeld;
-
-// The error's line on standard error: the path as the system saw it, from
-// the working directory.
-void showHeldOutput()
-{
-    if (gHeld.holding())
-        gHeld.release(true);
-}
-
-// A path as the system saw it, from the working directory.
-struct SeenPath {
-    explicit SeenPath(const char* path)
-    {
-        char directory[PATH_MAX];
-        if (path[0] == '/' || !getcwd(directory, sizeof directory))
-            std::snprintf(text, sizeof text, "%s", path);
-        else if (std::strcmp(path, ".") == 0)
-            std::snprintf(text, sizeof text, "%s", directory);
-        else
-            std::snprintf(text, sizeof text, "%s/%s", directory, path);
-    }
-    char text[2 * PATH_MAX];
-};
-
-void tellError(const char* verb, const char* path, const char* reason)
-{
-    showHeldOutput();
-    std::fprintf(stderr, "dbindex: %s %s: %s\n", verb, SeenPath(path).text, reason);
-}
-
-// A path as the messages on standard output show it: upper-cased.
-struct ShownPath {
-    explicit ShownPath(const char* path)
-    {
-        std::snprintf(text, sizeof text, "%s", path);
-        STR_upper(text);
-    }
-    char text[PATH_MAX + 8];
-};
-
-// The error of the failed open, or the kind of file that was refused.
-int reportOpenFailure(const char* path, int status, mode_t notRegular = 0)
-{
-    const int error = errno;
-    char reason[64];
-    if (notRegular != 0)
-        std::snprintf(reason, sizeof reason, "%s, not a regular file", fileTypeName(notRegular));
-    std::printf("*** Error : Enable to open %s\n", ShownPath(path).text);
-    tellError("cannot open", path, notRegular != 0 ? reason : std::strerror(error));
-    return status;
-}
-
-int reportIoFailure(const char* verb, const char* path, int error, int status, const char* after = "")
-{
-    std::printf("\n*** Error : can't %s %s: %s%s\n", verb, ShownPath(path).text, std::strerror(error),
-                after);
-    char tried[64];
-    std::snprintf(tried, sizeof tried, "cannot %s", verb);
-    tellError(tried, path, std::strerror(error));
-    return status;
 }
 
 // What a failure leaves: a new index is put in place only when it is whole.
@@ -491,10 +378,10 @@ int runDbindex(int argc, char* argv[], FileIo& io, ReadAhead readAhead)
         std::fputs(kBanner, stdout);
         return finish(kDone);
     }
-    if (options.quiet && !gHeld.hold())
+    if (options.quiet && !holdOutput())
         return finish(kOutputFailed);
     const int status = run(options, io, readAhead);
-    if (gHeld.holding() && !gHeld.release(status != kDone) && status == kDone)
+    if (holdingOutput() && !releaseOutput(status != kDone) && status == kDone)
         return finish(kOutputFailed);
     return finish(status);
 }
