@@ -3,6 +3,7 @@
 // and never sees a half-written file, two purges at once lose nothing, and
 // dbindex never shows a partial index.
 #include "node_server.hpp"
+#include "programs_under_test.hpp"
 #include "run_program.hpp"
 #include "test_files.hpp"
 
@@ -27,45 +28,11 @@ const time_t kNow = utcTime(2026, 12, 7, 12);
 constexpr int kInstants = 16;
 constexpr size_t kDataBytes = size_t{24} << 20;
 
-struct Program {
-    const char* name;
-    const char* path;
-    const char* data;
-    const char* backup;
-    const char* mark;
-    size_t recordSize;
-    bool mail;
-};
-
-const Program kPrograms[] = {
-    {"KELDRAN", KELDRAN_PATH, "dirmes.bin", "dirmes.old", "dirmes.purging", 244, true},
-    {"VOSKIL", VOSKIL_PATH, "announce.bin", "announce.old", "announce.purging", 128, false},
-    {"TRABEN", TRABEN_PATH, "wwv.bin", "wwv.old", "wwv.purging", 128, false},
-    {"MIRKOS", MIRKOS_PATH, "dx.bin", "dx.old", "dx.purging", 88, false},
-};
-
-bool isAnnounce(const Program& p) { return std::string(p.data) == "announce.bin"; }
-
 // A record of the program's file dated days before the clock.
-std::string datedBefore(const Program& p, int days, uint32_t seed)
-{
-    const std::string date = dateTextDaysBefore(kNow, days);
-    if (p.mail)
-        return mailRecord({'B', 'N', seed, date, 0});
-    const int pattern = static_cast<int>(seed);
-    if (isAnnounce(p)) {
-        const time_t day = kNow - static_cast<time_t>(days) * 86400;
-        struct tm broken;
-        gmtime_r(&day, &broken);
-        return packedRecord(packedDateTime(broken.tm_year + 1900, broken.tm_mon + 1,
-                                           broken.tm_mday, 10, pattern % 60),
-                            pattern);
-    }
-    return datedRecord(p.recordSize, p.recordSize == 128 ? 98 : 66, date, pattern);
-}
+std::string datedBefore(const ProgramUnderTest& p, int days, uint32_t seed) { return p.record(dayBefore(kNow, days), seed); }
 
 // Half of the records are old; one mail record in 64 has a message file.
-std::string makeRecords(const Program& p, size_t bytes = kDataBytes)
+std::string makeRecords(const ProgramUnderTest& p, size_t bytes = kDataBytes)
 {
     std::string records;
     records.reserve(bytes);
@@ -77,7 +44,7 @@ std::string makeRecords(const Program& p, size_t bytes = kDataBytes)
 // The node's record number n, dated today: every purge keeps it.  Its
 // number is in its first bytes (the mail's message number), so that each
 // one differs from the others.
-std::string freshRecord(const Program& p, long n)
+std::string freshRecord(const ProgramUnderTest& p, long n)
 {
     const auto number = static_cast<uint32_t>(1000000 + n);
     std::string record = datedBefore(p, 0, number);
@@ -90,7 +57,7 @@ std::string freshRecord(const Program& p, long n)
 // The node's first records, count of them, one after the other.
 class FreshRecords {
 public:
-    explicit FreshRecords(const Program& p) : program_(p) {}
+    explicit FreshRecords(const ProgramUnderTest& p) : program_(p) {}
     std::string first(long count)
     {
         extend(count);
@@ -112,7 +79,7 @@ private:
             bytes_ += freshRecord(program_, made_);
     }
 
-    const Program& program_;
+    const ProgramUnderTest& program_;
     std::string bytes_;
     long made_ = 0;
 };
@@ -138,24 +105,24 @@ std::string messageName(int number)
     return name;
 }
 
-void plant(const Tree& tree, const Program& p, const std::string& records)
+void plant(const Tree& tree, const ProgramUnderTest& p, const std::string& records)
 {
     writeFile(tree.bin + "/" + p.data, records);
     if (p.mail)
-        for (size_t i = 0; i * 244 < records.size(); i += 64)
+        for (size_t i = 0; i * p.recordSize < records.size(); i += 64)
             writeFile(tree.mail + messageName(static_cast<int>(i)), "text");
 }
 
-std::vector<std::string> messagesLeft(const Tree& tree, const std::string& records)
+std::vector<std::string> messagesLeft(const Tree& tree, const ProgramUnderTest& p, const std::string& records)
 {
     std::vector<std::string> left;
-    for (size_t i = 0; i * 244 < records.size(); i += 64)
+    for (size_t i = 0; p.mail && i * p.recordSize < records.size(); i += 64)
         if (fileExists(tree.mail + messageName(static_cast<int>(i))))
             left.push_back(messageName(static_cast<int>(i)));
     return left;
 }
 
-std::vector<std::string> arguments(const Program& p, const Tree& tree)
+std::vector<std::string> arguments(const ProgramUnderTest& p, const Tree& tree)
 {
     if (p.mail)
         return {"D=" + tree.bin, "M=" + tree.mail, "B=20"};
@@ -177,7 +144,7 @@ struct Expected {
 
 // The end state of an uninterrupted run, and the shorter of two run times:
 // a slow first run on a busy machine would put the kills after the end.
-Expected uninterrupted(const Program& p, const std::string& records)
+Expected uninterrupted(const ProgramUnderTest& p, const std::string& records)
 {
     Expected expected;
     for (int round = 0; round < 2; ++round) {
@@ -190,13 +157,13 @@ Expected uninterrupted(const Program& p, const std::string& records)
         if (round == 0 || duration < expected.duration)
             expected.duration = duration;
         expected.data = readFile(tree.bin + "/" + p.data);
-        expected.messages = messagesLeft(tree, records);
+        expected.messages = messagesLeft(tree, p, records);
     }
     return expected;
 }
 
 // Stops a run with signal after delay; returns how the run ended.
-RunResult stopAfter(const Program& p, const Tree& tree, Clock::duration delay, int signal)
+RunResult stopAfter(const ProgramUnderTest& p, const Tree& tree, Clock::duration delay, int signal)
 {
     const pid_t pid = startProgram(p.path, arguments(p, tree), frozen());
     std::this_thread::sleep_for(delay);
@@ -209,14 +176,14 @@ bool beginsWith(const std::string& text, const std::string& start)
     return text.compare(0, start.size(), start) == 0;
 }
 
-std::string dataOf(const Tree& tree, const Program& p) { return readFile(tree.bin + "/" + p.data); }
+std::string dataOf(const Tree& tree, const ProgramUnderTest& p) { return readFile(tree.bin + "/" + p.data); }
 
 // The node appends during the killed run, between it and the rerun, and
 // during the rerun: each of its records is there at the end.
 TEST(CrashSafety, KilledAtAnyInstantThenRerunLosesNothing)
 {
     int killed = 0;
-    for (const Program& p : kPrograms) {
+    for (const ProgramUnderTest& p : kProgramsUnderTest) {
         const std::string records = makeRecords(p);
         const Expected expected = uninterrupted(p, records);
         FreshRecords fresh(p);
@@ -247,7 +214,7 @@ TEST(CrashSafety, KilledAtAnyInstantThenRerunLosesNothing)
             EXPECT_TRUE(dataOf(tree, p) == expected.data + fresh.first(node.appended()))
                 << p.name << " " << i;
             EXPECT_FALSE(fileExists(tree.bin + "/" + p.mark));
-            EXPECT_EQ(messagesLeft(tree, records), expected.messages) << p.name << " " << i;
+            EXPECT_EQ(messagesLeft(tree, p, records), expected.messages) << p.name << " " << i;
         }
     }
     std::printf("instants killed: %d of %d\n", killed, kInstants * 4);
@@ -261,7 +228,7 @@ constexpr int kPurgesInARow = 20;
 
 // What a look at the data file may find: the file as it was or as a purge
 // left it, followed by the node's records; never a file half-rewritten.
-std::function<bool(const std::string&)> wholeView(const Program& p, const std::string& before,
+std::function<bool(const std::string&)> wholeView(const ProgramUnderTest& p, const std::string& before,
                                                   const std::string& after)
 {
     return [&p, before, after, fresh = FreshRecords(p)](const std::string& look) mutable {
@@ -280,7 +247,7 @@ std::function<bool(const std::string&)> wholeView(const Program& p, const std::s
 // status 10, changing nothing, as it must; most purges get their lease.
 TEST(LiveNode, PurgesBesideAnAppendingNodeLoseNothing)
 {
-    for (const Program& p : kPrograms) {
+    for (const ProgramUnderTest& p : kProgramsUnderTest) {
         const std::string records = makeRecords(p, kLiveBytes);
         const std::string kept = uninterrupted(p, records).data;
         for (int perSecond : {200, 0}) {
@@ -316,7 +283,7 @@ TEST(LiveNode, PurgesBesideAnAppendingNodeLoseNothing)
 // stops after its wait and changes nothing.
 TEST(LiveNode, ANodeThatKeepsTheFileOpenIsRefused)
 {
-    for (const Program& p : kPrograms) {
+    for (const ProgramUnderTest& p : kProgramsUnderTest) {
         const std::string records = makeRecords(p, kLiveBytes);
         Tree tree;
         plant(tree, p, records);
@@ -344,7 +311,7 @@ TEST(LiveNode, ARunByAnotherUserGoesOnWithoutTheLease)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root, to run as another user";
-    const Program& p = kPrograms[3];
+    const ProgramUnderTest& p = programUnderTest("MIRKOS");
     const std::string records = makeRecords(p, kLiveBytes);
     Tree tree;
     plant(tree, p, records);
@@ -361,7 +328,7 @@ TEST(LiveNode, ARunByAnotherUserGoesOnWithoutTheLease)
 // The second of two purges started together waits for the first.
 TEST(LiveNode, TwoPurgesAtOnceLoseNothing)
 {
-    for (const Program& p : kPrograms) {
+    for (const ProgramUnderTest& p : kProgramsUnderTest) {
         const std::string records = makeRecords(p, 4 * kLiveBytes);
         const std::string kept = uninterrupted(p, records).data;
         for (int apart : {0, 5, 20}) {
@@ -451,7 +418,7 @@ TEST(CrashSafety, DbindexNeverShowsAPartialIndex)
 // ends with the data file as it was, or wholly rewritten, never half-written.
 TEST(CrashSafety, TerminationSignalsNeverLeaveAHalfWrittenFile)
 {
-    const Program& p = kPrograms[3];
+    const ProgramUnderTest& p = programUnderTest("MIRKOS");
     const std::string records = makeRecords(p);
     const Expected expected = uninterrupted(p, records);
     const int signals[] = {SIGTERM, SIGINT, SIGHUP};

@@ -1,5 +1,6 @@
 // The four purge programs, run as programs in a temporary node tree with
 // their clock frozen: what they keep, print, and exit with.
+#include "programs_under_test.hpp"
 #include "run_program.hpp"
 #include "test_files.hpp"
 
@@ -52,38 +53,15 @@ struct Node {
     }
 };
 
-struct Day {
-    int year, month, day;
-};
+const ProgramUnderTest& kKeldranTest = programUnderTest("KELDRAN");
 
-struct AgeProgramUnderTest {
-    const char* name;
-    const char* path;
-    const char* data;
-    const char* backup;
-    const char* noun;
-    std::function<std::string(Day, int)> record;
-};
-
-const AgeProgramUnderTest kAgePrograms[] = {
-    {"VOSKIL", VOSKIL_PATH, "announce.bin", "announce.old", "announcements",
-     [](Day d, int seed) {
-         // The time of day in the packed value never counts.
-         return packedRecord(packedDateTime(d.year, d.month, d.day, seed % 24, seed % 60), seed);
-     }},
-    {"TRABEN", TRABEN_PATH, "wwv.bin", "wwv.old", "spots",
-     [](Day d, int seed) { return datedRecord(128, 98, dateText(d.year, d.month, d.day), seed); }},
-    {"MIRKOS", MIRKOS_PATH, "dx.bin", "dx.old", "spots",
-     [](Day d, int seed) { return datedRecord(88, 66, dateText(d.year, d.month, d.day), seed); }},
-};
-
-std::string summary(const AgeProgramUnderTest& p, int left, int deleted)
+std::string summary(const ProgramUnderTest& p, int left, int deleted)
 {
     return std::string(p.name) + " completed : " + std::to_string(left) + " " + p.noun + " left, " +
            std::to_string(deleted) + " deleted.\n";
 }
 
-std::string creating(const AgeProgramUnderTest& p) { return std::string("Creating ") + p.backup + "\n"; }
+std::string creating(const ProgramUnderTest& p) { return std::string("Creating ") + p.backup + "\n"; }
 
 // The line after the system's text of a failed open: where the default path
 // led from the run directory.
@@ -126,14 +104,16 @@ TEST(AgePurgePrograms, KeepRecordsYoungerThanTheLimit)
         {"after 2038: dated 2040 in 2039", {{2040, 1, 1}, {2039, 11, 16}, {2039, 11, 17}},
          {true, false, true}, {"D=30"}, utcTime(2039, 12, 16), "UTC"},
     };
-    for (const AgeProgramUnderTest& p : kAgePrograms) {
+    for (const ProgramUnderTest& p : kProgramsUnderTest) {
+        if (p.mail)
+            continue;
         for (const AgeCase& c : cases) {
             Node node;
             std::string records;
             std::string expected;
             int left = 0;
             for (size_t i = 0; i < c.days.size(); ++i) {
-                const std::string record = p.record(c.days[i], static_cast<int>(i) + 5);
+                const std::string record = p.record(c.days[i], static_cast<uint32_t>(i) + 5);
                 records += record;
                 if (c.kept[i]) {
                     expected += record;
@@ -155,7 +135,9 @@ TEST(AgePurgePrograms, KeepRecordsYoungerThanTheLimit)
 TEST(AgePurgePrograms, DirectoriesVersionFragmentsAndReruns)
 {
     const time_t now = utcTime(2026, 12, 7, 12);
-    for (const AgeProgramUnderTest& p : kAgePrograms) {
+    for (const ProgramUnderTest& p : kProgramsUnderTest) {
+        if (p.mail)
+            continue;
         Node node;
         const std::string keep = p.record({2026, 12, 1}, 1) + p.record({2026, 12, 7}, 2);
         const std::string old = p.record({2026, 10, 1}, 3);
@@ -163,7 +145,7 @@ TEST(AgePurgePrograms, DirectoriesVersionFragmentsAndReruns)
         writeFile(node.data(p.data), old + keep + "frag");
         for (const std::string& directory : {node.bin, node.bin + "/"}) {
             const RunResult result = runProgram(p.path, {"v", "P=" + directory, "Verbose"}, node.at(now));
-            const std::string version = std::string(p.name) + " v 1.0\n";
+            const std::string version = p.version;
             EXPECT_EQ(result.status, 0) << p.name;
             const bool first = directory == node.bin;
             EXPECT_EQ(result.out, version + version + creating(p) + summary(p, 2, first ? 1 : 0)) << p.name;
@@ -176,7 +158,9 @@ TEST(AgePurgePrograms, DirectoriesVersionFragmentsAndReruns)
 TEST(AgePurgePrograms, FailuresAndTheirStatuses)
 {
     const time_t now = utcTime(2026, 12, 7, 12);
-    for (const AgeProgramUnderTest& p : kAgePrograms) {
+    for (const ProgramUnderTest& p : kProgramsUnderTest) {
+        if (p.mail)
+            continue;
         const std::string name = p.name;
         const std::string records = p.record({2026, 1, 1}, 1) + p.record({2026, 12, 7}, 2);
         {
@@ -233,7 +217,9 @@ TEST(AgePurgePrograms, FailuresAndTheirStatuses)
 TEST(AgePurgePrograms, HelpAndDryRunChangeNothing)
 {
     const time_t now = utcTime(2026, 12, 7, 12);
-    for (const AgeProgramUnderTest& p : kAgePrograms) {
+    for (const ProgramUnderTest& p : kProgramsUnderTest) {
+        if (p.mail)
+            continue;
         Node node;
         const std::string records = p.record({2026, 1, 1}, 1) + p.record({2026, 12, 7}, 2);
         writeFile(node.data(p.data), records);
@@ -248,8 +234,8 @@ TEST(AgePurgePrograms, HelpAndDryRunChangeNothing)
 
         const RunResult dry = runProgram(p.path, {"--dry-run", "V"}, node.at(now));
         EXPECT_EQ(dry.status, 0);
-        EXPECT_EQ(dry.out, std::string(p.name) + ": a dry run: nothing will be changed\n" + p.name +
-                               " v 1.0\n" + creating(p) + summary(p, 1, 1));
+        EXPECT_EQ(dry.out, std::string(p.name) + ": a dry run: nothing will be changed\n" + p.version +
+                               creating(p) + summary(p, 1, 1));
         EXPECT_TRUE(readFile(node.data(p.data)) == records);
         EXPECT_FALSE(fileExists(node.data(p.backup)));
     }
@@ -314,12 +300,12 @@ TEST(MailPurgeProgram, DropsAndRemovesTheMessageFiles)
                 deleting += "Deleting message #" +
                             std::to_string(static_cast<int32_t>(c.records[i].number)) + " ...\n";
         }
-        writeFile(node.data("dirmes.bin"), records + "tail");
-        const RunResult result = runProgram(KELDRAN_PATH, c.arguments, node.at(c.clock, c.tz));
+        writeFile(node.data(kKeldranTest.data), records + "tail");
+        const RunResult result = runProgram(kKeldranTest.path, c.arguments, node.at(c.clock, c.tz));
         EXPECT_EQ(result.status, 0) << c.name << result.err;
-        EXPECT_EQ(result.out, "Creating dirmes.old\n" + deleting + "KELDRAN completed.\n") << c.name;
-        EXPECT_TRUE(readFile(node.data("dirmes.bin")) == expected) << c.name;
-        EXPECT_TRUE(readFile(node.data("dirmes.old")) == records) << c.name;
+        EXPECT_EQ(result.out, creating(kKeldranTest) + deleting + "KELDRAN completed.\n") << c.name;
+        EXPECT_TRUE(readFile(node.data(kKeldranTest.data)) == expected) << c.name;
+        EXPECT_TRUE(readFile(node.data(kKeldranTest.backup)) == records) << c.name;
         for (size_t i = 0; i < c.records.size(); ++i)
             EXPECT_EQ(fileExists(message(node, c.records[i].number)), c.kept[i]) << c.name;
     }
@@ -331,26 +317,26 @@ TEST(MailPurgeProgram, PathsVersionAndDryRun)
     Node node;
     const MailRecord old = {'B', 'N', 42, dateText(2026, 1, 1), 0};
     const std::string records = mailRecord(old);
-    writeFile(node.data("dirmes.bin"), records);
+    writeFile(node.data(kKeldranTest.data), records);
     writeFile(node.mail + "/m0000042.msg", "text");
     writeFile(node.dir / "mailm0000042.msg", "text");
 
-    const RunResult dry = runProgram(KELDRAN_PATH, {"--dry-run", "V", "D=" + node.bin}, node.at(now));
+    const RunResult dry = runProgram(kKeldranTest.path, {"--dry-run", "V", "D=" + node.bin}, node.at(now));
     EXPECT_EQ(dry.status, 0);
-    EXPECT_EQ(dry.out, "KELDRAN: a dry run: nothing will be changed\nKELDRAN v 1.1\nCreating "
-                       "dirmes.old\nDeleting message #42 ...\nKELDRAN completed.\n");
-    EXPECT_TRUE(readFile(node.data("dirmes.bin")) == records);
-    EXPECT_FALSE(fileExists(node.data("dirmes.old")));
+    EXPECT_EQ(dry.out, "KELDRAN: a dry run: nothing will be changed\n" + std::string(kKeldranTest.version) +
+                           creating(kKeldranTest) + "Deleting message #42 ...\nKELDRAN completed.\n");
+    EXPECT_TRUE(readFile(node.data(kKeldranTest.data)) == records);
+    EXPECT_FALSE(fileExists(node.data(kKeldranTest.backup)));
     EXPECT_TRUE(fileExists(node.mail + "/m0000042.msg"));
 
     // M= is a prefix, used as given: without its slash it names another file.
-    const RunResult run = runProgram(KELDRAN_PATH, {"D=" + node.bin + "/", "M=" + node.mail}, node.at(now));
+    const RunResult run = runProgram(kKeldranTest.path, {"D=" + node.bin + "/", "M=" + node.mail}, node.at(now));
     EXPECT_EQ(run.status, 0);
     EXPECT_FALSE(fileExists(node.dir / "mailm0000042.msg"));
     EXPECT_TRUE(fileExists(node.mail + "/m0000042.msg"));
-    EXPECT_EQ(readFile(node.data("dirmes.bin")), "");
+    EXPECT_EQ(readFile(node.data(kKeldranTest.data)), "");
 
-    const RunResult help = runProgram(KELDRAN_PATH, {"--help"}, node.at(now));
+    const RunResult help = runProgram(kKeldranTest.path, {"--help"}, node.at(now));
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage: KELDRAN", 0), 0u);
     EXPECT_NE(help.out.find("\n 13  the purge is complete, but some message files"), std::string::npos);
@@ -359,13 +345,13 @@ TEST(MailPurgeProgram, PathsVersionAndDryRun)
     // A mail prefix that leaves no room for the longest message file name is
     // refused before anything is touched.
     const std::string records2 = mailRecord(old);
-    writeFile(node.data("dirmes.bin"), records2);
-    const std::string backup = readFile(node.data("dirmes.old"));
-    const RunResult tooLong = runProgram(KELDRAN_PATH, {"D=" + node.bin, "M=/" + std::string(240, 'm')}, node.at(now));
+    writeFile(node.data(kKeldranTest.data), records2);
+    const std::string backup = readFile(node.data(kKeldranTest.backup));
+    const RunResult tooLong = runProgram(kKeldranTest.path, {"D=" + node.bin, "M=/" + std::string(240, 'm')}, node.at(now));
     EXPECT_EQ(tooLong.status, 4);
     EXPECT_EQ(tooLong.err.rfind("KELDRAN: path too long", 0), 0u);
-    EXPECT_TRUE(readFile(node.data("dirmes.bin")) == records2);
-    EXPECT_TRUE(readFile(node.data("dirmes.old")) == backup);
+    EXPECT_TRUE(readFile(node.data(kKeldranTest.data)) == records2);
+    EXPECT_TRUE(readFile(node.data(kKeldranTest.backup)) == backup);
 }
 
 TEST(MailPurgeProgram, FailuresLeaveTheDirectoryAndTheMessages)
@@ -382,32 +368,32 @@ TEST(MailPurgeProgram, FailuresLeaveTheDirectoryAndTheMessages)
         const char* error;
     };
     const Case cases[] = {
-        {"missing", [](Node& n) { unlink(n.data("dirmes.bin").c_str()); }, false, 1,
-         "KELDRAN -> fopen in MAIN (fDirMes 1): No such file or directory\n", "dirmes.bin",
+        {"missing", [](Node& n) { unlink(n.data(kKeldranTest.data).c_str()); }, false, 1,
+         "KELDRAN -> fopen in MAIN (fDirMes 1): No such file or directory\n", kKeldranTest.data,
          "No such file or directory"},
         {"backup cannot be made", [](Node& n) { chmod(n.bin.c_str(), 0555); }, true, 2,
-         "KELDRAN -> fopen in MAIN (fDirOld): Permission denied\n", "dirmes.old", "Permission denied"},
-        {"directory not writable", [](Node& n) { chmod(n.data("dirmes.bin").c_str(), 0444); }, true, 3,
-         "KELDRAN -> fopen in MAIN (fDirMes 2): Permission denied\n", "dirmes.bin", "Permission denied"},
+         "KELDRAN -> fopen in MAIN (fDirOld): Permission denied\n", kKeldranTest.backup, "Permission denied"},
+        {"directory not writable", [](Node& n) { chmod(n.data(kKeldranTest.data).c_str(), 0444); }, true, 3,
+         "KELDRAN -> fopen in MAIN (fDirMes 2): Permission denied\n", kKeldranTest.data, "Permission denied"},
         {"backup reached through a link",
-         [](Node& n) { ASSERT_EQ(symlink("/dev/full", n.data("dirmes.old").c_str()), 0); }, false, 2,
-         "KELDRAN -> fopen in MAIN (fDirOld): Too many levels of symbolic links\n", "dirmes.old",
+         [](Node& n) { ASSERT_EQ(symlink("/dev/full", n.data(kKeldranTest.backup).c_str()), 0); }, false, 2,
+         "KELDRAN -> fopen in MAIN (fDirOld): Too many levels of symbolic links\n", kKeldranTest.backup,
          "Too many levels of symbolic links"},
     };
     for (const Case& c : cases) {
         Node node;
-        writeFile(node.data("dirmes.bin"), records);
+        writeFile(node.data(kKeldranTest.data), records);
         writeFile(node.mail + "/m0000042.msg", "text");
         c.prepare(node);
         const RunResult result =
-            runProgram(KELDRAN_PATH, {}, c.unprivileged ? node.asNobody(now) : node.at(now));
+            runProgram(kKeldranTest.path, {}, c.unprivileged ? node.asNobody(now) : node.at(now));
         chmod(node.bin.c_str(), 0755);
         EXPECT_EQ(result.status, c.status) << c.name;
         if (!c.err.empty()) {
             EXPECT_EQ(result.err, c.err + tried(node, "KELDRAN", c.file, c.error)) << c.name;
         }
         if (c.status != 1) {
-            EXPECT_TRUE(readFile(node.data("dirmes.bin")) == records) << c.name;
+            EXPECT_TRUE(readFile(node.data(kKeldranTest.data)) == records) << c.name;
         }
         EXPECT_TRUE(fileExists(node.mail + "/m0000042.msg")) << c.name;
     }
@@ -415,32 +401,12 @@ TEST(MailPurgeProgram, FailuresLeaveTheDirectoryAndTheMessages)
 
 // --- what an operator meets: mistakes, --quiet, --verbose, dry runs --------
 
-struct PurgeUnderTest {
-    const char* name;
-    const char* path;
-    const char* data;
-    const char* backup;
-    const char* version;
-    char daysLetter;  // the option of the limit in days
-    std::function<std::string(Day, int)> record;
-};
-
-const PurgeUnderTest kPurges[] = {
-    {"KELDRAN", KELDRAN_PATH, "dirmes.bin", "dirmes.old", "KELDRAN v 1.1\n", 'B',
-     [](Day d, int seed) {
-         return mailRecord({'B', 'N', static_cast<uint32_t>(seed), dateText(d.year, d.month, d.day), 0});
-     }},
-    {"VOSKIL", VOSKIL_PATH, "announce.bin", "announce.old", "VOSKIL v 1.0\n", 'D', kAgePrograms[0].record},
-    {"TRABEN", TRABEN_PATH, "wwv.bin", "wwv.old", "TRABEN v 1.0\n", 'D', kAgePrograms[1].record},
-    {"MIRKOS", MIRKOS_PATH, "dx.bin", "dx.old", "MIRKOS v 1.0\n", 'D', kAgePrograms[2].record},
-};
-
 const time_t kNoon = utcTime(2026, 12, 7, 12);
 
 // One old record, dropped by every limit used here, and one of today.
 struct Planted {
     std::string old, today;
-    explicit Planted(const PurgeUnderTest& p) : old(p.record({2026, 1, 1}, 1)), today(p.record({2026, 12, 7}, 2)) {}
+    explicit Planted(const ProgramUnderTest& p) : old(p.record({2026, 1, 1}, 1)), today(p.record({2026, 12, 7}, 2)) {}
     std::string all() const { return old + today; }
 };
 
@@ -454,9 +420,9 @@ std::string dryRunLine(const std::string& program) { return program + ": a dry r
 // note, and the purge runs as before.
 TEST(OperatorUse, MistakesAreRefusedOrNoted)
 {
-    for (const PurgeUnderTest& p : kPurges) {
+    for (const ProgramUnderTest& p : kProgramsUnderTest) {
         const std::string name = p.name;
-        const std::string limit(1, p.daysLetter);
+        const std::string limit(1, p.limitLetter);
         const std::string unknown = name + ": unknown option ";
         const auto notALimit = [&](const std::string& argument) {
             return name + ": '" + argument +
@@ -503,7 +469,7 @@ TEST(OperatorUse, MistakesAreRefusedOrNoted)
 // takes the data file's mode.
 TEST(OperatorUse, QuietVerboseAndTheBackupsMode)
 {
-    for (const PurgeUnderTest& p : kPurges) {
+    for (const ProgramUnderTest& p : kProgramsUnderTest) {
         const Planted planted(p);
         {
             Node node;
@@ -530,7 +496,7 @@ TEST(OperatorUse, QuietVerboseAndTheBackupsMode)
         std::vector<std::string> lines;
         for (size_t at = 0, end; (end = verbose.out.find('\n', at)) != std::string::npos; at = end + 1)
             lines.push_back(verbose.out.substr(at, end - at));
-        const bool mail = p.daysLetter == 'B';
+        const bool mail = p.limitLetter == 'B';
         ASSERT_EQ(lines.size(), mail ? 5u : 4u) << p.name << verbose.out;
         EXPECT_EQ(lines[0], std::string("Creating ") + p.backup);
         // The oldest date that stays, for each limit, before the first record.
@@ -553,7 +519,7 @@ TEST(OperatorUse, QuietVerboseAndTheBackupsMode)
 // with its message and status.
 TEST(OperatorUse, DryRunFailsWhereTheRealRunWould)
 {
-    for (const PurgeUnderTest& p : kPurges) {
+    for (const ProgramUnderTest& p : kProgramsUnderTest) {
         const Planted planted(p);
         const struct {
             const char* name;
@@ -608,24 +574,24 @@ TEST(OperatorUse, MessageFilesThatCannotBeRemoved)
     for (const auto& c : cases) {
         Node node;
         const std::string records = mailRecord({'B', 'K', 42, dateText(2026, 12, 1), 0});
-        writeFile(node.data("dirmes.bin"), records);
+        writeFile(node.data(kKeldranTest.data), records);
         writeFile(node.mail + "/m0000042.msg", "text");
         chmod(node.mail.c_str(), 0555);
         const RunOptions options = node.asNobody(kNoon);
         // Its owner's, so that the run gets its lease.
-        EXPECT_TRUE(geteuid() != 0 || chown(node.data("dirmes.bin").c_str(), 65534, 65534) == 0);
-        const RunResult dry = runProgram(KELDRAN_PATH, {"--dry-run", c.mail}, options);
-        EXPECT_TRUE(readFile(node.data("dirmes.bin")) == records) << c.name;
-        const RunResult real = runProgram(KELDRAN_PATH, {c.mail}, options);
+        EXPECT_TRUE(geteuid() != 0 || chown(node.data(kKeldranTest.data).c_str(), 65534, 65534) == 0);
+        const RunResult dry = runProgram(kKeldranTest.path, {"--dry-run", c.mail}, options);
+        EXPECT_TRUE(readFile(node.data(kKeldranTest.data)) == records) << c.name;
+        const RunResult real = runProgram(kKeldranTest.path, {c.mail}, options);
         chmod(node.mail.c_str(), 0755);
         EXPECT_EQ(real.status, c.status) << c.name << real.err;
         EXPECT_EQ(real.err, c.err) << c.name;
-        EXPECT_EQ(real.out, "Creating dirmes.old\nDeleting message #42 ...\nKELDRAN completed.\n");
+        EXPECT_EQ(real.out, creating(kKeldranTest) + "Deleting message #42 ...\nKELDRAN completed.\n");
         EXPECT_EQ(dry.status, real.status) << c.name;
         EXPECT_EQ(dry.err, real.err + "KELDRAN: a dry run: nothing was changed\n") << c.name;
         EXPECT_EQ(dry.out, dryRunLine("KELDRAN") + real.out) << c.name;
         EXPECT_TRUE(fileExists(node.mail + "/m0000042.msg"));
-        EXPECT_EQ(readFile(node.data("dirmes.bin")), "");
+        EXPECT_EQ(readFile(node.data(kKeldranTest.data)), "");
     }
 }
 
@@ -662,14 +628,13 @@ TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
         writeFile(path, bytes);
         nobodys(path);
     };
-    for (const PurgeUnderTest& p : kPurges) {
+    for (const ProgramUnderTest& p : kProgramsUnderTest) {
         const std::string name = p.name;
-        const bool mail = p.daysLetter == 'B';
+        const bool mail = p.limitLetter == 'B';
         const std::string refused = name + ": refusing to run as root: ";
         const std::string failedOpen = name + " -> fopen in MAIN (f";
         const std::string bin = "../system/bin/";
-        const std::string mark = std::string(p.data).substr(0, std::strlen(p.data) - 4) + ".purging";
-        const std::string badMark = name + ": " + bin + mark + " ";
+        const std::string badMark = name + ": " + bin + p.mark + " ";
         const struct {
             const char* name;
             std::function<void(const Node&)> prepare;
@@ -694,14 +659,14 @@ TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
             {"a dry run reads as nobody",
              [&](const Node& n) { EXPECT_EQ(chown(n.data(p.data).c_str(), 0, 0) | chmod(n.data(p.data).c_str(), 0600), 0); },
              {"--dry-run"}, 1, failedOpen},
-            {"a missing directory", [](const Node&) {}, {std::string(mail ? "D=" : "P=") + "none"}, 1, failedOpen},
+            {"a missing directory", [](const Node&) {}, {std::string(1, p.directoryLetter) + "=none"}, 1, failedOpen},
             {"a set-id data file", [&](const Node& n) { ASSERT_EQ(chmod(n.data(p.data).c_str(), 06755), 0); }, {},
              0, ""},
             {"a link at the backup to a root-only file",
              [&](const Node& n) { link(shadow, n.data(p.backup)); }, {}, 2,
              failedOpen},
             {"a link at the mark into a root-only directory",
-             [&](const Node& n) { link(secret / "made", n.data(mark)); }, {},
+             [&](const Node& n) { link(secret / "made", n.data(p.mark)); }, {},
              8, badMark + "is a symbolic link"},
             {"a FIFO at the data file", [&](const Node& n) { fifo(n.data(p.data)); }, {}, 1,
              name + ": " + bin + p.data + " is a FIFO"},
@@ -709,11 +674,11 @@ TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
              {"--dry-run"}, 1, name + ": " + bin + p.data + " is a FIFO"},
             {"a FIFO at the backup", [&](const Node& n) { fifo(n.data(p.backup)); }, {}, 2,
              name + ": " + bin + p.backup + " is a FIFO"},
-            {"a FIFO at the mark", [&](const Node& n) { fifo(n.data(mark)); }, {}, 8, badMark + "is a FIFO"},
+            {"a FIFO at the mark", [&](const Node& n) { fifo(n.data(p.mark)); }, {}, 8, badMark + "is a FIFO"},
             {"a torn mark",
-             [&](const Node& n) { text(n.data(mark), name + " is rewriting a from b\nformat 3\nbackup 2"); },
+             [&](const Node& n) { text(n.data(p.mark), name + " is rewriting a from b\nformat 3\nbackup 2"); },
              {}, 8, badMark + "cannot be read as a mark"},
-            {"a mark of zero bytes", [&](const Node& n) { text(n.data(mark), std::string(200, '\0')); }, {},
+            {"a mark of zero bytes", [&](const Node& n) { text(n.data(p.mark), std::string(200, '\0')); }, {},
              0, ""},
         };
         for (const auto& c : cases) {
@@ -741,7 +706,7 @@ TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
             ASSERT_EQ(stat(node.data(p.backup).c_str(), &backup), 0) << what;
             EXPECT_EQ(backup.st_uid, 65534u) << what;
             EXPECT_EQ(backup.st_mode & 07000, 0u) << what << ": the backup takes no set-id bit";
-            EXPECT_FALSE(fileExists(node.data(mark))) << what;
+            EXPECT_FALSE(fileExists(node.data(p.mark))) << what;
             EXPECT_EQ(runProgram(p.path, {}, node.asNobody(kNoon)).status, 0) << what;
             EXPECT_TRUE(readFile(node.data(p.data)) == planted.today) << what;
         }

@@ -1,6 +1,6 @@
 // A FileIo that fails on demand, for the fault sweeps of the purge engine
 // and of dbindex: each call is named by what it does and the path it does
-// it to ("fsync dx.old"), so that a sweep can tell which one it failed.
+// it to ("fsync ab.old"), so that a sweep can tell which one it failed.
 #pragma once
 
 #include "file_io.hpp"

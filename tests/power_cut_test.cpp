@@ -7,6 +7,7 @@
 #include "dbindex_run.hpp"
 #include "purge_run.hpp"
 #include "power_cut.hpp"
+#include "programs_under_test.hpp"
 #include "records.hpp"
 #include "run_program.hpp"
 #include "test_files.hpp"
@@ -23,27 +24,14 @@ namespace {
 const time_t kNow = utcTime(2026, 12, 7, 12);
 time_t frozenClock() { return kNow; }
 
-// The n-th record of a program's file, days old; a mail record has its
-// message file where number % 4 == 0.
-std::string recordOf(const char* program, int days, uint32_t n)
+// The n-th record of a program's file, days old; the mail is private or
+// not, some of it killed, and has its message file where n % 4 == 0.
+std::string recordOf(const ProgramUnderTest& p, int days, uint32_t n)
 {
-    const time_t day = kNow - static_cast<time_t>(days) * 86400;
-    const std::string date = dateTextDaysBefore(kNow, days);
-    switch (program[0]) {
-    case 'K':
-        return mailRecord({n % 2 ? 'P' : 'B', n % 20 == 7 ? 'K' : 'N', n, date, 0});
-    case 'V': {
-        struct tm broken;
-        gmtime_r(&day, &broken);
-        return packedRecord(packedDateTime(broken.tm_year + 1900, broken.tm_mon + 1, broken.tm_mday, 9,
-                                           static_cast<int>(n % 60)),
-                            static_cast<int>(n));
-    }
-    case 'T':
-        return datedRecord(128, 98, date, static_cast<int>(n));
-    default:
-        return datedRecord(88, 66, date, static_cast<int>(n));
-    }
+    const Day day = dayBefore(kNow, days);
+    if (p.mail)
+        return mailRecord({n % 2 ? 'P' : 'B', n % 20 == 7 ? 'K' : 'N', n, dateText(day), 0});
+    return p.record(day, n);
 }
 
 std::string messageName(uint32_t number)
@@ -54,14 +42,15 @@ std::string messageName(uint32_t number)
 }
 
 struct Program {
-    const char* name;
+    std::string name;
     const char* binary;
-    const char* data;    // the file it reads, and a purge rewrites
-    const char* result;  // the file it rewrites: the data file, or the index
-    const char* backup;  // null for dbindex
+    std::string data;    // the file it reads, and a purge rewrites
+    std::string result;  // the file it rewrites: the data file, or the index
+    std::string backup;
     int count;  // records, oldest first: half of them past the limit of 20 days
     std::vector<std::string> arguments;
     std::function<int(FileIo&)> run;  // the run in this process, in the tree
+    const ProgramUnderTest* purge;    // null for dbindex
 };
 // The purge in this process, through the program's own entry.
 int runPurgeHere(const PurgeProgram& program, std::vector<std::string> words, FileIo& io)
@@ -87,19 +76,24 @@ int runIndex(FileIo& io)
     return runDbindex(3, argv, io);
 }
 
-const Program kPrograms[] = {
-    {"KELDRAN", KELDRAN_PATH, "bin/dirmes.bin", "bin/dirmes.bin", "bin/dirmes.old", 80,
-     {"D=bin", "M=mail/", "B=20", "P=20"},
-     [](FileIo& io) { return runPurgeHere(kKeldran, {"D=bin", "M=mail/", "B=20", "P=20"}, io); }},
-    {"VOSKIL", VOSKIL_PATH, "bin/announce.bin", "bin/announce.bin", "bin/announce.old", 200,
-     {"P=bin", "D=20"}, [](FileIo& io) { return runPurgeHere(kVoskil, {"P=bin", "D=20"}, io); }},
-    {"TRABEN", TRABEN_PATH, "bin/wwv.bin", "bin/wwv.bin", "bin/wwv.old", 200, {"P=bin", "D=20"},
-     [](FileIo& io) { return runPurgeHere(kTraben, {"P=bin", "D=20"}, io); }},
-    {"MIRKOS", MIRKOS_PATH, "bin/dx.bin", "bin/dx.bin", "bin/dx.old", 303, {"P=bin", "D=20"},
-     [](FileIo& io) { return runPurgeHere(kMirkos, {"P=bin", "D=20"}, io); }},
-    {"dbindex", DBINDEX_PATH, "bin/callbook.ful", "bin/callbook.idx", nullptr, 400,
-     {"--quiet", "bin/callbook"}, runIndex},
-};
+// Each purge on its files in bin/, and dbindex on a call book there.
+std::vector<Program> programs()
+{
+    std::vector<Program> all;
+    const int counts[] = {80, 200, 200, 303};
+    for (size_t i = 0; i < std::size(kProgramsUnderTest); ++i) {
+        const ProgramUnderTest& p = kProgramsUnderTest[i];
+        const std::string data = std::string("bin/") + p.data;
+        const std::vector<std::string> arguments =
+            p.mail ? std::vector<std::string>{"D=bin", "M=mail/", "B=20", "P=20"}
+                   : std::vector<std::string>{"P=bin", "D=20"};
+        all.push_back({p.name, p.path, data, data, std::string("bin/") + p.backup, counts[i], arguments,
+                       [&p, arguments](FileIo& io) { return runPurgeHere(*p.program, arguments, io); }, &p});
+    }
+    all.push_back({"dbindex", DBINDEX_PATH, "bin/callbook.ful", "bin/callbook.idx", "", 400,
+                   {"--quiet", "bin/callbook"}, runIndex, nullptr});
+    return all;
+}
 
 // When the node appends a record of its own: never, just before or just
 // after the data file's sync once the lease is gone (not synced), or once
@@ -151,25 +145,25 @@ std::string oldIndex(const Program& p)
 Expected plant(const Program& p)
 {
     Expected e;
-    if (!p.backup) {
+    if (!p.purge) {
         e.before[p.result] = oldIndex(p);
         e.before[p.data] = callBook(p.count, 1);
-        e.before[std::string(p.result) + ".tmp"] = "the part of an index that a killed run left";
+        e.before[p.result + ".tmp"] = "the part of an index that a killed run left";
         return e;
     }
     std::string data;
     for (int i = 0; i < p.count; ++i) {
         const int days = 40 - 40 * i / p.count;  // oldest first
         const auto n = static_cast<uint32_t>(i);
-        data += recordOf(p.name, days, n);
-        const bool dropped = days >= 20 || (p.name[0] == 'K' && n % 20 == 7);
-        if (p.name[0] != 'K' || n % 4 != 0)
+        data += recordOf(*p.purge, days, n);
+        const bool dropped = days >= 20 || (p.purge->mail && n % 20 == 7);
+        if (!p.purge->mail || n % 4 != 0)
             continue;
         e.before[messageName(n)] = "text";
         (dropped ? e.messagesDropped : e.messagesKept).insert(messageName(n));
     }
     e.before[p.data] = data;
-    e.fresh = recordOf(p.name, 0, 900000);
+    e.fresh = recordOf(*p.purge, 0, 900000);
     return e;
 }
 
@@ -252,7 +246,7 @@ void checkRerun(const Program& p, const Expected& e, const FileTree& cut, NodeAp
     std::vector<std::string> wrong;
     if (rerun.status != 0)
         wrong.push_back("status " + std::to_string(rerun.status) + ": " + rerun.err);
-    if (p.backup)
+    if (p.purge)
         checkPurge(p, e, after, node, wrong);
     else
         checkIndex(p, e, cut, after, wrong);
@@ -285,7 +279,7 @@ TEST_P(PowerCut, EveryStateACutCanLeaveEndsAsOneRun)
     const Program& p = GetParam();
     for (const Scenario& scenario : kScenarios) {
         // The node appends to the purges' files, not to the call book.
-        if (!p.backup && scenario.node != NodeAppends::Never)
+        if (!p.purge && scenario.node != NodeAppends::Never)
             continue;
         {
             const Expected planted = plant(p);
@@ -326,12 +320,12 @@ TEST_P(PowerCut, EveryStateACutCanLeaveEndsAsOneRun)
                 });
                 std::printf("%s, %s, %s: %zu crash points, %zu states, %zu violations; %zu "
                             "rewrites completed, %zu lost truncations restored\n",
-                            p.name, model == DiskModel::Ext4Ordered ? "ext4 ordered" : "strict",
+                            p.name.c_str(), model == DiskModel::Ext4Ordered ? "ext4 ordered" : "strict",
                             scenario.name, count.crashPoints, count.states, count.violations,
                             count.completed, count.restored);
                 EXPECT_GT(count.states, 0u) << p.name;
                 // Both ways of the recovery are taken where a cut can lead to them.
-                if (p.backup && kTestEmulator[0] == nullptr) {
+                if (p.purge && kTestEmulator[0] == nullptr) {
                     EXPECT_GT(count.completed, 0u) << p.name;
                     EXPECT_GT(count.restored, 0u) << p.name;
                 }
@@ -341,7 +335,7 @@ TEST_P(PowerCut, EveryStateACutCanLeaveEndsAsOneRun)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, PowerCut, testing::ValuesIn(kPrograms),
+INSTANTIATE_TEST_SUITE_P(Programs, PowerCut, testing::ValuesIn(programs()),
                          [](const testing::TestParamInfo<Program>& program) { return program.param.name; });
 
 }  // namespace

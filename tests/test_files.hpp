@@ -1,5 +1,5 @@
-// Files and records for the tests: a temporary directory removed at the end,
-// whole-file reads and writes, and records of the node's files.
+// Files for the tests: a temporary directory removed at the end,
+// whole-file reads and writes, trees and dates.
 #pragma once
 
 #include <cstdint>
@@ -42,17 +42,3 @@ time_t utcTime(int year, int month, int day, int hour = 0, int minute = 0, int s
 
 // The packed date-time of a date (month 1-12) and time.
 uint32_t packedDateTime(int year, int month, int day, int hour = 0, int minute = 0);
-
-struct MailRecord {
-    char type = 'B';
-    char status = 'N';
-    uint32_t number = 1;
-    std::string date;           // 12-byte date field
-    unsigned char noAutoDelete = 0;
-};
-std::string mailRecord(const MailRecord& fields);
-
-// A record of size bytes filled with a pattern of seed, with the date placed
-// at offset: a 12-byte date text, or a packed date-time when packed.
-std::string datedRecord(size_t size, size_t dateOffset, const std::string& date, int seed);
-std::string packedRecord(uint32_t dateTime, int seed);

@@ -1,4 +1,5 @@
 #include "mail_purge.hpp"
+#include "programs_under_test.hpp"
 #include "test_files.hpp"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #include "failing_io.hpp"
+#include "programs_under_test.hpp"
 #include "purge_engine.hpp"
 #include "purge_mark.hpp"
 #include "purge_run.hpp"
@@ -45,6 +46,10 @@ struct Tree {
     std::string data(const char* name) const { return bin + "/" + name; }
 };
 
+// The two purges the engine is tried with: mail, with its message files,
+// and records dated by a packed date-time.
+const ProgramUnderTest& programOf(bool mail) { return programUnderTest(mail ? "KELDRAN" : "VOSKIL"); }
+
 struct Outcome {
     int status;
     std::string data, backup, out, err;
@@ -81,11 +86,7 @@ protected:
     {
         std::string records;
         for (int i = 0; i < 9; ++i) {
-            const time_t day = kNow - static_cast<time_t>(i) * 3 * 86400;
-            struct tm date;
-            gmtime_r(&day, &date);
-            records += packedRecord(
-                packedDateTime(date.tm_year + 1900, date.tm_mon + 1, date.tm_mday, 10, i), i);
+            records += programOf(false).record(dayBefore(kNow, 3 * i), static_cast<uint32_t>(i));
         }
         return records;
     }
@@ -95,13 +96,12 @@ protected:
     // A record that the node server appends during a run: dated today, so kept.
     static std::string fresh(bool mail, int n = 0)
     {
-        return mail ? mailRecord({'B', 'N', static_cast<uint32_t>(99 + n), dateTextDaysBefore(kNow, 0), 0})
-                    : packedRecord(packedDateTime(2026, 12, 7), 99 + n);
+        return programOf(mail).record(dayBefore(kNow, 0), static_cast<uint32_t>(99 + n));
     }
 
     static std::string dataPath(const Tree& tree, bool mail)
     {
-        return tree.data(mail ? "dirmes.bin" : "announce.bin");
+        return tree.data(programOf(mail).data);
     }
 
     static void plant(const Tree& tree, bool mail, const std::string& records)
@@ -116,8 +116,9 @@ protected:
                        PurgeWaits waits = {0.05, 0.05, false})
     {
         PurgePaths paths;
-        EXPECT_TRUE(buildPurgePaths(tree.bin.c_str(), mail ? "dirmes.bin" : "announce.bin", paths));
-        std::vector<std::string> words = {mail ? "KELDRAN" : "VOSKIL"};
+        const ProgramUnderTest& p = programOf(mail);
+        EXPECT_TRUE(buildPurgePaths(tree.bin.c_str(), p.data, paths));
+        std::vector<std::string> words = {p.name};
         if (mail)
             words.insert(words.end(), {"D=" + tree.bin, "M=" + tree.mail});
         else
@@ -137,7 +138,7 @@ protected:
         FILE* out = tmpfile();
         FILE* err = tmpfile();
         Outcome outcome;
-        outcome.status = runPurgeProgram(mail ? kKeldran : kVoskil, static_cast<int>(argv.size()),
+        outcome.status = runPurgeProgram(*p.program, static_cast<int>(argv.size()),
                                          argv.data(), {io, frozenClock, out, err});
         outcome.out = contents(out);
         outcome.err = contents(err);
@@ -228,8 +229,7 @@ protected:
                                 bool recovering)
     {
         const bool readBackup = recovering && outcome.status == kPurged &&
-                                (call == "close " + tree.bin + "/dirmes.old" ||
-                                 call == "close " + tree.bin + "/announce.old");
+                                call.starts_with("close ") && call.ends_with(".old");
         const auto begins = [&](const std::string& name) { return call.rfind(name, 0) == 0; };
         const bool modeNotGiven = outcome.err.find("cannot give") != std::string::npos;
         return begins("unlink " + tree.mail) || begins("list ") || begins("flock ") ||
@@ -257,7 +257,7 @@ protected:
     static void leaveMark(const Tree& tree, bool mail, const std::string& backup, size_t keptLength,
                           size_t markedLength = std::string::npos, bool durable = false)
     {
-        writeFile(tree.data(mail ? "dirmes.old" : "announce.old"), backup);
+        writeFile(tree.data(programOf(mail).backup), backup);
         PurgeMark mark;
         mark.backupLength = std::min(markedLength, backup.size());
         mark.keptLength = keptLength;
@@ -268,9 +268,9 @@ protected:
         char text[4096];
         size_t length = 0;
         size_t wordAt = 0;
-        ASSERT_TRUE(formatMark(mark, mail ? "KELDRAN" : "VOSKIL", "data", "backup", text, sizeof text,
+        ASSERT_TRUE(formatMark(mark, programOf(mail).name, "data", "backup", text, sizeof text,
                                length, wordAt));
-        writeFile(tree.data(mail ? "dirmes.purging" : "announce.purging"), std::string(text, length));
+        writeFile(tree.data(programOf(mail).mark), std::string(text, length));
     }
 };
 
@@ -279,22 +279,23 @@ protected:
 TEST(PurgeMarkText, PathsCannotAddFields)
 {
     const std::string fields = "\nformat 3\nbackup 999\nkept 0\ntime 0\ntruncation durable\nsettings D=1\n";
+    const size_t size = programOf(true).recordSize;
     PurgeMark mark;
-    mark.backupLength = 488;
-    mark.keptLength = 244;
+    mark.backupLength = 2 * size;
+    mark.keptLength = size;
     mark.judgementTime = 1796731200;
     std::strcpy(mark.settings, "B=30 P=30 M=../mail/\nkept 1\n");
     char text[kMarkTextSize];
     size_t length = 0;
     size_t wordAt = 0;
-    const std::string path = "bin" + fields + "/dirmes.bin";
-    ASSERT_TRUE(formatMark(mark, "KELDRAN", path.c_str(), "x.old", text, sizeof text, length, wordAt));
+    const std::string path = "bin" + fields + "/" + programOf(true).data;
+    ASSERT_TRUE(formatMark(mark, programOf(true).name, path.c_str(), "x.old", text, sizeof text, length, wordAt));
     EXPECT_EQ(std::string(text, length).find(fields), std::string::npos);
     EXPECT_EQ(std::string(text + wordAt, 7), "pending");
     PurgeMark read;
     ASSERT_EQ(parseMark(text, length, read), MarkKind::Current);
-    EXPECT_EQ(read.backupLength, 488u);
-    EXPECT_EQ(read.keptLength, 244u);
+    EXPECT_EQ(read.backupLength, 2 * size);
+    EXPECT_EQ(read.keptLength, size);
     EXPECT_EQ(read.judgementTime, 1796731200);
     EXPECT_FALSE(read.truncationDurable);
     EXPECT_STREQ(read.settings, mark.settings);
@@ -309,24 +310,24 @@ TEST(PurgePaths, DirectoryTextsGiveTheirPaths)
         const char* mark;
         const char* parent;
     } cases[] = {
-        {"../system/bin/", "../system/bin/dx.bin", "../system/bin/dx.old",
-         "../system/bin/dx.purging", "../system/bin"},
-        {"/data/node", "/data/node/dx.bin", "/data/node/dx.old", "/data/node/dx.purging",
+        {"../system/bin/", "../system/bin/ab.bin", "../system/bin/ab.old",
+         "../system/bin/ab.purging", "../system/bin"},
+        {"/data/node", "/data/node/ab.bin", "/data/node/ab.old", "/data/node/ab.purging",
          "/data/node"},
-        {"", "/dx.bin", "/dx.old", "/dx.purging", "/"},
-        {"rel", "rel/dx.bin", "rel/dx.old", "rel/dx.purging", "rel"},
+        {"", "/ab.bin", "/ab.old", "/ab.purging", "/"},
+        {"rel", "rel/ab.bin", "rel/ab.old", "rel/ab.purging", "rel"},
     };
     for (const auto& c : cases) {
         PurgePaths paths;
-        ASSERT_TRUE(buildPurgePaths(c.directory, "dx.bin", paths));
+        ASSERT_TRUE(buildPurgePaths(c.directory, "ab.bin", paths));
         EXPECT_STREQ(paths.szBin, c.bin);
         EXPECT_STREQ(paths.szOld, c.old);
         EXPECT_STREQ(paths.szMark, c.mark);
         EXPECT_STREQ(paths.szDirectory, c.parent);
     }
     PurgePaths paths;
-    EXPECT_TRUE(buildPurgePaths(std::string(255 - 7, 'd').c_str(), "dx.bin", paths));
-    EXPECT_FALSE(buildPurgePaths(std::string(255 - 6, 'd').c_str(), "dx.bin", paths));
+    EXPECT_TRUE(buildPurgePaths(std::string(255 - 7, 'd').c_str(), "ab.bin", paths));
+    EXPECT_FALSE(buildPurgePaths(std::string(255 - 6, 'd').c_str(), "ab.bin", paths));
 }
 
 TEST_F(EngineTest, EveryFailedCallLosesNothing)
@@ -393,13 +394,13 @@ TEST_F(EngineTest, RecoveryCompletesTheInterruptedRun)
         {"a mark without its text",
          [](const Tree& tree, bool mail) {
              append(dataPath(tree, mail), fresh(mail));
-             writeFile(tree.data(mail ? "dirmes.purging" : "announce.purging"), "");
+             writeFile(tree.data(programOf(mail).mark), "");
          },
          1, "stopped before it changed"},
         {"a mark whose bytes never reached the disk",
          [](const Tree& tree, bool mail) {
              append(dataPath(tree, mail), fresh(mail));
-             writeFile(tree.data(mail ? "dirmes.purging" : "announce.purging"), std::string(180, '\0'));
+             writeFile(tree.data(programOf(mail).mark), std::string(180, '\0'));
          },
          1, "stopped before it changed"},
     };
@@ -440,7 +441,7 @@ TEST_F(EngineTest, UnreadableMarksAreNeverActedOn)
          "cannot be read as a mark"},
         {"the format before the mark's fields",
          [](const Tree&, bool mail, const std::string& m) {
-             writeFile(m, std::string(mail ? "KELDRAN" : "VOSKIL") + " is rewriting a from b\n");
+             writeFile(m, std::string(programOf(mail).name) + " is rewriting a from b\n");
          },
          "cannot be read as a mark"},
         {"a torn mark",
@@ -452,18 +453,19 @@ TEST_F(EngineTest, UnreadableMarksAreNeverActedOn)
          "cannot be read as a mark"},
         {"more kept than copied",
          [](const Tree& tree, bool mail, const std::string&) {
-             leaveMark(tree, mail, records(mail).substr(0, 2 * (mail ? 244 : 128)), 3 * (mail ? 244 : 128));
+             const size_t size = programOf(mail).recordSize;
+             leaveMark(tree, mail, records(mail).substr(0, 2 * size), 3 * size);
          },
          "counts more bytes kept"},
         {"a backup shorter than the mark counts",
          [](const Tree& tree, bool mail, const std::string&) {
              leaveMark(tree, mail, records(mail), kept(mail, records(mail)).size());
-             writeFile(tree.data(mail ? "dirmes.old" : "announce.old"), records(mail).substr(0, mail ? 244 : 128));
+             writeFile(tree.data(programOf(mail).backup), records(mail).substr(0, programOf(mail).recordSize));
          },
          "bytes of records in"},
         {"a kept length that its backup does not give",
          [](const Tree& tree, bool mail, const std::string&) {
-             leaveMark(tree, mail, records(mail), kept(mail, records(mail)).size() - (mail ? 244 : 128));
+             leaveMark(tree, mail, records(mail), kept(mail, records(mail)).size() - programOf(mail).recordSize);
          },
          "does not match its backup"},
         {"a symbolic link",
@@ -476,10 +478,10 @@ TEST_F(EngineTest, UnreadableMarksAreNeverActedOn)
         for (const auto& c : cases) {
             Tree tree;
             plant(tree, mail, records(mail));
-            const std::string mark = tree.data(mail ? "dirmes.purging" : "announce.purging");
+            const ProgramUnderTest& p = programOf(mail);
+            const std::string mark = tree.data(p.mark);
             c.prepare(tree, mail, mark);
-            const std::string backup = fileExists(tree.data(mail ? "dirmes.old" : "announce.old"))
-                                           ? readFile(tree.data(mail ? "dirmes.old" : "announce.old"))
+            const std::string backup = fileExists(tree.data(p.backup)) ? readFile(tree.data(p.backup))
                                            : "(none)";
             FileIo io;
             const Outcome outcome = run(tree, mail, io);
@@ -504,7 +506,7 @@ TEST_F(EngineTest, DryRunChangesNothingAndPrintsTheSame)
         const Outcome done = run(real, mail, io);
         const Outcome shown = run(dry, mail, io, true);
         EXPECT_EQ(shown.status, kPurged);
-        const char* name = mail ? "KELDRAN" : "VOSKIL";
+        const char* name = programOf(mail).name;
         EXPECT_EQ(shown.out, std::string(name) + ": a dry run: nothing will be changed\n" + done.out);
         EXPECT_EQ(shown.data, records(mail));
         EXPECT_EQ(shown.backup, "(none)");
@@ -621,7 +623,7 @@ TEST_F(EngineTest, BackupThatCannotBeReadBackLeavesTheDataFile)
     Tree tree;
     plant(tree, false, announcements());
     FailingIo io;
-    io.refusals["open " + tree.data("announce.old")] = {EACCES, 1, 1};  // its second open
+    io.refusals["open " + tree.data(programOf(false).backup)] = {EACCES, 1, 1};  // its second open
     const Outcome outcome = run(tree, false, io);
     EXPECT_EQ(outcome.status, kCannotOpenBackup);
     EXPECT_EQ(outcome.err.substr(0, outcome.err.find('\n') + 1),
@@ -636,12 +638,12 @@ TEST_F(EngineTest, ABackupReplacedBeforeItIsReadBackStopsTheRun)
 {
     Tree tree;
     plant(tree, false, announcements());
-    const std::string backup = tree.data("announce.old");
+    const std::string backup = tree.data(programOf(false).backup);
     FailingIo io;
     int opens = 0;
     io.before = [&](const std::string& call) {
         if (call == "open " + backup && ++opens == 2) {
-            writeFile(backup + ".other", std::string(128, 'x'));
+            writeFile(backup + ".other", std::string(programOf(false).recordSize, 'x'));
             ASSERT_EQ(rename((backup + ".other").c_str(), backup.c_str()), 0);
         }
     };
@@ -659,10 +661,10 @@ TEST_F(EngineTest, DataFileKeepsItsInode)
     plant(tree, true, mailDirectory());
     struct stat before;
     struct stat after;
-    ASSERT_EQ(stat(tree.data("dirmes.bin").c_str(), &before), 0);
+    ASSERT_EQ(stat(dataPath(tree, true).c_str(), &before), 0);
     FileIo io;
     EXPECT_EQ(run(tree, true, io).status, kPurged);
-    ASSERT_EQ(stat(tree.data("dirmes.bin").c_str(), &after), 0);
+    ASSERT_EQ(stat(dataPath(tree, true).c_str(), &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino);
     EXPECT_LT(after.st_size, before.st_size);
 }
