@@ -225,6 +225,7 @@ struct Count {
     size_t violations = 0;
     size_t completed = 0;  // reruns that completed an interrupted rewrite
     size_t restored = 0;   // and that restored the data file, its truncation lost
+    size_t forgotten = 0;  // and that found the data file untouched, and removed the mark
 };
 
 // The checks on one tree that a cut left, once the program ran again there.
@@ -256,6 +257,7 @@ void checkRerun(const Program& p, const Expected& e, const FileTree& cut, NodeAp
     ++count.states;
     count.completed += rerun.out.find("completed the rewrite") != std::string::npos;
     count.restored += rerun.out.find("never reached the disk") != std::string::npos;
+    count.forgotten += rerun.out.find("stopped before it changed") != std::string::npos;
     if (!wrong.empty() && ++count.violations <= 3) {
         std::string all;
         for (const std::string& w : wrong)
@@ -319,15 +321,17 @@ TEST_P(PowerCut, EveryStateACutCanLeaveEndsAsOneRun)
                     return true;
                 });
                 std::printf("%s, %s, %s: %zu crash points, %zu states, %zu violations; %zu "
-                            "rewrites completed, %zu lost truncations restored\n",
+                            "rewrites completed, %zu lost truncations restored, %zu marks of untouched "
+                            "files removed\n",
                             p.name.c_str(), model == DiskModel::Ext4Ordered ? "ext4 ordered" : "strict",
                             scenario.name, count.crashPoints, count.states, count.violations,
-                            count.completed, count.restored);
+                            count.completed, count.restored, count.forgotten);
                 EXPECT_GT(count.states, 0u) << p.name;
-                // Both ways of the recovery are taken where a cut can lead to them.
+                // Every way of the recovery is taken where a cut can lead to it.
                 if (p.purge && kTestEmulator[0] == nullptr) {
                     EXPECT_GT(count.completed, 0u) << p.name;
                     EXPECT_GT(count.restored, 0u) << p.name;
+                    EXPECT_GT(count.forgotten, 0u) << p.name;
                 }
                 EXPECT_EQ(count.violations, 0u) << p.name << ", " << scenario.name;
             }

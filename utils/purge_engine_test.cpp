@@ -330,6 +330,9 @@ TEST(PurgePaths, DirectoryTextsGiveTheirPaths)
     EXPECT_FALSE(buildPurgePaths(std::string(255 - 6, 'd').c_str(), "ab.bin", paths));
 }
 
+// The sweep from a run stopped mid-rewrite fails the calls of a recovery:
+// the power-cut harness cuts the first run only, and its reruns never see
+// a call fail, so a recovery that went on past a failed call would pass it.
 TEST_F(EngineTest, EveryFailedCallLosesNothing)
 {
     int calls = 0;
@@ -343,87 +346,29 @@ TEST_F(EngineTest, EveryFailedCallLosesNothing)
     std::printf("faults injected: %d\n", calls);
 }
 
-// Whatever instant the run before was stopped at, the next one ends where a
-// whole run ends, every record the node appended since kept, none doubled.
-TEST_F(EngineTest, RecoveryCompletesTheInterruptedRun)
+// A run stopped mid-rewrite after it took in, under its lease, a record
+// that the node appended before it: the mark counts the records before
+// it, and the recovery judges it with them.  The power-cut harness lets the
+// node append only once the lease is gone, so it never leaves such a mark.
+TEST_F(EngineTest, RecoveryJudgesTheRecordsTakenInUnderTheLease)
 {
-    struct Case {
-        const char* name;
-        std::function<void(const Tree&, bool)> prepare;
-        int appended;  // records that the node appended since, all kept
-        const char* says;
-    };
-    const Case cases[] = {
-        {"stopped before its truncation",
-         [](const Tree& tree, bool mail) {
-             append(dataPath(tree, mail), fresh(mail));
-             leaveMark(tree, mail, records(mail), kept(mail, records(mail)).size());
-         },
-         1, "stopped before it changed"},
-        {"stopped mid-rewrite", stoppedMidRewrite, 1, "completed the rewrite"},
-        {"stopped mid-rewrite, a record taken in under its lease",
-         [](const Tree& tree, bool mail) {
-             const std::string all = records(mail) + fresh(mail, 0);
-             const std::string keep = kept(mail, records(mail)) + fresh(mail, 0);
-             const size_t half = keep.size() / 2;
-             writeFile(dataPath(tree, mail),
-                       keep.substr(0, half) + all.substr(half, keep.size() - half) + fresh(mail, 1));
-             leaveMark(tree, mail, all, keep.size() - fresh(mail).size(), records(mail).size());
-         },
-         2, "completed the rewrite"},
-        {"stopped once the rewrite was whole, its truncation on disk",
-         [](const Tree& tree, bool mail) {
-             const std::string keep = kept(mail, records(mail));
-             writeFile(dataPath(tree, mail), keep + fresh(mail));
-             leaveMark(tree, mail, records(mail), keep.size(), std::string::npos, true);
-         },
-         1, "completed the rewrite"},
-        // A power cut before the truncation's sync: the old length came back
-        // with the start rewritten and the rest of the last kept block
-        // cleared, and the node appended once the power was back.
-        {"a truncation that never reached the disk",
-         [](const Tree& tree, bool mail) {
-             const std::string all = records(mail);
-             const std::string keep = kept(mail, all);
-             std::string data = keep.substr(0, keep.size() / 2) + all.substr(keep.size() / 2);
-             std::fill(data.begin() + static_cast<long>(keep.size()), data.end() - 20, '\0');
-             writeFile(dataPath(tree, mail), data + fresh(mail));
-             leaveMark(tree, mail, all, keep.size());
-         },
-         1, "whose truncation never reached the disk"},
-        {"a mark without its text",
-         [](const Tree& tree, bool mail) {
-             append(dataPath(tree, mail), fresh(mail));
-             writeFile(tree.data(programOf(mail).mark), "");
-         },
-         1, "stopped before it changed"},
-        {"a mark whose bytes never reached the disk",
-         [](const Tree& tree, bool mail) {
-             append(dataPath(tree, mail), fresh(mail));
-             writeFile(tree.data(programOf(mail).mark), std::string(180, '\0'));
-         },
-         1, "stopped before it changed"},
-    };
     for (bool mail : {true, false}) {
-        const std::string expected = kept(mail, records(mail));
-        for (const Case& c : cases) {
-            Tree tree;
-            plant(tree, mail, records(mail));
-            c.prepare(tree, mail);
-            FileIo io;
-            const Outcome outcome = run(tree, mail, io);
-            EXPECT_EQ(outcome.status, kPurged) << c.name << outcome.err;
-            std::string appended;
-            for (int n = 0; n < c.appended; ++n)
-                appended += fresh(mail, n);
-            EXPECT_TRUE(outcome.data == expected + appended) << c.name;
-            EXPECT_FALSE(outcome.mark) << c.name;
-            EXPECT_NE(outcome.out.substr(0, outcome.out.find('\n')).find(c.says), std::string::npos)
-                << c.name << ": " << outcome.out;
-            if (mail) {
-                // The interrupted run's dropped messages go in its recovery.
-                EXPECT_EQ(outcome.messages, (std::set<std::string>{"40", "42", "45"})) << c.name;
-            }
+        Tree tree;
+        plant(tree, mail, records(mail));
+        const std::string all = records(mail) + fresh(mail, 0);
+        const std::string keep = kept(mail, records(mail)) + fresh(mail, 0);
+        const size_t half = keep.size() / 2;
+        writeFile(dataPath(tree, mail), keep.substr(0, half) + all.substr(half, keep.size() - half) + fresh(mail, 1));
+        leaveMark(tree, mail, all, keep.size() - fresh(mail).size(), records(mail).size());
+        FileIo io;
+        const Outcome outcome = run(tree, mail, io);
+        EXPECT_EQ(outcome.status, kPurged) << outcome.err;
+        EXPECT_TRUE(outcome.data == keep + fresh(mail, 1));
+        EXPECT_FALSE(outcome.mark);
+        EXPECT_EQ(outcome.out.rfind(std::string(programOf(mail).name) + ": completed the rewrite", 0), 0u) << outcome.out;
+        if (mail) {
+            // The interrupted run's dropped messages go in its recovery.
+            EXPECT_EQ(outcome.messages, (std::set<std::string>{"40", "42", "45"}));
         }
     }
 }
