@@ -305,26 +305,6 @@ TEST(LiveNode, ANodeThatKeepsTheFileOpenIsRefused)
     }
 }
 
-// A user who does not own the data file gets no lease: the run says so and
-// purges all the same.
-TEST(LiveNode, ARunByAnotherUserGoesOnWithoutTheLease)
-{
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root, to run as another user";
-    const ProgramUnderTest& p = programUnderTest("MIRKOS");
-    const std::string records = makeRecords(p, kLiveBytes);
-    Tree tree;
-    plant(tree, p, records);
-    chmod((tree.bin + "/" + p.data).c_str(), 0666);
-    ASSERT_EQ(chown(tree.bin.c_str(), 65534, 65534), 0);  // so that its backup can be made
-    RunOptions options = frozen();
-    options.unprivileged = true;
-    const RunResult result = runProgram(p.path, arguments(p, tree), options);
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.err.find("no lease on"), std::string::npos) << result.err;
-    EXPECT_TRUE(dataOf(tree, p) == uninterrupted(p, records).data);
-}
-
 // The second of two purges started together waits for the first.
 TEST(LiveNode, TwoPurgesAtOnceLoseNothing)
 {

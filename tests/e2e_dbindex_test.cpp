@@ -240,66 +240,6 @@ TEST(DbindexProgram, ReplacesTheIndexWhole)
     EXPECT_EQ(index.st_mode & 07777, 0750u);
 }
 
-// Started by root in a tree that another user owns, dbindex works as that
-// user: what it creates is that user's, and whatever the user planted in the
-// tree, nothing outside it changes: here a root-only file beside the tree,
-// standing for /etc/shadow.  The user made the database set-id.
-TEST(DbindexProgram, AsRootWorksAsTheTreesOwner)
-{
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root (CI runs the tests as root): dbindex changes user only when root starts it";
-    constexpr uid_t kNobody = 65534;
-    const struct {
-        const char* name;
-        std::map<std::string, std::string> files;  // in the tree, see plant()
-        mode_t treeMode;
-        int status;
-        std::string err;  // how standard error begins; "@" stands for the tree
-    } cases[] = {
-        {"the index is the owner's", {}, 0755, 0, ""},
-        {"link at the temporary index to a file outside", {{"tree/base.idx.tmp", "->../shadow"}}, 0755, 3,
-         "dbindex: cannot open @/base.idx.tmp: a symbolic link, not a regular file\n"},
-        {"link at the index to a file outside", {{"tree/base.idx", "->../shadow"}}, 0755, 3,
-         "dbindex: cannot open @/base.idx: Permission denied\n"},
-        {"a tree its group can write", {}, 0775, 10, "dbindex: refusing to run as root: @ belongs to nobody"},
-    };
-    for (const auto& c : cases) {
-        TempDir top(kOwnersOnly);  // nobody must be able to reach the tree
-        writeFile(top / "shadow", "root:secret\n");
-        ASSERT_EQ(chmod((top / "shadow").c_str(), 0600), 0);
-        makeDirectory(top / "tree");
-        writeFile(top / "tree/base.ful", kWorkedExample);
-        for (const auto& [name, what] : c.files)
-            plant(top, name, what);
-        for (const char* name : {"tree", "tree/base.ful", "tree/base.idx", "tree/base.idx.tmp"})
-            lchown((top / name).c_str(), kNobody, kNobody);
-        ASSERT_EQ(chmod((top / "tree/base.ful").c_str(), 04755), 0);
-        ASSERT_EQ(chmod((top / "tree").c_str(), c.treeMode), 0);
-        RunOptions options;
-        options.directory = top / "tree";
-        const RunResult result = runProgram(DBINDEX_PATH, {"base"}, options);
-        EXPECT_EQ(result.status, c.status) << c.name << "\n" << result.err;
-        const std::string err = inDirectory(c.err, options.directory);
-        EXPECT_EQ(result.err.substr(0, err.size()), err) << c.name;
-        struct stat shadow;
-        ASSERT_EQ(stat((top / "shadow").c_str(), &shadow), 0);
-        EXPECT_EQ(readFile(top / "shadow") + std::to_string(shadow.st_mode) + " " + std::to_string(shadow.st_uid),
-                  "root:secret\n" + std::to_string(S_IFREG | 0600) + " 0") << c.name;
-        const bool plantedTemporary = c.files.count("tree/base.idx.tmp") != 0;
-        EXPECT_EQ(fileExists(top / "tree/base.idx.tmp"), plantedTemporary) << c.name;
-        if (c.status != 0) {
-            EXPECT_EQ(c.files.count("tree/base.idx") != 0, fileExists(top / "tree/base.idx")) << c.name;
-            continue;
-        }
-        struct stat index;
-        ASSERT_EQ(stat((top / "tree/base.idx").c_str(), &index), 0);
-        EXPECT_EQ(index.st_uid, kNobody) << c.name;
-        EXPECT_EQ(index.st_mode & 07777, 0755u) << c.name;
-        options.unprivileged = true;
-        EXPECT_EQ(runProgram(DBINDEX_PATH, {"base"}, options).status, 0) << c.name << ": a later run as the owner";
-    }
-}
-
 TEST(DbindexProgram, HelpTouchesNothing)
 {
     TempDir dir(kOwnersOnly);

@@ -406,6 +406,7 @@ const time_t kNoon = utcTime(2026, 12, 7, 12);
 // One old record, dropped by every limit used here, and one of today.
 struct Planted {
     std::string old, today;
+    Planted() = default;
     explicit Planted(const ProgramUnderTest& p) : old(p.record({2026, 1, 1}, 1)), today(p.record({2026, 12, 7}, 2)) {}
     std::string all() const { return old + today; }
 };
@@ -597,13 +598,31 @@ TEST(OperatorUse, MessageFilesThatCannotBeRemoved)
 
 // --- a run as root ----------------------------------------------------------
 
-// Started by root in a tree that nobody owns, a purge works as nobody: what
-// it creates belongs to nobody, nobody's next run works, and a dry run reads
-// no more than nobody may.  A directory that its group or others can write,
-// or a mail directory of another owner, is refused, touching nothing.
-// Whatever nobody planted in the tree, nothing outside it changes (a
-// root-only directory beside the tree, holding a file that stands for
-// /etc/shadow), and no run waits on a FIFO.
+// A program that root starts in a tree that nobody owns: a purge, or
+// dbindex on a database in the data directory.  Its files by their part in
+// a run: the one it reads, the one it writes, and the one it works in.
+struct RootTarget {
+    const ProgramUnderTest* purge;  // null for dbindex
+    std::string name, path, data, written, working;
+};
+
+std::vector<RootTarget> rootTargets()
+{
+    std::vector<RootTarget> targets;
+    for (const ProgramUnderTest& p : kProgramsUnderTest)
+        targets.push_back({&p, p.name, p.path, p.data, p.backup, p.mark});
+    targets.push_back({nullptr, "dbindex", DBINDEX_PATH, "base.ful", "base.idx", "base.idx.tmp"});
+    return targets;
+}
+
+// Started by root in a tree that nobody owns, a program works as nobody:
+// what it creates belongs to nobody, without a set-id bit, nobody's next
+// run works, and a dry run reads no more than nobody may.  A directory that
+// its group or others can write, or a mail directory of another owner, is
+// refused, touching nothing.  Whatever nobody planted in the tree, nothing
+// outside it changes (a root-only directory beside the tree, holding a file
+// that stands for /etc/shadow), and no run waits on a FIFO.  Run by nobody
+// on a file of root's, a purge gets no lease, says so, and purges.
 TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
 {
     if (geteuid() != 0)
@@ -628,87 +647,127 @@ TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
         writeFile(path, bytes);
         nobodys(path);
     };
-    for (const ProgramUnderTest& p : kProgramsUnderTest) {
-        const std::string name = p.name;
-        const bool mail = p.limitLetter == 'B';
+    constexpr int kNotRun = -1;
+    for (const RootTarget& t : rootTargets()) {
+        const std::string name = t.name;
+        const bool mail = t.purge && t.purge->mail;
         const std::string refused = name + ": refusing to run as root: ";
         const std::string failedOpen = name + " -> fopen in MAIN (f";
-        const std::string bin = "../system/bin/";
-        const std::string badMark = name + ": " + bin + p.mark + " ";
+        // "@" stands for the data directory as dbindex names it.
+        const std::string bin = t.purge ? "../system/bin/" : "@/";
+        const std::string badMark = name + ": " + bin + t.working + " ";
+        const std::string cannotOpen = name + ": cannot open " + bin;
+        const std::string limit = t.purge ? std::string(1, t.purge->limitLetter) + "=" : "";
         const struct {
             const char* name;
             std::function<void(const Node&)> prepare;
             std::vector<std::string> arguments;
-            int status;
-            std::string err;  // how standard error begins
+            int status;       // of a purge
+            std::string err;  // how its standard error begins
+            int indexStatus;  // of dbindex, or kNotRun
+            std::string indexErr;
+            bool asNobody = false;
         } cases[] = {
-            {"the owner's identity", [](const Node&) {}, {}, 0, ""},
+            {"the owner's identity", [](const Node&) {}, {}, 0, "", 0, ""},
             {"a group-writable directory", [](const Node& n) { chmod(n.bin.c_str(), 0775); }, {}, 14,
-             refused + "../system/bin belongs to nobody (uid 65534) and its group or others can write it"},
+             refused + "../system/bin belongs to nobody (uid 65534) and its group or others can write it", 10,
+             refused + "@ belongs to nobody"},
             {"a mail directory open to others", [](const Node& n) { chmod(n.mail.c_str(), 0757); }, {},
-             mail ? 14 : 0, mail ? refused + "../mail/ belongs to nobody (uid 65534) and its group" : ""},
+             mail ? 14 : 0, mail ? refused + "../mail/ belongs to nobody (uid 65534) and its group" : "",
+             kNotRun, ""},
             {"a mail directory of root", [](const Node& n) { EXPECT_EQ(chown(n.mail.c_str(), 0, 0), 0); }, {},
-             mail ? 14 : 0, mail ? refused + "../mail/ belongs to root (uid 0), not to nobody (uid 65534)" : ""},
+             mail ? 14 : 0, mail ? refused + "../mail/ belongs to root (uid 0), not to nobody (uid 65534)" : "",
+             kNotRun, ""},
             {"a mail directory linked to root's",
              [&](const Node& n) {
                  const std::string real = n.dir / "mail.real";
                  ASSERT_EQ(rename(n.mail.c_str(), real.c_str()), 0);
                  link(secret.path(), n.mail);
              },
-             {}, mail ? 14 : 0, mail ? refused + "../mail/ belongs to root (uid 0)" : ""},
+             {}, mail ? 14 : 0, mail ? refused + "../mail/ belongs to root (uid 0)" : "", kNotRun, ""},
             {"a dry run reads as nobody",
-             [&](const Node& n) { EXPECT_EQ(chown(n.data(p.data).c_str(), 0, 0) | chmod(n.data(p.data).c_str(), 0600), 0); },
-             {"--dry-run"}, 1, failedOpen},
-            {"a missing directory", [](const Node&) {}, {std::string(1, p.directoryLetter) + "=none"}, 1, failedOpen},
-            {"a set-id data file", [&](const Node& n) { ASSERT_EQ(chmod(n.data(p.data).c_str(), 06755), 0); }, {},
-             0, ""},
-            {"a link at the backup to a root-only file",
-             [&](const Node& n) { link(shadow, n.data(p.backup)); }, {}, 2,
-             failedOpen},
-            {"a link at the mark into a root-only directory",
-             [&](const Node& n) { link(secret / "made", n.data(p.mark)); }, {},
-             8, badMark + "is a symbolic link"},
-            {"a FIFO at the data file", [&](const Node& n) { fifo(n.data(p.data)); }, {}, 1,
-             name + ": " + bin + p.data + " is a FIFO"},
-            {"a FIFO at the data file, in a dry run", [&](const Node& n) { fifo(n.data(p.data)); },
-             {"--dry-run"}, 1, name + ": " + bin + p.data + " is a FIFO"},
-            {"a FIFO at the backup", [&](const Node& n) { fifo(n.data(p.backup)); }, {}, 2,
-             name + ": " + bin + p.backup + " is a FIFO"},
-            {"a FIFO at the mark", [&](const Node& n) { fifo(n.data(p.mark)); }, {}, 8, badMark + "is a FIFO"},
+             [&](const Node& n) { EXPECT_EQ(chown(n.data(t.data).c_str(), 0, 0) | chmod(n.data(t.data).c_str(), 0600), 0); },
+             {"--dry-run"}, 1, failedOpen, kNotRun, ""},
+            {"a missing directory", [](const Node&) {},
+             {std::string(1, t.purge ? t.purge->directoryLetter : '-') + "=none"}, 1, failedOpen, kNotRun, ""},
+            {"a set-id data file", [&](const Node& n) { ASSERT_EQ(chmod(n.data(t.data).c_str(), 06755), 0); }, {},
+             0, "", 0, ""},
+            {"a link at the written file to a root-only file",
+             [&](const Node& n) { link(shadow, n.data(t.written)); }, {}, 2, failedOpen, 3,
+             cannotOpen + t.written + ": Permission denied\n"},
+            {"a link at the working file into a root-only directory",
+             [&](const Node& n) { link(secret / "made", n.data(t.working)); }, {}, 8,
+             badMark + "is a symbolic link", 3, cannotOpen + t.working + ": a symbolic link, not a regular file"},
+            {"a FIFO at the data file", [&](const Node& n) { fifo(n.data(t.data)); }, {}, 1,
+             name + ": " + bin + t.data + " is a FIFO", 2, cannotOpen + t.data + ": a FIFO, not a regular file"},
+            {"a FIFO at the data file, in a dry run", [&](const Node& n) { fifo(n.data(t.data)); },
+             {"--dry-run"}, 1, name + ": " + bin + t.data + " is a FIFO", kNotRun, ""},
+            {"a FIFO at the written file", [&](const Node& n) { fifo(n.data(t.written)); }, {}, 2,
+             name + ": " + bin + t.written + " is a FIFO", 3, cannotOpen + t.written + ": a FIFO, not a regular file"},
+            {"a FIFO at the working file", [&](const Node& n) { fifo(n.data(t.working)); }, {}, 8,
+             badMark + "is a FIFO", 3, cannotOpen + t.working + ": a FIFO, not a regular file"},
             {"a torn mark",
-             [&](const Node& n) { text(n.data(p.mark), name + " is rewriting a from b\nformat 3\nbackup 2"); },
-             {}, 8, badMark + "cannot be read as a mark"},
-            {"a mark of zero bytes", [&](const Node& n) { text(n.data(p.mark), std::string(200, '\0')); }, {},
-             0, ""},
+             [&](const Node& n) { text(n.data(t.working), name + " is rewriting a from b\nformat 3\nbackup 2"); },
+             {}, 8, badMark + "cannot be read as a mark", kNotRun, ""},
+            {"a mark of zero bytes", [&](const Node& n) { text(n.data(t.working), std::string(200, '\0')); }, {},
+             0, "", kNotRun, ""},
+            {"run by nobody on a file of root's, without the lease",
+             [&](const Node& n) {
+                 EXPECT_EQ(chown(n.data(t.data).c_str(), 0, 0) | chmod(n.data(t.data).c_str(), 0666), 0);
+             },
+             {}, 0, name + ": no lease on " + bin + t.data + " (", kNotRun, "", true},
         };
         for (const auto& c : cases) {
+            const int status = t.purge ? c.status : c.indexStatus;
+            if (status == kNotRun)
+                continue;
             Node node;
-            const Planted planted(p);
-            writeFile(node.data(p.data), planted.all());
+            const auto inTree = [&](std::string said) {
+                if (const size_t at = said.find('@'); at != std::string::npos)
+                    said.replace(at, 1, node.bin);
+                return said;
+            };
+            const std::string database = "Alpha\nfirst line\n&&\nBravo\nsecond\n&&\n";
+            const Planted planted = t.purge ? Planted(*t.purge) : Planted{};
+            writeFile(node.data(t.data), t.purge ? planted.all() : database);
             writeFile(message(node, 1), "text");
-            for (const std::string& path : {node.bin, node.mail, node.data(p.data), message(node, 1)})
+            for (const std::string& path : {node.bin, node.mail, node.data(t.data), message(node, 1)})
                 nobodys(path);
             c.prepare(node);
             const std::string tree = describeTree(node.dir.path());
-            RunOptions options = node.at(kNoon);
-            options.timeoutSeconds = 20;
-            const RunResult result = runProgram(p.path, c.arguments, options);
+            const auto options = [&](bool asNobody) {
+                RunOptions run = asNobody ? node.asNobody(kNoon) : node.at(kNoon);
+                if (!t.purge)
+                    run.directory = node.bin;
+                run.timeoutSeconds = 20;
+                return run;
+            };
+            const std::vector<std::string> arguments = t.purge ? c.arguments : std::vector<std::string>{"base"};
+            const RunResult result = runProgram(t.path, arguments, options(c.asNobody));
             const std::string what = name + ": " + c.name;
+            const std::string err = inTree(t.purge ? c.err : c.indexErr);
             EXPECT_FALSE(result.timedOut) << what;
-            EXPECT_EQ(result.status, c.status) << what << result.err;
-            EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << what << ": " << result.err;
+            EXPECT_EQ(result.status, status) << what << result.err;
+            EXPECT_EQ(result.err.rfind(err, 0), 0u) << what << ": " << result.err;
             EXPECT_EQ(describeTree(secret.path()), outside) << what;
-            if (c.status != 0) {
+            if (status != 0) {
                 EXPECT_EQ(describeTree(node.dir.path()), tree) << what;
                 continue;
             }
-            struct stat backup = {};
-            ASSERT_EQ(stat(node.data(p.backup).c_str(), &backup), 0) << what;
-            EXPECT_EQ(backup.st_uid, 65534u) << what;
-            EXPECT_EQ(backup.st_mode & 07000, 0u) << what << ": the backup takes no set-id bit";
-            EXPECT_FALSE(fileExists(node.data(p.mark))) << what;
-            EXPECT_EQ(runProgram(p.path, {}, node.asNobody(kNoon)).status, 0) << what;
-            EXPECT_TRUE(readFile(node.data(p.data)) == planted.today) << what;
+            struct stat data = {};
+            struct stat written = {};
+            ASSERT_EQ(stat(node.data(t.data).c_str(), &data), 0) << what;
+            ASSERT_EQ(stat(node.data(t.written).c_str(), &written), 0) << what;
+            EXPECT_EQ(written.st_uid, 65534u) << what;
+            EXPECT_EQ(written.st_mode & 07777, data.st_mode & 0777) << what << ": the data file's mode, no set-id bit";
+            EXPECT_FALSE(fileExists(node.data(t.working))) << what;
+            const std::string index = readFile(node.data(t.written));
+            EXPECT_EQ(runProgram(t.path, arguments, options(true)).status, 0) << what << ": the owner's next run";
+            if (t.purge) {
+                EXPECT_TRUE(readFile(node.data(t.data)) == planted.today) << what;
+            } else {
+                EXPECT_EQ(readFile(node.data(t.written)), index) << what;
+            }
         }
     }
 }
