@@ -58,7 +58,7 @@ void writeTree(const std::string& root, const FileTree& tree)
 
 namespace {
 
-// "./bin//dx.bin" and "bin/dx.bin" are one file; "mail/" is the directory "mail".
+// "./bin//x.bin" and "bin/x.bin" are one file; "mail/" is the directory "mail".
 std::string normal(std::string path)
 {
     std::string out;
