@@ -155,65 +155,6 @@ TEST(AgePurgePrograms, DirectoriesVersionFragmentsAndReruns)
     }
 }
 
-TEST(AgePurgePrograms, FailuresAndTheirStatuses)
-{
-    const time_t now = utcTime(2026, 12, 7, 12);
-    for (const ProgramUnderTest& p : kProgramsUnderTest) {
-        if (p.mail)
-            continue;
-        const std::string name = p.name;
-        const std::string records = p.record({2026, 1, 1}, 1) + p.record({2026, 12, 7}, 2);
-        {
-            Node node;  // missing data file: no backup made
-            const RunResult result = runProgram(p.path, {}, node.at(now));
-            EXPECT_EQ(result.status, 1) << name;
-            EXPECT_EQ(result.err, name + " -> fopen in MAIN (fBinFile 1): No such file or directory\n" +
-                                      tried(node, name, p.data, "No such file or directory"));
-            EXPECT_EQ(result.out, "");
-            EXPECT_FALSE(fileExists(node.data(p.backup)));
-        }
-        {
-            Node node;  // the backup cannot be created
-            writeFile(node.data(p.data), records);
-            chmod(node.bin.c_str(), 0555);
-            const RunResult result = runProgram(p.path, {}, node.asNobody(now));
-            chmod(node.bin.c_str(), 0755);
-            EXPECT_EQ(result.status, 2) << name;
-            EXPECT_EQ(result.err, name + " -> fopen in MAIN (fOldFile 1): Permission denied\n" +
-                                      tried(node, name, p.backup, "Permission denied"));
-            EXPECT_TRUE(readFile(node.data(p.data)) == records);
-        }
-        {
-            Node node;  // the data file cannot be written
-            writeFile(node.data(p.data), records);
-            chmod(node.data(p.data).c_str(), 0444);
-            const RunResult result = runProgram(p.path, {}, node.asNobody(now));
-            EXPECT_EQ(result.status, 3) << name;
-            EXPECT_EQ(result.out, creating(p));
-            EXPECT_EQ(result.err, name + " -> fopen in MAIN (fBinOld 2): Permission denied\n" +
-                                      tried(node, name, p.data, "Permission denied"));
-            EXPECT_TRUE(readFile(node.data(p.data)) == records);
-            EXPECT_TRUE(readFile(node.data(p.backup)) == records);
-        }
-        {
-            Node node;  // a backup reached through a link is refused, and nothing written
-            writeFile(node.data(p.data), records);
-            ASSERT_EQ(symlink("/dev/full", node.data(p.backup).c_str()), 0);
-            const RunResult result = runProgram(p.path, {}, node.at(now));
-            EXPECT_EQ(result.status, 2) << name;
-            EXPECT_EQ(result.err, name + " -> fopen in MAIN (fOldFile 1): Too many levels of symbolic links\n" +
-                                      tried(node, name, p.backup, "Too many levels of symbolic links"));
-            EXPECT_TRUE(readFile(node.data(p.data)) == records);
-        }
-        {
-            Node node;  // a path that does not fit touches nothing
-            const RunResult result = runProgram(p.path, {"P=" + std::string(250, 'd')}, node.at(now));
-            EXPECT_EQ(result.status, 4) << name;
-            EXPECT_EQ(result.err.rfind(name + ": path too long", 0), 0u);
-        }
-    }
-}
-
 TEST(AgePurgePrograms, HelpAndDryRunChangeNothing)
 {
     const time_t now = utcTime(2026, 12, 7, 12);
@@ -354,48 +295,65 @@ TEST(MailPurgeProgram, PathsVersionAndDryRun)
     EXPECT_TRUE(readFile(node.data(kKeldranTest.backup)) == backup);
 }
 
-TEST(MailPurgeProgram, FailuresLeaveTheDirectoryAndTheMessages)
+// A run that cannot open what it needs stops with the status of that open,
+// which it names, with the path that the default led to; the data file and
+// the message files stay, and a path that does not fit touches nothing.
+TEST(PurgePrograms, FailedOpensAndTheirStatuses)
 {
     const time_t now = utcTime(2026, 12, 7, 12);
-    const std::string records = mailRecord({'B', 'K', 42, dateText(2026, 1, 1), 0});
-    struct Case {
-        const char* name;
-        std::function<void(Node&)> prepare;
-        bool unprivileged;
-        int status;
-        std::string err;
-        const char* file;   // that the failed open tried
-        const char* error;
-    };
-    const Case cases[] = {
-        {"missing", [](Node& n) { unlink(n.data(kKeldranTest.data).c_str()); }, false, 1,
-         "KELDRAN -> fopen in MAIN (fDirMes 1): No such file or directory\n", kKeldranTest.data,
-         "No such file or directory"},
-        {"backup cannot be made", [](Node& n) { chmod(n.bin.c_str(), 0555); }, true, 2,
-         "KELDRAN -> fopen in MAIN (fDirOld): Permission denied\n", kKeldranTest.backup, "Permission denied"},
-        {"directory not writable", [](Node& n) { chmod(n.data(kKeldranTest.data).c_str(), 0444); }, true, 3,
-         "KELDRAN -> fopen in MAIN (fDirMes 2): Permission denied\n", kKeldranTest.data, "Permission denied"},
-        {"backup reached through a link",
-         [](Node& n) { ASSERT_EQ(symlink("/dev/full", n.data(kKeldranTest.backup).c_str()), 0); }, false, 2,
-         "KELDRAN -> fopen in MAIN (fDirOld): Too many levels of symbolic links\n", kKeldranTest.backup,
-         "Too many levels of symbolic links"},
-    };
-    for (const Case& c : cases) {
+    for (const ProgramUnderTest& p : kProgramsUnderTest) {
+        const std::string name = p.name;
+        const std::string records = p.record({2026, 1, 1}, 1) + p.record({2026, 12, 7}, 2);
+        const struct {
+            const char* name;
+            std::function<void(const Node&)> prepare;
+            bool asNobody;
+            int status;
+            const char* open;  // how the program names the failed open
+            const char* file;  // that it tried
+            const char* error;
+            bool backupMade;
+        } cases[] = {
+            {"missing data file", [&](const Node& n) { unlink(n.data(p.data).c_str()); }, false, 1, p.opens[0],
+             p.data, "No such file or directory", false},
+            {"the backup cannot be created", [](const Node& n) { chmod(n.bin.c_str(), 0555); }, true, 2,
+             p.opens[1], p.backup, "Permission denied", false},
+            {"the data file cannot be written", [&](const Node& n) { chmod(n.data(p.data).c_str(), 0444); },
+             true, 3, p.opens[2], p.data, "Permission denied", true},
+            {"a backup reached through a link",
+             [&](const Node& n) { ASSERT_EQ(symlink("/dev/full", n.data(p.backup).c_str()), 0); }, false, 2,
+             p.opens[1], p.backup, "Too many levels of symbolic links", false},
+        };
+        for (const auto& c : cases) {
+            Node node;
+            writeFile(node.data(p.data), records);
+            writeFile(message(node, 1), "text");
+            c.prepare(node);
+            const RunResult result = runProgram(p.path, {}, c.asNobody ? node.asNobody(now) : node.at(now));
+            chmod(node.bin.c_str(), 0755);
+            const std::string what = name + ": " + c.name;
+            EXPECT_EQ(result.status, c.status) << what;
+            EXPECT_EQ(result.err, name + " -> fopen in MAIN (" + c.open + "): " + c.error + "\n" +
+                                      tried(node, name, c.file, c.error)) << what;
+            EXPECT_EQ(result.out, c.backupMade ? creating(p) : "") << what;
+            if (c.status != 1) {
+                EXPECT_TRUE(readFile(node.data(p.data)) == records) << what;
+            } else {
+                EXPECT_FALSE(fileExists(node.data(p.backup))) << what;
+            }
+            if (c.backupMade) {
+                EXPECT_TRUE(readFile(node.data(p.backup)) == records) << what;
+            }
+            EXPECT_TRUE(fileExists(message(node, 1))) << what;
+        }
         Node node;
-        writeFile(node.data(kKeldranTest.data), records);
-        writeFile(node.mail + "/m0000042.msg", "text");
-        c.prepare(node);
+        writeFile(node.data(p.data), records);
         const RunResult result =
-            runProgram(kKeldranTest.path, {}, c.unprivileged ? node.asNobody(now) : node.at(now));
-        chmod(node.bin.c_str(), 0755);
-        EXPECT_EQ(result.status, c.status) << c.name;
-        if (!c.err.empty()) {
-            EXPECT_EQ(result.err, c.err + tried(node, "KELDRAN", c.file, c.error)) << c.name;
-        }
-        if (c.status != 1) {
-            EXPECT_TRUE(readFile(node.data(kKeldranTest.data)) == records) << c.name;
-        }
-        EXPECT_TRUE(fileExists(node.mail + "/m0000042.msg")) << c.name;
+            runProgram(p.path, {std::string(1, p.directoryLetter) + "=" + std::string(250, 'd')}, node.at(now));
+        EXPECT_EQ(result.status, 4) << name;
+        EXPECT_EQ(result.err.rfind(name + ": path too long", 0), 0u) << result.err;
+        EXPECT_TRUE(readFile(node.data(p.data)) == records) << name;
+        EXPECT_FALSE(fileExists(node.data(p.backup))) << name;
     }
 }
 

@@ -49,13 +49,13 @@ std::string textOn(Day day, uint32_t seed)
 
 const ProgramUnderTest kProgramsUnderTest[4] = {
     {"KELDRAN", KELDRAN_PATH, &kKeldran, "dirmes.bin", "dirmes.old", "dirmes.purging", 244, 8, true,
-     nullptr, "KELDRAN v 1.1\n", 'B', 'D', mailOn},
+     nullptr, "KELDRAN v 1.1\n", 'B', 'D', {"fDirMes 1", "fDirOld", "fDirMes 2"}, mailOn},
     {"VOSKIL", VOSKIL_PATH, &kVoskil, "announce.bin", "announce.old", "announce.purging", 128, 124, false,
-     "announcements", "VOSKIL v 1.0\n", 'D', 'P', packedOn<1>},
+     "announcements", "VOSKIL v 1.0\n", 'D', 'P', {"fBinFile 1", "fOldFile 1", "fBinOld 2"}, packedOn<1>},
     {"TRABEN", TRABEN_PATH, &kTraben, "wwv.bin", "wwv.old", "wwv.purging", 128, 98, false, "spots",
-     "TRABEN v 1.0\n", 'D', 'P', textOn<2>},
+     "TRABEN v 1.0\n", 'D', 'P', {"fBinFile 1", "fOldFile 1", "fBinOld 2"}, textOn<2>},
     {"MIRKOS", MIRKOS_PATH, &kMirkos, "dx.bin", "dx.old", "dx.purging", 88, 66, false, "spots",
-     "MIRKOS v 1.0\n", 'D', 'P', textOn<3>},
+     "MIRKOS v 1.0\n", 'D', 'P', {"fBinFile 1", "fOldFile 1", "fBinOld 2"}, textOn<3>},
 };
 
 const ProgramUnderTest& programUnderTest(const char* name)

@@ -34,6 +34,9 @@ struct ProgramUnderTest {
     const char* version;  // the line of V and --version
     char limitLetter;     // the limit in days: B= (and P=) of mail, D= of the others
     char directoryLetter; // the data directory: D= of mail, P= of the others
+    // How a failed open is named: of the data file, of the backup, of the
+    // data file for its rewrite.
+    const char* opens[3];
     // A record dated day, its other bytes made from seed; a mail record is a
     // bulletin, new, that may be deleted.
     std::string (*record)(Day day, uint32_t seed);
