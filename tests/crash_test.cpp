@@ -29,7 +29,10 @@ constexpr int kInstants = 16;
 constexpr size_t kDataBytes = size_t{24} << 20;
 
 // A record of the program's file dated days before the clock.
-std::string datedBefore(const ProgramUnderTest& p, int days, uint32_t seed) { return p.record(dayBefore(kNow, days), seed); }
+std::string datedBefore(const ProgramUnderTest& p, int days, uint32_t seed)
+{
+    return p.record(dayBefore(kNow, days), seed);
+}
 
 // Half of the records are old; one mail record in 64 has a message file.
 std::string makeRecords(const ProgramUnderTest& p, size_t bytes = kDataBytes)

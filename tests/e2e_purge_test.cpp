@@ -644,7 +644,9 @@ TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
              },
              {}, mail ? 14 : 0, mail ? refused + "../mail/ belongs to root (uid 0)" : "", kNotRun, ""},
             {"a dry run reads as nobody",
-             [&](const Node& n) { EXPECT_EQ(chown(n.data(t.data).c_str(), 0, 0) | chmod(n.data(t.data).c_str(), 0600), 0); },
+             [&](const Node& n) {
+                 EXPECT_EQ(chown(n.data(t.data).c_str(), 0, 0) | chmod(n.data(t.data).c_str(), 0600), 0);
+             },
              {"--dry-run"}, 1, failedOpen, kNotRun, ""},
             {"a missing directory", [](const Node&) {},
              {std::string(1, t.purge ? t.purge->directoryLetter : '-') + "=none"}, 1, failedOpen, kNotRun, ""},
@@ -661,7 +663,8 @@ TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
             {"a FIFO at the data file, in a dry run", [&](const Node& n) { fifo(n.data(t.data)); },
              {"--dry-run"}, 1, name + ": " + bin + t.data + " is a FIFO", kNotRun, ""},
             {"a FIFO at the written file", [&](const Node& n) { fifo(n.data(t.written)); }, {}, 2,
-             name + ": " + bin + t.written + " is a FIFO", 3, cannotOpen + t.written + ": a FIFO, not a regular file"},
+             name + ": " + bin + t.written + " is a FIFO", 3,
+             cannotOpen + t.written + ": a FIFO, not a regular file"},
             {"a FIFO at the working file", [&](const Node& n) { fifo(n.data(t.working)); }, {}, 8,
              badMark + "is a FIFO", 3, cannotOpen + t.working + ": a FIFO, not a regular file"},
             {"a torn mark",
@@ -717,7 +720,8 @@ TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
             ASSERT_EQ(stat(node.data(t.data).c_str(), &data), 0) << what;
             ASSERT_EQ(stat(node.data(t.written).c_str(), &written), 0) << what;
             EXPECT_EQ(written.st_uid, 65534u) << what;
-            EXPECT_EQ(written.st_mode & 07777, data.st_mode & 0777) << what << ": the data file's mode, no set-id bit";
+            EXPECT_EQ(written.st_mode & 07777, data.st_mode & 0777)
+                << what << ": the data file's mode, without a set-id bit";
             EXPECT_FALSE(fileExists(node.data(t.working))) << what;
             const std::string index = readFile(node.data(t.written));
             EXPECT_EQ(runProgram(t.path, arguments, options(true)).status, 0) << what << ": the owner's next run";

@@ -31,8 +31,9 @@ std::string packedOn(Day day, uint32_t seed)
 {
     const ProgramUnderTest& p = kProgramsUnderTest[Row];
     std::string record = patterned(p.recordSize, seed);
-    putLE32(record, p.dateOffset,
-            packedDateTime(day.year, day.month, day.day, static_cast<int>(seed % 24), static_cast<int>(seed % 60)));
+    const uint32_t packed = packedDateTime(day.year, day.month, day.day, static_cast<int>(seed % 24),
+                                           static_cast<int>(seed % 60));
+    putLE32(record, p.dateOffset, packed);
     return record;
 }
 

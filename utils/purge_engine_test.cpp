@@ -358,14 +358,16 @@ TEST_F(EngineTest, RecoveryJudgesTheRecordsTakenInUnderTheLease)
         const std::string all = records(mail) + fresh(mail, 0);
         const std::string keep = kept(mail, records(mail)) + fresh(mail, 0);
         const size_t half = keep.size() / 2;
-        writeFile(dataPath(tree, mail), keep.substr(0, half) + all.substr(half, keep.size() - half) + fresh(mail, 1));
+        writeFile(dataPath(tree, mail),
+                  keep.substr(0, half) + all.substr(half, keep.size() - half) + fresh(mail, 1));
         leaveMark(tree, mail, all, keep.size() - fresh(mail).size(), records(mail).size());
         FileIo io;
         const Outcome outcome = run(tree, mail, io);
         EXPECT_EQ(outcome.status, kPurged) << outcome.err;
         EXPECT_TRUE(outcome.data == keep + fresh(mail, 1));
         EXPECT_FALSE(outcome.mark);
-        EXPECT_EQ(outcome.out.rfind(std::string(programOf(mail).name) + ": completed the rewrite", 0), 0u) << outcome.out;
+        EXPECT_EQ(outcome.out.rfind(std::string(programOf(mail).name) + ": completed the rewrite", 0), 0u)
+            << outcome.out;
         if (mail) {
             // The interrupted run's dropped messages go in its recovery.
             EXPECT_EQ(outcome.messages, (std::set<std::string>{"40", "42", "45"}));
