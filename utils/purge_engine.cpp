@@ -187,7 +187,8 @@ int Purge::writeMark()
 }
 
 // Invariant 2: from the last copy until after the truncation, the node
-// appends nothing while the lease is held.  Invariant 3: a failure after the
+// appends nothing while the lease is held; invariant 4: while the file is
+// rewritten, the node's open() waits.  Invariant 3: a failure after the
 // truncation is rebuilt and on disk before the lease goes.  The lease's one
 // release is the end of this scope; the node's wait ends before the sync of
 // the kept records, since what it appends now lies past the kept length.
