@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds, once, the Debian 12 guest of make vmtest from Debian's packages:
+# mmdebstrap's root (systemd, the stock kernel, autopkgtest) in an ext4 disk
+# image, with the kernel and initrd beside it for qemu's direct boot.  At
+# boot the guest mounts the host's "src" and "out" shares (9p) and runs
+# tests/vm/guest.sh from src, then powers off.  The guest has no network:
+# apt gets the packages from the share.
+#   tests/vm/image.sh amd64|arm64 DIR
+set -euo pipefail
+arch=$1 dir=$2
+here=$(cd "$(dirname "$0")" && pwd)
+key=$(cat "$0" "$here/vmtest.service" | sha256sum | cut -c1-16)
+[ "$(cat "$dir/key" 2>/dev/null)" = "$key" ] && exit 0
+rm -rf "$dir" && mkdir -p "$dir"
+case $arch in
+    amd64) kernel=linux-image-amd64 ;;
+    arm64) kernel=linux-image-arm64 ;;
+esac
+mmdebstrap --mode=root --arch="$arch" --variant=apt \
+    --include="systemd-sysv,udev,$kernel,initramfs-tools,autopkgtest,dpkg-dev,procps" \
+    --customize-hook='rm -f "$1/etc/apt/sources.list"; echo guest >"$1/etc/hostname"' \
+    --customize-hook="cp $here/vmtest.service \"\$1/etc/systemd/system/\"" \
+    --customize-hook='systemctl --root="$1" enable vmtest.service' \
+    bookworm "$dir/root" >"$dir/mmdebstrap.log" 2>&1 ||
+    { tail -n 30 "$dir/mmdebstrap.log"; echo "vmtest: mmdebstrap failed" >&2; exit 1; }
+cp "$dir"/root/boot/vmlinuz-* "$dir/vmlinuz"
+cp "$dir"/root/boot/initrd.img-* "$dir/initrd.img"
+mkfs.ext4 -q -L root -d "$dir/root" "$dir/disk.img" 3G
+rm -rf "$dir/root"
+echo "$key" >"$dir/key"
