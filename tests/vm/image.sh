@@ -16,6 +16,11 @@ case $arch in
     amd64) kernel=linux-image-amd64 ;;
     arm64) kernel=linux-image-arm64 ;;
 esac
+# A foreign root's maintainer scripts run under qemu-user, through binfmt_misc.
+if [ "$arch" != "$(dpkg --print-architecture)" ] && [ ! -e /proc/sys/fs/binfmt_misc/qemu-aarch64 ]; then
+    mountpoint -q /proc/sys/fs/binfmt_misc || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    cat /usr/lib/binfmt.d/qemu-aarch64.conf >/proc/sys/fs/binfmt_misc/register
+fi
 mmdebstrap --mode=root --arch="$arch" --variant=apt \
     --include="systemd-sysv,udev,$kernel,initramfs-tools,autopkgtest,dpkg-dev,procps" \
     --customize-hook='rm -f "$1/etc/apt/sources.list"; echo guest >"$1/etc/hostname"' \
