@@ -3,8 +3,8 @@
 # tracks, the second time with another build path, time, time zone,
 # locale, umask, environment, number of CPUs and kernel personality, and
 # compares the .debs (diffoscope shows where they differ, in build/repro).
-# What the build machine cannot vary here stays fixed: the order of files
-# in a directory (disorderfs needs FUSE), the user and the host name.
+# The order of files in a directory (disorderfs, which needs FUSE), the
+# user and the host name stay fixed: not tried on these machines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 version=$(dpkg-parsechangelog -S Version)
