@@ -4,7 +4,8 @@
 # image, with the kernel and initrd beside it for qemu's direct boot.  At
 # boot the guest mounts the host's "src" and "out" shares (9p) and runs
 # tests/vm/guest.sh from src, then powers off.  The guest has no network:
-# apt gets the packages from the share.
+# apt gets the packages from the share.  The initrd holds only what mounts
+# the disk: building the usual one under qemu-user takes many minutes.
 #   tests/vm/image.sh amd64|arm64 DIR
 set -euo pipefail
 arch=$1 dir=$2
@@ -23,6 +24,11 @@ if [ "$arch" != "$(dpkg --print-architecture)" ] && [ ! -e /proc/sys/fs/binfmt_m
 fi
 mmdebstrap --mode=root --arch="$arch" --variant=apt \
     --include="systemd-sysv,udev,$kernel,initramfs-tools,autopkgtest,dpkg-dev,procps" \
+    --essential-hook='mkdir -p "$1/etc/initramfs-tools/conf.d" "$1/etc/initramfs-tools/hooks"
+        echo MODULES=list >"$1/etc/initramfs-tools/conf.d/vmtest"
+        printf "#!/bin/sh\n[ \"\$1\" = prereqs ] && exit 0\n. /usr/share/initramfs-tools/hook-functions\nmanual_add_modules virtio_pci virtio_mmio virtio_blk ext4\n" \
+            >"$1/etc/initramfs-tools/hooks/vmtest"
+        chmod +x "$1/etc/initramfs-tools/hooks/vmtest"' \
     --customize-hook='rm -f "$1/etc/apt/sources.list"; echo guest >"$1/etc/hostname"' \
     --customize-hook="cp $here/vmtest.service \"\$1/etc/systemd/system/\"" \
     --customize-hook='systemctl --root="$1" enable vmtest.service' \
