@@ -36,6 +36,6 @@ mmdebstrap --mode=root --arch="$arch" --variant=apt \
     { tail -n 30 "$dir/mmdebstrap.log"; echo "vmtest: mmdebstrap failed" >&2; exit 1; }
 cp "$dir"/root/boot/vmlinuz-* "$dir/vmlinuz"
 cp "$dir"/root/boot/initrd.img-* "$dir/initrd.img"
-mkfs.ext4 -q -L root -d "$dir/root" "$dir/disk.img" 3G
+mkfs.ext4 -q -L root -d "$dir/root" "$dir/disk.img" 3G >/dev/null
 rm -rf "$dir/root"
 echo "$key" >"$dir/key"

@@ -7,9 +7,11 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 version=$(dpkg-parsechangelog -S Version)
 base=HEAD
-for commit in $(git rev-list HEAD -- debian/changelog); do
-    [ "$(git show "$commit:debian/changelog" | dpkg-parsechangelog -l- -S Version)" = "$version" ] || break
-    base=$commit^
+for commit in $(git rev-list --reverse HEAD -- debian/changelog); do
+    if [ "$(git show "$commit:debian/changelog" | dpkg-parsechangelog -l- -S Version)" = "$version" ]; then
+        base=$commit^
+        break
+    fi
 done
 if id=$(git rev-parse -q --verify "$base^{commit}"); then
     tree=$id
