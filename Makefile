@@ -15,13 +15,23 @@
 #                  warnings as errors
 #   make cross ARCH=i686|armhf|aarch64|s390x
 #                  the tests of a cross build, run under qemu-user
+#   make vmtest    the package in a Debian 12 guest booted under qemu: its
+#                  autopkgtest, the operator's scenarios, upgrade, removal
+#                  and purge; with ARCH=aarch64 the aarch64 package in an
+#                  arm64 guest, its autopkgtest and each unit's run
+#   make piuparts  piuparts on the package: install, remove, purge, upgrade
+#   make repro     reprotest: two builds of the package, with varied build
+#                  path, time, locale and environment, give the same .deb
+# The three build the package first (make package), but with
+# PACKAGE_BUILT=1 take the one make package left.
 FUZZ_SECONDS ?= 30
 JOBS ?= 2
 ARCH ?=
 CROSS_ARCHES := i686 armhf aarch64 s390x
 CROSS_ARCH := $(or $(ARCH),s390x)
 
-.PHONY: demo test sanitize fuzz bench package dist release release-gcc release-clang cross clean
+.PHONY: demo test sanitize fuzz bench package dist release release-gcc release-clang cross clean \
+    vmtest piuparts repro
 
 # The programs without the tests, in build/programs; the build's lines go to
 # build/demo-build.log, and show only when it fails.
@@ -62,6 +72,20 @@ package:
 	    or one of $(CROSS_ARCHES)" >&2; exit 2,true)
 	scripts/setup.sh build docs package $(if $(ARCH),cross-$(ARCH) package-$(ARCH))
 	scripts/package.sh $(ARCH)
+
+vmtest:
+	scripts/setup.sh vmtest $(if $(ARCH),vmtest-$(ARCH))
+	$(if $(PACKAGE_BUILT),,$(MAKE) --no-print-directory package $(if $(ARCH),ARCH=$(ARCH)))
+	tests/vm/run.sh build/package$(if $(ARCH),-$(ARCH)) $(if $(filter aarch64,$(ARCH)),arm64,amd64)
+
+piuparts:
+	scripts/setup.sh piuparts
+	$(if $(PACKAGE_BUILT),,$(MAKE) --no-print-directory package)
+	tests/piuparts.sh build/package
+
+repro:
+	scripts/setup.sh repro
+	tests/repro.sh
 
 dist:
 	scripts/setup.sh package

@@ -1,0 +1,169 @@
+#!/bin/bash
+# make vmtest's scenario, run as root by the booted guest: the package's life
+# under systemd, as a node operator lives it.  /out holds the packages (new/,
+# prev/), the autopkgtest's source (src/) and the names of the scenarios to
+# run (scenarios); each prints its result and its time.
+set -u
+out=/out
+new=$(echo $out/new/kavex-node-tools_*.deb)
+prev=$(echo $out/prev/kavex-node-tools_*.deb)
+defaults=/etc/default/kavex-node-tools
+programs=(KELDRAN VOSKIL TRABEN MIRKOS dbindex)
+export DEBIAN_FRONTEND=noninteractive
+
+fail() { echo "$*" >&2; exit 1; }
+no_failed_unit() {
+    systemctl daemon-reload
+    local failed
+    failed=$(systemctl list-units --failed --plain --no-legend)
+    [ -z "$failed" ] || fail "failed units: $failed"
+}
+configure() {  # USER TREE
+    sed -i "s|^KAVEX_USER=.*|KAVEX_USER=$1|; s|^KAVEX_TREE=.*|KAVEX_TREE=$2|" $defaults
+    systemctl daemon-reload
+}
+new_tree() {
+    rm -rf "$1" && $out/src/debian/tests/node-tree "$1"
+    chown -R kavex:kavex "$1"
+}
+apt() { apt-get -y -q -o Dpkg::Options::=--force-confold "$@" >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; fail "apt-get $* failed"; }; }
+
+autopkgtest_run() {
+    autopkgtest -B "$new" $out/src/ -- null >/tmp/autopkgtest.log 2>&1 || { cat /tmp/autopkgtest.log; false; }
+    grep -E '^programs +PASS' /tmp/autopkgtest.log
+}
+
+unconfigured() {
+    dpkg -s kavex-node-tools >/dev/null 2>&1 || apt install "$new"
+    [ -z "$(systemctl list-units --all --plain --no-legend 'kavex*' --state=active)" ] || fail "a unit is active"
+    no_failed_unit
+    ! systemctl start kavex-node-tools@MIRKOS.service 2>/dev/null || fail "MIRKOS ran unconfigured"
+    journalctl -u kavex-node-tools@MIRKOS.service -o cat | grep 'set KAVEX_USER and KAVEX_TREE'
+    systemctl reset-failed
+}
+
+configured() {
+    id kavex >/dev/null 2>&1 || useradd --system --user-group kavex
+    new_tree /srv/kavex && cp -a /srv/kavex /srv/direct
+    configure kavex /srv/kavex
+    . $defaults
+    for program in "${programs[@]}"; do
+        systemctl start "kavex-node-tools@$program.service" || fail "$program's unit failed"
+        options=${program^^}_OPTIONS dir=run
+        [ "$program" != dbindex ] || dir=system/bin
+        (cd /srv/direct/$dir && runuser -u kavex -- "$program" --quiet ${!options})
+    done
+    [ "$(stat -c %s /srv/kavex/system/bin/dx.bin)" -eq 88 ] || fail "MIRKOS's unit kept the old spot"
+    [ -s /srv/kavex/system/bin/callbook.idx ] || fail "dbindex's unit wrote no index"
+    diff -r /srv/direct /srv/kavex || fail "the units' files differ from the programs'"
+    [ -z "$(find /srv/kavex ! -user kavex)" ] || fail "files not the node's user's: $(find /srv/kavex ! -user kavex)"
+    no_failed_unit
+}
+
+timer_fires() {
+    started() { for p in KELDRAN VOSKIL TRABEN MIRKOS; do
+        systemctl show -P ExecMainStartTimestampMonotonic "kavex-node-tools@$p.service"; done; }
+    before=$(started)
+    mkdir -p /etc/systemd/system/kavex-purge.timer.d
+    printf '[Timer]\nOnCalendar=\nOnCalendar=*:*:0/10\nAccuracySec=1s\n' \
+        >/etc/systemd/system/kavex-purge.timer.d/schedule.conf
+    systemctl daemon-reload
+    systemctl enable --now kavex-purge.timer kavex-index.timer
+    for _ in $(seq 60); do
+        [ "$(started | sort -u | grep -Fvxf <(echo "$before") | wc -l)" -eq 4 ] && break
+        sleep 1
+    done
+    [ "$(started | grep -Fvxf <(echo "$before") | wc -l)" -eq 4 ] || fail "the four purges did not all run"
+    [ -e /var/lib/systemd/timers/stamp-kavex-purge.timer ] || fail "no stamp"
+    printf '[Timer]\nOnCalendar=\nOnCalendar=*-*-* 03:15:00\n' >/etc/systemd/system/kavex-purge.timer.d/schedule.conf
+    no_failed_unit
+}
+
+failure_shows() {
+    examples=/usr/share/doc/kavex-node-tools/examples/systemd
+    mkdir -p /etc/systemd/system/kavex-node-tools@.service.d
+    cp $examples/on-failure.conf /etc/systemd/system/kavex-node-tools@.service.d/
+    cp $examples/kavex-failure@.service /etc/systemd/system/
+    systemctl daemon-reload
+    chmod 000 /srv/kavex/system/bin/dx.bin
+    ! systemctl start kavex-node-tools@MIRKOS.service || fail "MIRKOS read an unreadable file"
+    chmod 644 /srv/kavex/system/bin/dx.bin
+    systemctl list-units --failed --plain --no-legend | grep '^kavex-node-tools@MIRKOS.service'
+    journalctl -u kavex-node-tools@MIRKOS.service -o cat | grep '^MIRKOS: .*dx.bin'
+    sleep 2   # OnFailure= starts its unit; without a mail server it fails too
+    systemctl list-units --all --plain --no-legend 'kavex-failure@*' | grep '^kavex-failure@kavex-node-tools@MIRKOS.service '
+    rm -r /etc/systemd/system/kavex-node-tools@.service.d /etc/systemd/system/kavex-failure@.service
+    systemctl reset-failed
+    no_failed_unit
+}
+
+cron_run() {
+    ! command -v sendmail || fail "a mail server is installed"
+    chmod 000 /srv/kavex/system/bin/dx.bin
+    ! env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /usr/libexec/kavex-node-tools/kavex-run MIRKOS ||
+        fail "kavex-run MIRKOS succeeded on an unreadable file"
+    chmod 644 /srv/kavex/system/bin/dx.bin
+    for _ in $(seq 10); do
+        journalctl -t MIRKOS --facility=cron -p err -o cat | grep -q 'exit status' && break
+        sleep 1
+    done
+    journalctl -t MIRKOS --facility=cron -p err -o cat | grep '^MIRKOS: .*dx.bin'
+    journalctl -t MIRKOS --facility=cron -p err -o cat | grep '^exit status [1-9]'
+}
+
+upgrade() {
+    apt purge kavex-node-tools
+    apt install "$prev"
+    configure kavex /srv/kavex
+    sed -i 's/^MIRKOS_OPTIONS=.*/MIRKOS_OPTIONS="D=45"/' $defaults
+    mkdir -p /etc/systemd/system/kavex-index.timer.d
+    printf '[Timer]\nOnCalendar=\nOnCalendar=*-*-* 05:45:00\n' >/etc/systemd/system/kavex-index.timer.d/schedule.conf
+    systemctl daemon-reload
+    systemctl enable --now kavex-purge.timer kavex-index.timer
+    from=$(dpkg-query -W -f '${Version}' kavex-node-tools)
+    apt install "$new"
+    to=$(dpkg-query -W -f '${Version}' kavex-node-tools)
+    [ "$to" = "$(dpkg-deb -f "$new" Version)" ] && [ "$from" != "$to" ] || fail "upgraded from $from to $to"
+    grep -x 'MIRKOS_OPTIONS="D=45"' $defaults && grep -x KAVEX_USER=kavex $defaults
+    systemctl is-enabled kavex-purge.timer kavex-index.timer
+    systemctl is-active kavex-purge.timer kavex-index.timer
+    systemctl show -P TimersCalendar kavex-index.timer | grep '05:45:00'
+    systemctl start kavex-node-tools@dbindex.service
+    no_failed_unit
+    echo "upgraded from $from to $to"
+}
+
+remove_reinstall() {
+    systemctl is-active kavex-purge.timer kavex-index.timer
+    apt remove kavex-node-tools
+    no_failed_unit
+    [ ! -e /usr/sbin/MIRKOS ] && [ -e $defaults ] || fail "remove took the settings or left the programs"
+    apt install "$new"
+    no_failed_unit
+    systemctl start kavex-node-tools@MIRKOS.service
+    grep -x KAVEX_USER=kavex $defaults
+}
+
+purge() {
+    systemctl start kavex-purge.timer kavex-index.timer
+    apt purge kavex-node-tools
+    no_failed_unit
+    left=$(ls -d $defaults /etc/cron.d/kavex-node-tools /lib/systemd/system/kavex* \
+        /lib/systemd/system-generators/kavex* /usr/libexec/kavex-node-tools \
+        /var/lib/systemd/timers/stamp-kavex* /etc/systemd/system/kavex* \
+        /etc/systemd/system/*/kavex* /run/systemd/generator*/kavex* 2>/dev/null || true)
+    [ -z "$left" ] || fail "left after purge: $left"
+    units=$(systemctl list-units --all --plain --no-legend 'kavex*')
+    [ -z "$units" ] || fail "units left after purge: $units"
+}
+
+passed=0 failed=0
+for scenario in $(cat $out/scenarios); do
+    start=$(date +%s)
+    (set -e; "$scenario") >/tmp/$scenario.log 2>&1
+    if [ $? -eq 0 ]; then result=passed passed=$((passed + 1)); else result=FAILED failed=$((failed + 1)); fi
+    echo "vmtest: $scenario: $result ($(($(date +%s) - start)) s)"
+    [ $result = passed ] || sed 's/^/    /' /tmp/$scenario.log | tail -n 25
+done
+echo "vmtest: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
