@@ -61,6 +61,11 @@ names kavex-node-tools.kavex-purge.target "its Wants" \
     "$(grep -oE 'kavex-node-tools@[A-Za-z]+\.service' "$target" | sed -E 's/.*@(.*)\.service/\1/')" "${purges[@]}"
 names kavex-node-tools.kavex-purge.target "its Documentation" \
     "$(grep -oE 'man:[A-Za-z]+\(8\)' "$target" | sed -E 's/man:(.*)\(8\)/\1/')" "${purges[@]}"
+for script in prerm postrm; do
+    names kavex-node-tools.$script "its units" \
+        "$(grep -oE 'kavex-node-tools@[A-Za-z]+\.service' "$source/debian/kavex-node-tools.$script" |
+            sed -E 's/.*@(.*)\.service/\1/')" "${programs[@]}"
+done
 [ ${#mismatches[@]} -eq 0 ] ||
     fail "the schedule's files do not name the programs of cmake/programs.cmake:$(printf '\n  %s' "${mismatches[@]}")"
 echo "package test: the schedule's files name the programs of cmake/programs.cmake: ${programs[*]}"
