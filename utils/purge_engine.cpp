@@ -304,8 +304,7 @@ int Purge::finishRewrite()
 // their removal is on disk before the mark goes.
 int Purge::settle()
 {
-    filesRemain_ = !rules_.afterRewrite(io(), false) || filesRemain_;
-    if (!rules_.syncRemovals(io()))
+    if (!removeMessageFiles())
         return reports_.removalSyncFailed();
     if (!closeChecked(markFile_.fd))
         return reports_.markRemovalFailed("close");
@@ -391,6 +390,8 @@ bool Purge::closeChecked(int& fd)
     return was < 0 || io().close(was) == 0;
 }
 
+// Files that could not be removed are noted for the run's status; false
+// when the removals could not be made durable.
 bool Purge::removeMessageFiles()
 {
     filesRemain_ = !rules_.afterRewrite(io(), false) || filesRemain_;
