@@ -40,9 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         argv.push_back(argument.data());
 
     const PurgeCommand mailCommand =
-        readCommandLine(PurgeKind::Mail, static_cast<int>(argv.size()), argv.data());
+        readCommandLine(kMailPurge, static_cast<int>(argv.size()), argv.data());
     const PurgeCommand ageCommand =
-        readCommandLine(PurgeKind::Age, static_cast<int>(argv.size()), argv.data());
+        readCommandLine(kAgePurge, static_cast<int>(argv.size()), argv.data());
     const PurgeSettings& mail = mailCommand.settings;
     const bool mailRuns = mailCommand.letters == PurgeCommand::Letters::Run;
     if (mail.nBullDelete < 1 || mail.nPrivDelete < 1 || ageCommand.settings.nDelDays < 1)

@@ -29,13 +29,12 @@ std::string readText(const std::string& path)
 std::string statusParagraphs(const PurgeProgram& program)
 {
     std::string roff;
-    for (size_t i = 0; i < kStatusMeaningCount; ++i) {
-        const StatusMeaning& meaning = kStatusMeanings[i];
-        if (!givesStatus(meaning, program.kind))
-            continue;
-        std::string text = meaning.text;
-        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-        roff += ".TP\n.B " + std::to_string(meaning.status) + "\n" + text + ".\n";
+    for (const auto statuses : {kEveryPurgeStatuses, program.kind.statuses}) {
+        for (const StatusMeaning& meaning : statuses) {
+            std::string text = meaning.text;
+            text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+            roff += ".TP\n.B " + std::to_string(meaning.status) + "\n" + text + ".\n";
+        }
     }
     return roff;
 }
@@ -59,7 +58,7 @@ int main(int argc, char* argv[])
         return 2;
     }
     const std::string directory = std::string(argv[3]) + "/";
-    const bool mail = program->kind == PurgeKind::Mail;
+    const PurgeKind& kind = program->kind;
     std::string seeAlso;
     for (int i = 4; i < argc; ++i)
         seeAlso += std::string(".BR ") + argv[i] + " (8),\n";
@@ -70,20 +69,18 @@ int main(int argc, char* argv[])
         {"DATA", programFile(*program, ".bin").text},
         {"BACKUP", programFile(*program, ".old").text},
         {"MARK", programFile(*program, ".purging").text},
-        {"RECORDS", mail ? "" : program->recordsName},
-        {"NOUN", mail ? "" : program->countedAs},
-        {"AFTER", mail ? ", and the message files of the dropped mail are removed" : ""},
-        {"MARKNOTE", mail ? " and the mail prefix, so that the message files of the dropped mail "
-                            "are removed then"
-                          : ""},
-        {"CRON", name + (mail ? " --quiet B=30 P=14" : " --quiet D=30")},
+        {"RECORDS", program->recordsName},
+        {"NOUN", program->countedAs ? program->countedAs : ""},
+        {"AFTER", kind.pageAfterRewrite},
+        {"MARKNOTE", kind.pageMarkSettings},
+        {"CRON", name + kind.pageCronOptions},
         {"SEEALSO", seeAlso},
     };
     try {
         values["STATUSES"] = statusParagraphs(*program);
         values["PURGE_OPTIONS"] = substitute(readText(directory + "purge-options.8.in"), values);
         const std::string page =
-            readText(directory + (mail ? "mail-purge.8.in" : "age-purge.8.in")) +
+            readText(directory + kind.pageTemplate) +
             readText(directory + "purge-common.8.in");
         std::fputs(substitute(page, values).c_str(), stdout);
     } catch (const std::exception& failure) {

@@ -61,7 +61,7 @@ int runPurgeHere(const PurgeProgram& program, std::vector<std::string> words, Fi
     for (std::string& word : words)
         argv.push_back(word.data());
     FILE* out = std::tmpfile();
-    const int status = runPurgeProgram(program, static_cast<int>(argv.size()), argv.data(),
+    const int status = answerCommandLine(program, static_cast<int>(argv.size()), argv.data(),
                                        {io, frozenClock, out, out});
     std::fclose(out);
     return status;

@@ -53,13 +53,89 @@ void AgeRules::printSummary(FILE* out, long kept, long dropped)
 
 void AgeRules::writeSettings(char* text, size_t size) const
 {
-    std::snprintf(text, size, "D=%d", nDelDays_);
+    PurgeSettings settings;
+    settings.nDelDays = nDelDays_;
+    writeMarkSettings(kAgePurge.words, settings, text, size);
 }
 
 std::unique_ptr<PurgeRules> AgeRules::fromSettings(const char* text) const
 {
-    int days = 0;
-    if (std::sscanf(text, "D=%d", &days) != 1)
+    PurgeSettings settings;
+    if (!readMarkSettings(kAgePurge.words, text, settings))
         return nullptr;
-    return std::make_unique<AgeRules>(program_, days, silenced(output_));
+    return std::make_unique<AgeRules>(program_, settings.nDelDays, silenced(output_));
 }
+
+// --- the kind ----------------------------------------------------------------
+
+namespace {
+
+void printSynopsis(const PurgeProgram& program, FILE* out)
+{
+    std::fprintf(out,
+                 "usage: %s [D=days] [P=directory] [V] [--dry-run] [--quiet] [--verbose]\n"
+                 "              [--lease-wait=SECONDS] [--without-lease] [--lock-wait=SECONDS]\n"
+                 "       %s --help | --version\n",
+                 program.name, program.name);
+}
+
+void printOptions(const PurgeProgram& program, FILE* out)
+{
+    const ProgramFileName data = programFile(program, ".bin");
+    const ProgramFileName backup = programFile(program, ".old");
+    std::fprintf(out,
+                 "\n"
+                 "Deletes from %s the %s older than a number of days, after copying\n"
+                 "the file to %s beside it.\n"
+                 "\n"
+                 "  D=days       limit in days, a whole number (default 30; below 1 counts\n"
+                 "               as 1): a record dated that many days before today or\n"
+                 "               earlier is deleted, whatever its time of day (days of\n"
+                 "               local standard time)\n"
+                 "  P=directory  directory of %s (default ../system/bin/)\n"
+                 "  V            prints the version line; the purge still runs\n",
+                 data.text, program.recordsName, backup.text, data.text);
+}
+
+constexpr StatusMeaning kStatuses[] = {
+    {kRefusedAsRoot,
+     "run as root, the data file's directory can be written by its group\n"
+     "or by others; nothing was touched"},
+};
+
+bool pathsFit(const PurgeSettings&) { return true; }
+
+void noteNothing(const char*, const PurgeSettings&, FILE*) {}
+
+Identity actAsDataOwner(const char* program, const char* dataDirectory, const PurgeSettings&,
+                        FILE* err)
+{
+    return actAsOwner(program, {dataDirectory}, err);
+}
+
+std::unique_ptr<PurgeRules> makeRules(const PurgeProgram& program, const PurgeSettings& settings,
+                                      const RulesOutput& output)
+{
+    return std::make_unique<AgeRules>(program, settings.nDelDays, output);
+}
+
+constexpr LetterWord kLetters[] = {{'D', Setting::DelDays}, {'P', Setting::DataDirectory}};
+
+}  // namespace
+
+const PurgeKind kAgePurge = {
+    .words = {kLetters, "D"},
+    .printSynopsis = printSynopsis,
+    .printOptions = printOptions,
+    .pathTooLong = "P= takes at most 1023 characters, and the path built from it at most 255",
+    .statuses = kStatuses,
+    .pathsFit = pathsFit,
+    .noteSettings = noteNothing,
+    .actAsOwner = actAsDataOwner,
+    .openFailureNames = {"fBinFile 1", "fOldFile 1", "fBinOld 2", "fOldFile 2"},
+    .makeRules = makeRules,
+    .pageTemplate = "age-purge.8.in",
+    .pageAfterRewrite = "",
+    .pageMarkSettings = "",
+    .pageCronOptions = " --quiet D=30",
+};

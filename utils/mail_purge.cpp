@@ -213,20 +213,114 @@ void MailRules::printSummary(FILE* out, long, long)
     std::fprintf(out, "%s completed.\n", output_.program);
 }
 
-// The mail prefix comes last, so that it may hold any character.
 void MailRules::writeSettings(char* text, size_t size) const
 {
-    std::snprintf(text, size, "B=%d P=%d M=%s", settings_.nBullDelete, settings_.nPrivDelete,
-                  settings_.szMailPath);
+    writeMarkSettings(kMailPurge.words, settings_, text, size);
 }
 
 std::unique_ptr<PurgeRules> MailRules::fromSettings(const char* text) const
 {
     PurgeSettings settings;
-    int prefixAt = 0;
-    if (std::sscanf(text, "B=%d P=%d M=%n", &settings.nBullDelete, &settings.nPrivDelete,
-                    &prefixAt) != 2 ||
-        prefixAt == 0 || !copyText(settings.szMailPath, sizeof settings.szMailPath, text + prefixAt))
+    if (!readMarkSettings(kMailPurge.words, text, settings))
         return nullptr;
     return std::make_unique<MailRules>(settings, silenced(output_));
 }
+
+// --- the kind ----------------------------------------------------------------
+
+namespace {
+
+void printSynopsis(const PurgeProgram&, FILE* out)
+{
+    std::fputs("usage: KELDRAN [B=days] [P=days] [D=directory] [M=mail-prefix] [V] [--dry-run]\n"
+               "               [--quiet] [--verbose] [--lease-wait=SECONDS] [--without-lease]\n"
+               "               [--lock-wait=SECONDS]\n"
+               "       KELDRAN --help | --version\n",
+               out);
+}
+
+void printOptions(const PurgeProgram&, FILE* out)
+{
+    std::fputs(
+        "\n"
+        "Purges the mail directory dirmes.bin: drops the messages of status K and the\n"
+        "messages older than their limit, unless marked never to be deleted\n"
+        "automatically, and removes the message file of each message it drops.\n"
+        "A message is dropped once more than the limit times 86400 seconds have passed\n"
+        "since 00:00 local standard time of its date; a limit below 1 counts as 1.\n"
+        "\n"
+        "  B=days          limit for every message that is not private (default 30)\n"
+        "  P=days          limit for private messages, type P (default 30)\n"
+        "  D=directory     directory of dirmes.bin (default ../system/bin/)\n"
+        "  M=mail-prefix   prefix of the message files, used as given, so it ends\n"
+        "                  with a slash (default ../mail/): M=/var/mail/ removes\n"
+        "                  /var/mail/m0000042.msg for message 42; a mail directory\n"
+        "                  that does not exist is named, and the purge goes on\n"
+        "  V               prints the version line; the purge still runs\n",
+        out);
+}
+
+constexpr StatusMeaning kStatuses[] = {
+    {kMessageFilesRemain, "the purge is complete, but some message files could not be removed"},
+    {kRefusedAsRoot,
+     "run as root, the directory of dirmes.bin or the mail directory can be\n"
+     "written by its group or by others, or the mail directory belongs to\n"
+     "another user; nothing was touched"},
+};
+
+bool pathsFit(const PurgeSettings& settings)
+{
+    return longestMessagePath(settings.szMailPath) <= kPathSize;
+}
+
+// A mail prefix is used as given: one without its closing slash is named,
+// with the file it gives.
+void noteMailPrefix(const char* program, const PurgeSettings& settings, FILE* err)
+{
+    const size_t length = std::strlen(settings.szMailPath);
+    char example[kPathSize];
+    if ((length == 0 || settings.szMailPath[length - 1] != '/') && pathsFit(settings) &&
+        buildMessagePath(example, sizeof example, settings.szMailPath, 42))
+        std::fprintf(err, "%s: M=%s does not end with a slash: it is used as given, so the file of "
+                          "message 42 is %s\n", program, settings.szMailPath, example);
+}
+
+Identity actAsMailOwner(const char* program, const char* dataDirectory,
+                        const PurgeSettings& settings, FILE* err)
+{
+    char directory[kPathSize];
+    mailDirectory(settings.szMailPath, directory);
+    return actAsOwner(program, {dataDirectory, directory}, err);
+}
+
+std::unique_ptr<PurgeRules> makeRules(const PurgeProgram&, const PurgeSettings& settings,
+                                      const RulesOutput& output)
+{
+    return std::make_unique<MailRules>(settings, output);
+}
+
+constexpr LetterWord kLetters[] = {{'B', Setting::BullDelete},
+                                   {'P', Setting::PrivDelete},
+                                   {'D', Setting::DataDirectory},
+                                   {'M', Setting::MailPrefix}};
+
+}  // namespace
+
+// The mail prefix comes last in the mark, so that it may hold any character.
+const PurgeKind kMailPurge = {
+    .words = {kLetters, "BPM"},
+    .printSynopsis = printSynopsis,
+    .printOptions = printOptions,
+    .pathTooLong = "D= takes at most 1023 characters, M= and every path built from them at most 255",
+    .statuses = kStatuses,
+    .pathsFit = pathsFit,
+    .noteSettings = noteMailPrefix,
+    .actAsOwner = actAsMailOwner,
+    .openFailureNames = {"fDirMes 1", "fDirOld", "fDirMes 2", nullptr},
+    .makeRules = makeRules,
+    .pageTemplate = "mail-purge.8.in",
+    .pageAfterRewrite = ", and the message files of the dropped mail are removed",
+    .pageMarkSettings = " and the mail prefix, so that the message files of the dropped mail are "
+                        "removed then",
+    .pageCronOptions = " --quiet B=30 P=14",
+};

@@ -5,14 +5,19 @@
 
 #include "date_cache.hpp"
 #include "held_lines.hpp"
-#include "purge_command_line.hpp"
+#include "purge_kind.hpp"
 #include "purge_rules.hpp"
+#include "purge_settings.hpp"
 
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 #include <vector>
+
+// The mail purge's kind: its letter words B=, P=, D= and M=, its texts, and
+// its mail directory, which must have the owner of the data file's.
+extern const PurgeKind kMailPurge;
 
 // True when the record is dropped: status 'K', or older than the limit of
 // its type ('P' private, anything else the B= limit), and not protected.

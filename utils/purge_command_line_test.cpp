@@ -1,5 +1,8 @@
 #include "purge_command_line.hpp"
 
+#include "age_purge.hpp"
+#include "mail_purge.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +10,7 @@
 
 namespace {
 
-using Letters = PurgeCommand::Letters;
+using Letters = LettersRead;
 
 // The notes of a reading, a word each: "V:v", "ignored:Dx", "below:D=0",
 // "refused:D=abc".
@@ -20,7 +23,7 @@ std::string notesOf(const PurgeCommand& command)
     return text;
 }
 
-PurgeCommand read(PurgeKind kind, std::vector<std::string> words)
+PurgeCommand read(const PurgeKind& kind, std::vector<std::string> words)
 {
     static std::vector<std::string> kept;  // the notes point into the words
     kept = std::move(words);
@@ -35,11 +38,11 @@ PurgeCommand read(PurgeKind kind, std::vector<std::string> words)
 // is refused, quoting it, and the letters after it are not read.
 TEST(PurgeCommandLine, LetterWordsByKind)
 {
-    const auto age = PurgeKind::Age;
-    const auto mail = PurgeKind::Mail;
+    const PurgeKind& age = kAgePurge;
+    const PurgeKind& mail = kMailPurge;
     const auto refused = Letters::Refused;
     const struct {
-        PurgeKind kind;
+        const PurgeKind& kind;
         std::vector<std::string> words;
         int days, bull, priv;
         const char* bin;
@@ -121,15 +124,63 @@ TEST(PurgeCommandLine, DashWords)
         {{"-dry-run"}, Asked::Refused, "-dry-run"},
     };
     for (const auto& c : cases) {
-        const PurgeCommand command = read(PurgeKind::Age, c.words);
+        const PurgeCommand command = read(kAgePurge, c.words);
         EXPECT_EQ(command.asked, c.asked) << testing::PrintToString(c.words);
         EXPECT_STREQ(command.refusedWord, c.refused) << testing::PrintToString(c.words);
     }
-    const PurgeCommand all = read(PurgeKind::Mail, cases[0].words);
+    const PurgeCommand all = read(kMailPurge, cases[0].words);
     EXPECT_TRUE(all.dryRun && all.quiet && all.verbose && all.waits.withoutLease);
     EXPECT_EQ(all.waits.leaseSeconds, 0.5);
     EXPECT_EQ(all.waits.lockSeconds, 7);
-    EXPECT_TRUE(read(PurgeKind::Age, {"--lease-wait=x"}).refusedWait);
+    EXPECT_TRUE(read(kAgePurge, {"--lease-wait=x"}).refusedWait);
+}
+
+// A mark's settings are read by the command line's words, as strictly: what
+// argv refuses or ignores is refused, a limit below 1 counts as 1, and the
+// mail prefix runs to the end of the line.  What a run writes reads back.
+TEST(PurgeSettings, MarkReadAsStrictlyAsArgv)
+{
+    const std::string longPrefix = "B=30 P=14 M=" + std::string(256, 'm');
+    const struct {
+        const PurgeKind& kind;
+        const char* text;
+        bool read;
+        int limit;  // D=, or B= for the mail purge
+        const char* mailPath;
+    } cases[] = {
+        {kAgePurge, "D=30", true, 30, "../mail/"},
+        {kAgePurge, "D=+7", true, 7, "../mail/"},
+        {kAgePurge, "D=0", true, 1, "../mail/"},
+        {kAgePurge, "D=3O", false, 0, ""},
+        {kAgePurge, "D=30 ", false, 0, ""},
+        {kAgePurge, "D=30 D=4", false, 0, ""},
+        {kAgePurge, "", false, 0, ""},
+        {kAgePurge, "P=/x/", false, 0, ""},
+        {kMailPurge, "B=30 P=14 M=../mail/", true, 30, "../mail/"},
+        {kMailPurge, "B=-2 P=14 M=/var/a b\\c", true, 1, "/var/a b\\c"},
+        {kMailPurge, "B=30 P=14 M=", true, 30, ""},
+        {kMailPurge, "P=14 B=30 M=x", false, 0, ""},
+        {kMailPurge, "B=30 M=x", false, 0, ""},
+        {kMailPurge, "B=3x P=14 M=x", false, 0, ""},
+        {kMailPurge, "B=30 P=14 V M=x", false, 0, ""},
+        {kMailPurge, longPrefix.c_str(), false, 0, ""},
+    };
+    for (const auto& c : cases) {
+        PurgeSettings settings;
+        ASSERT_EQ(readMarkSettings(c.kind.words, c.text, settings), c.read) << c.text;
+        if (!c.read)
+            continue;
+        EXPECT_EQ(&c.kind == &kAgePurge ? settings.nDelDays : settings.nBullDelete, c.limit)
+            << c.text;
+        EXPECT_STREQ(settings.szMailPath, c.mailPath) << c.text;
+        char written[1400];
+        writeMarkSettings(c.kind.words, settings, written, sizeof written);
+        PurgeSettings again;
+        EXPECT_TRUE(readMarkSettings(c.kind.words, written, again)) << written;
+        EXPECT_EQ(again.nDelDays + again.nBullDelete + again.nPrivDelete,
+                  settings.nDelDays + settings.nBullDelete + settings.nPrivDelete) << written;
+        EXPECT_STREQ(again.szMailPath, settings.szMailPath) << written;
+    }
 }
 
 }  // namespace

@@ -33,11 +33,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-int runPurge(const PurgeProgram& program, const PurgePaths& paths, PurgeRules& rules,
-             const PurgeContext& context)
+int purgeDataFile(const PurgeProgram& program, const PurgePaths& paths, PurgeRules& rules,
+                  const PurgeContext& context)
 {
     Purge purge(program, paths, rules, context);
-    return purge.run();
+    return purge.takeSteps();
 }
 
 Purge::Purge(const PurgeProgram& program, const PurgePaths& paths, PurgeRules& rules,
@@ -55,7 +55,7 @@ Purge::~Purge()
             io().close(fd);
 }
 
-int Purge::run()
+int Purge::takeSteps()
 {
     if (const int status = lockDirectory(); status != kPurged)
         return status;

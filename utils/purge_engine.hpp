@@ -24,19 +24,13 @@
 #include "purge_paths.hpp"
 #include "purge_programs.hpp"
 #include "purge_rules.hpp"
+#include "purge_settings.hpp"
 #include "purge_status.hpp"
 
 #include <cstddef>
 #include <cstdio>
 #include <ctime>
 #include <memory>
-
-// How long a run waits for what others hold.
-struct PurgeWaits {
-    double leaseSeconds = 5;    // for the node server to close the data file
-    double lockSeconds = 600;   // for another purge of the same directory to end
-    bool withoutLease = false;  // when the wait for the lease ends, purge all the same
-};
 
 struct PurgeContext {
     FileIo& io;
@@ -47,11 +41,8 @@ struct PurgeContext {
     PurgeWaits waits = {};
 };
 
-// A failed open, told as the system tells it after the words of the program's
-// kind ("MIRKOS -> fopen in MAIN (fBinFile 1)"), then with the path as the
-// system saw it; errno is the open's error.  Returns status.
-int reportFailedOpen(FILE* err, const PurgeProgram& program, OpenStep step, const char* path,
-                     int status);
-
-int runPurge(const PurgeProgram& program, const PurgePaths& paths, PurgeRules& rules,
-             const PurgeContext& context);
+// Locks the directory, completes an interrupted run, backs the data file up
+// and rewrites it without the records that the rules drop; returns the
+// run's status, each failure told on context.err.
+int purgeDataFile(const PurgeProgram& program, const PurgePaths& paths, PurgeRules& rules,
+                  const PurgeContext& context);

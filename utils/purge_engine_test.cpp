@@ -138,7 +138,7 @@ protected:
         FILE* out = tmpfile();
         FILE* err = tmpfile();
         Outcome outcome;
-        outcome.status = runPurgeProgram(*p.program, static_cast<int>(argv.size()),
+        outcome.status = answerCommandLine(*p.program, static_cast<int>(argv.size()),
                                          argv.data(), {io, frozenClock, out, err});
         outcome.out = contents(out);
         outcome.err = contents(err);

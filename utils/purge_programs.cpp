@@ -1,5 +1,7 @@
 #include "purge_programs.hpp"
 
+#include "age_purge.hpp"
+#include "mail_purge.hpp"
 #include "purgdate.hpp"
 #include "record_text.hpp"
 #include "records.hpp"
@@ -73,7 +75,7 @@ void describeSpot(const unsigned char* record, char* line, size_t size)
 // KELDRAN judges each mail by its status, type and date (MailRules).
 const PurgeProgram kKeldran = {
     .name = "KELDRAN",
-    .kind = PurgeKind::Mail,
+    .kind = kMailPurge,
     .version = "1.1",
     .fileStem = "dirmes",
     .recordSize = sizeof(DirMesStruct),
@@ -85,7 +87,7 @@ const PurgeProgram kKeldran = {
 
 const PurgeProgram kVoskil = {
     .name = "VOSKIL",
-    .kind = PurgeKind::Age,
+    .kind = kAgePurge,
     .version = "1.0",
     .fileStem = "announce",
     .recordSize = sizeof(AnnounceStruct),
@@ -97,7 +99,7 @@ const PurgeProgram kVoskil = {
 
 const PurgeProgram kTraben = {
     .name = "TRABEN",
-    .kind = PurgeKind::Age,
+    .kind = kAgePurge,
     .version = "1.0",
     .fileStem = "wwv",
     .recordSize = sizeof(WwvSpotStruct),
@@ -109,7 +111,7 @@ const PurgeProgram kTraben = {
 
 const PurgeProgram kMirkos = {
     .name = "MIRKOS",
-    .kind = PurgeKind::Age,
+    .kind = kAgePurge,
     .version = "1.0",
     .fileStem = "dx",
     .recordSize = sizeof(DxSpotStruct),
@@ -118,7 +120,6 @@ const PurgeProgram kMirkos = {
     .recordDay = spotDay,
     .describe = describeSpot,
 };
-
 
 const PurgeProgram* findPurgeProgram(const char* name)
 {
@@ -133,11 +134,4 @@ ProgramFileName programFile(const PurgeProgram& program, const char* suffix)
     ProgramFileName name;
     std::snprintf(name.text, sizeof name.text, "%s%s", program.fileStem, suffix);
     return name;
-}
-
-const char* openFailureName(PurgeKind kind, OpenStep step)
-{
-    static const char* const kMail[] = {"fDirMes 1", "fDirOld", "fDirMes 2", nullptr};
-    static const char* const kAge[] = {"fBinFile 1", "fOldFile 1", "fBinOld 2", "fOldFile 2"};
-    return (kind == PurgeKind::Mail ? kMail : kAge)[static_cast<int>(step)];
 }

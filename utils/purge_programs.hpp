@@ -5,14 +5,14 @@
 #pragma once
 
 #include "date_cache.hpp"
-#include "purge_status.hpp"
+#include "purge_kind.hpp"
 
 #include <cstddef>
 #include <ctime>
 
 struct PurgeProgram {
     const char* name;        // "VOSKIL"
-    PurgeKind kind;
+    const PurgeKind& kind;
     const char* version;     // "1.0": the version line is "VOSKIL v 1.0"
     const char* fileStem;    // "announce": announce.bin, announce.old, announce.purging
     size_t recordSize;
@@ -42,11 +42,6 @@ struct ProgramFileName {
     char text[64];
 };
 ProgramFileName programFile(const PurgeProgram& program, const char* suffix);
-
-// Which open of a run failed, and the words with which its kind tells it
-// ("MIRKOS -> fopen in MAIN (fBinFile 1)").
-enum class OpenStep { Data, Backup, DataForWriting, BackupForReading };
-const char* openFailureName(PurgeKind kind, OpenStep step);
 
 // KELDRAN reads its backup back through the descriptor it wrote it with:
 // its data file is reopened, never its backup.

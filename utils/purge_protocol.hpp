@@ -33,7 +33,7 @@ public:
     Purge& operator=(const Purge&) = delete;
     ~Purge();
 
-    int run();
+    int takeSteps();
 
 private:
     // The purge's steps, in the order run takes them.

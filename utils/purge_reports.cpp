@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <unistd.h>
 
 void PurgeReports::say(const char* format, ...) const
 {

@@ -4,7 +4,13 @@
 // descriptor, so what a failure must do is left to the protocol.
 #pragma once
 
-#include "purge_engine.hpp"
+#include "file_io.hpp"
+#include "purge_paths.hpp"
+#include "purge_programs.hpp"
+#include "purge_settings.hpp"
+#include "purge_status.hpp"
+
+#include <cstdio>
 
 #include <sys/types.h>
 
@@ -54,3 +60,9 @@ private:
     FILE* err_;
     const PurgeWaits& waits_;
 };
+
+// A failed open, told as the system tells it after the words of the program's
+// kind ("MIRKOS -> fopen in MAIN (fBinFile 1)"), then with the path as the
+// system saw it; errno is the open's error.  Returns status.
+int reportFailedOpen(FILE* err, const PurgeProgram& program, OpenStep step, const char* path,
+                     int status);

@@ -21,8 +21,8 @@ struct PurgeSystem {
 // silenced with --quiet, the first line and the closing note of a dry run.
 // Started by root, the run first takes the identity of the owner of the
 // data file's directory, for good.  Returns the exit status.
-int runPurgeProgram(const PurgeProgram& program, int argc, char* argv[], const PurgeSystem& system);
+int answerCommandLine(const PurgeProgram& program, int argc, char* argv[], const PurgeSystem& system);
 
-// The program: runPurgeProgram on the disk itself and the real clock, with
+// The program: answerCommandLine on the disk itself and the real clock, with
 // standard output written a line at a time and checked to its close.
 int purgeMain(const PurgeProgram& program, int argc, char* argv[]);

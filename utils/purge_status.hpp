@@ -1,8 +1,9 @@
 // The exit statuses of the purge programs, and what each one means, written
-// once: the usage texts and the manual pages are made from this table.
+// once: the usage texts and the manual pages are made from these tables,
+// that of every purge (here) and that of each kind (PurgeKind::statuses).
 #pragma once
 
-#include <cstddef>
+#include <span>
 
 enum PurgeStatus : int {
     kPurged = 0,
@@ -22,22 +23,12 @@ enum PurgeStatus : int {
     kRefusedAsRoot = 14,
 };
 
-// The two kinds of purge: the mail directory's, with its message files, and
-// the age purge of a record file.
-enum class PurgeKind { Mail, Age };
-
-// Which programs give a status: every purge, or those of one kind.
-enum class GivenBy { EveryPurge, MailPurge, AgePurge };
-
 struct StatusMeaning {
     PurgeStatus status;
-    GivenBy givenBy;
     // As the usage text shows it, without the line end: "\n" where its line
     // breaks.
     const char* text;
 };
 
-extern const StatusMeaning kStatusMeanings[];
-extern const size_t kStatusMeaningCount;
-
-bool givesStatus(const StatusMeaning& meaning, PurgeKind kind);
+// The statuses that every purge gives; each kind's own come after them.
+extern const std::span<const StatusMeaning> kEveryPurgeStatuses;

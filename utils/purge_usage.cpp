@@ -11,63 +11,6 @@ void printVersionLine(const PurgeProgram& program, FILE* out)
 
 namespace {
 
-void printMailSynopsis(FILE* out)
-{
-    std::fputs("usage: KELDRAN [B=days] [P=days] [D=directory] [M=mail-prefix] [V] [--dry-run]\n"
-               "               [--quiet] [--verbose] [--lease-wait=SECONDS] [--without-lease]\n"
-               "               [--lock-wait=SECONDS]\n"
-               "       KELDRAN --help | --version\n",
-               out);
-}
-
-void printMailOptions(FILE* out)
-{
-    std::fputs(
-        "\n"
-        "Purges the mail directory dirmes.bin: drops the messages of status K and the\n"
-        "messages older than their limit, unless marked never to be deleted\n"
-        "automatically, and removes the message file of each message it drops.\n"
-        "A message is dropped once more than the limit times 86400 seconds have passed\n"
-        "since 00:00 local standard time of its date; a limit below 1 counts as 1.\n"
-        "\n"
-        "  B=days          limit for every message that is not private (default 30)\n"
-        "  P=days          limit for private messages, type P (default 30)\n"
-        "  D=directory     directory of dirmes.bin (default ../system/bin/)\n"
-        "  M=mail-prefix   prefix of the message files, used as given, so it ends\n"
-        "                  with a slash (default ../mail/): M=/var/mail/ removes\n"
-        "                  /var/mail/m0000042.msg for message 42; a mail directory\n"
-        "                  that does not exist is named, and the purge goes on\n"
-        "  V               prints the version line; the purge still runs\n",
-        out);
-}
-
-void printAgeSynopsis(const PurgeProgram& program, FILE* out)
-{
-    std::fprintf(out,
-                 "usage: %s [D=days] [P=directory] [V] [--dry-run] [--quiet] [--verbose]\n"
-                 "              [--lease-wait=SECONDS] [--without-lease] [--lock-wait=SECONDS]\n"
-                 "       %s --help | --version\n",
-                 program.name, program.name);
-}
-
-void printAgeOptions(const PurgeProgram& program, FILE* out)
-{
-    const ProgramFileName data = programFile(program, ".bin");
-    const ProgramFileName backup = programFile(program, ".old");
-    std::fprintf(out,
-                 "\n"
-                 "Deletes from %s the %s older than a number of days, after copying\n"
-                 "the file to %s beside it.\n"
-                 "\n"
-                 "  D=days       limit in days, a whole number (default 30; below 1 counts\n"
-                 "               as 1): a record dated that many days before today or\n"
-                 "               earlier is deleted, whatever its time of day (days of\n"
-                 "               local standard time)\n"
-                 "  P=directory  directory of %s (default ../system/bin/)\n"
-                 "  V            prints the version line; the purge still runs\n",
-                 data.text, program.recordsName, backup.text, data.text);
-}
-
 // The double-dash options, the files, the run beside a node and as root:
 // the same for every purge but for the names of its files.
 void printCommonPart(const PurgeProgram& program, FILE* out)
@@ -127,33 +70,25 @@ void printCommonPart(const PurgeProgram& program, FILE* out)
 
 void printUsage(const PurgeProgram& program, FILE* out, bool whole)
 {
-    const bool mail = program.kind == PurgeKind::Mail;
-    if (mail)
-        printMailSynopsis(out);
-    else
-        printAgeSynopsis(program, out);
+    program.kind.printSynopsis(program, out);
     if (!whole)
         return;
-    if (mail)
-        printMailOptions(out);
-    else
-        printAgeOptions(program, out);
+    program.kind.printOptions(program, out);
     printCommonPart(program, out);
     printStatuses(program, out);
 }
 
 void printStatuses(const PurgeProgram& program, FILE* out)
 {
-    for (size_t i = 0; i < kStatusMeaningCount; ++i) {
-        const StatusMeaning& meaning = kStatusMeanings[i];
-        if (!givesStatus(meaning, program.kind))
-            continue;
-        std::fprintf(out, "%3d  ", static_cast<int>(meaning.status));
-        for (const char* text = meaning.text; *text != '\0'; ++text) {
-            std::fputc(*text, out);
-            if (*text == '\n')
-                std::fputs("     ", out);
+    for (const auto statuses : {kEveryPurgeStatuses, program.kind.statuses}) {
+        for (const StatusMeaning& meaning : statuses) {
+            std::fprintf(out, "%3d  ", static_cast<int>(meaning.status));
+            for (const char* text = meaning.text; *text != '\0'; ++text) {
+                std::fputc(*text, out);
+                if (*text == '\n')
+                    std::fputs("     ", out);
+            }
+            std::fputc('\n', out);
         }
-        std::fputc('\n', out);
     }
 }
