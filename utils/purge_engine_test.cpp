@@ -415,6 +415,14 @@ TEST_F(EngineTest, UnreadableMarksAreNeverActedOn)
              leaveMark(tree, mail, records(mail), kept(mail, records(mail)).size() - programOf(mail).recordSize);
          },
          "does not match its backup"},
+        {"a limit that argv refuses: a letter O for a zero",
+         [](const Tree& tree, bool mail, const std::string& m) {
+             leaveMark(tree, mail, records(mail), kept(mail, records(mail)).size());
+             std::string text = readFile(m);
+             text[text.find('0', text.find("settings "))] = 'O';
+             writeFile(m, text);
+         },
+         "holds settings that these tools cannot read"},
         {"a symbolic link",
          [](const Tree&, bool, const std::string& m) { ASSERT_EQ(symlink("/etc/passwd", m.c_str()), 0); },
          "is a symbolic link"},
