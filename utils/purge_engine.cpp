@@ -44,13 +44,16 @@ Purge::Purge(const PurgeProgram& program, const PurgePaths& paths, PurgeRules& r
              const PurgeContext& context)
     : program_(program), paths_(paths), rules_(rules), context_(context),
       reports_(program, paths, context.err, context_.waits), judgementTime_(context.clock()),
-      records_(context.io, program.recordSize), lock_(context.io), signals_(context.out)
+      records_(context.io, program.recordSize),
+      backup_({context.io, program, paths, reports_, records_, rules, judgementTime_, context.out,
+               context.dryRun}),
+      lock_(context.io), signals_(context.out)
 {
 }
 
 Purge::~Purge()
 {
-    for (int fd : {data_, shownBackup_, backup_, backupRead_, markFile_.fd})
+    for (int fd : {data_, markFile_.fd})
         if (fd >= 0)
             io().close(fd);
 }
@@ -63,15 +66,15 @@ int Purge::takeSteps()
         return status;
     if (const int status = recoverInterruptedRun(); status != kPurged)
         return status;
-    if (const int status = createBackup(); status != kPurged)
+    if (const int status = backup_.create(); status != kPurged)
         return status;
     std::fprintf(context_.out, "Creating %s\n", programFile(program_, ".old").text);
     rules_.prepare(io());
-    if (const int status = copyToBackup(); status != kPurged)
+    if (const int status = backup_.copyFrom(data_, tally_); status != kPurged)
         return status;
     if (context_.dryRun)
-        return showDryRun();
-    if (const int status = checkBeforeTheMark(); status != kPurged)
+        return backup_.showDryRun(tally_, filesRemain_);
+    if (const int status = backup_.checkBeforeTheMark(dataWriteError_); status != kPurged)
         return status;
     // From the mark on, a termination waits for the end.
     signals_.hold();
@@ -122,11 +125,11 @@ int Purge::openData()
 {
     mode_t kind = 0;
     if (!context_.dryRun) {
-        data_ = openRegular(paths_.szBin, O_RDWR, kind);
+        data_ = openRegular(io(), paths_.szBin, O_RDWR, kind);
         dataWriteError_ = data_ >= 0 ? 0 : errno;
     }
     if (data_ < 0 && kind == 0)
-        data_ = openRegular(paths_.szBin, O_RDONLY, kind);
+        data_ = openRegular(io(), paths_.szBin, O_RDONLY, kind);
     if (kind != 0)
         return reports_.notRegular(paths_.szBin, kind, kCannotOpenData);
     if (data_ < 0)
@@ -147,7 +150,7 @@ int Purge::recoverInterruptedRun()
     case Recovery::Outcome::Failed:
         return recovery.status();
     case Recovery::Outcome::ShownInDryRun:
-        shownBackup_ = recovery.takeBackup();
+        backup_.copyLeftBackup(recovery.takeBackup());
         return kPurged;
     case Recovery::Outcome::NoMark:
     case Recovery::Outcome::Done:
@@ -177,7 +180,7 @@ int Purge::writeMark()
     if (markFile_.fd < 0)
         return reports_.unchanged("create", paths_.szMark);
     advance(RunState::Marked);
-    giveDataMode(markFile_.fd, paths_.szMark);
+    backup_.giveDataMode(markFile_.fd, paths_.szMark);
     // Invariant 1: one sync of the directory makes the entries of the backup
     // and the mark durable together.
     if (!writeAll(io(), markFile_.fd, text, length) || io().fsync(markFile_.fd) != 0 ||
@@ -242,9 +245,9 @@ int Purge::takeInTail(bool leased)
         if (end < tally_.copied)
             return reports_.cutShort();
         if (end > tally_.copied) {
-            if (!records_.copy(data_, backup_, end, rules_, judgementTime_, tally_))
-                return failCopy(paths_.szBin);
-            if (io().fsync(backup_) != 0)
+            if (!records_.copy(data_, backup_.fd(), end, rules_, judgementTime_, tally_))
+                return backup_.failedCopy(paths_.szBin);
+            if (io().fsync(backup_.fd()) != 0)
                 return reports_.unchanged("fsync", paths_.szOld);
         }
         if (leased || round == kTailRounds)
@@ -269,7 +272,7 @@ int Purge::truncateAndRewrite()
         return reports_.afterTruncation("fsync", paths_.szBin);
     if (!markTruncationDurable())
         return reports_.afterTruncation("write", paths_.szMark);
-    const int backup = backupForReading();
+    const int backup = backup_.forReading();
     const Pass pass = tally_.runs.usable()
                           ? records_.rewriteRuns(backup, data_, tally_.runs, tally_.keptLength)
                           : records_.rewrite(backup, data_, rules_, judgementTime_,
@@ -294,7 +297,7 @@ int Purge::finishRewrite()
         return reports_.afterTruncation("fsync", paths_.szBin);
     if (!closeChecked(data_))
         return reports_.afterTruncation("close", paths_.szBin);
-    if (!closeChecked(backup_) || !closeChecked(backupRead_))
+    if (!backup_.close())
         return reports_.afterTruncation("close", paths_.szOld);
     advance(RunState::Rewritten);
     return kPurged;
@@ -356,7 +359,7 @@ void Purge::withdrawMark()
 // backup, as the next run would.
 void Purge::rebuildKept()
 {
-    const int backup = backupForReading();
+    const int backup = backup_.forReading();
     const bool rebuilt = data_ >= 0 && backup >= 0 &&
                          records_.rewrite(backup, data_, rules_, judgementTime_, tally_.copied,
                                           tally_.keptLength, false) == Pass::Done &&
@@ -375,12 +378,6 @@ int Purge::settleRebuild()
 }
 
 // --- what the steps share ----------------------------------------------------
-
-int Purge::failCopy(const char* source)
-{
-    return records_.readFailed() ? reports_.unchanged("read", source)
-                                 : reports_.unchanged("write", paths_.szOld);
-}
 
 // Closes a descriptor of the run once, checked.
 bool Purge::closeChecked(int& fd)

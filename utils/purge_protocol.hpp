@@ -1,7 +1,9 @@
-// The purge protocol's class (purge_engine.cpp).  No program includes this
-// header.
+// The purge protocol's class (purge_engine.cpp), whose backup and recovery
+// are phases of their own (purge_backup, purge_recovery).  No program
+// includes this header.
 #pragma once
 
+#include "purge_backup.hpp"
 #include "purge_engine.hpp"
 #include "purge_guards.hpp"
 #include "purge_mark.hpp"
@@ -40,10 +42,6 @@ private:
     int lockDirectory();
     int openData();
     int recoverInterruptedRun();
-    int createBackup();
-    int copyToBackup();
-    int showDryRun();
-    int checkBeforeTheMark();
     int writeMark();
     int rewriteUnderLease();
     int leaseOutcome(const WriteLease& lease);
@@ -61,15 +59,10 @@ private:
 
     // What the steps share.
     void advance(RunState to);
-    int failCopy(const char* source);
-    int openRegular(const char* path, int flags, mode_t& kind);
-    bool canCreate(const char* path, mode_t& kind);
-    void giveDataMode(int fd, const char* path);
     bool closeChecked(int& fd);
     bool removeMessageFiles();
     bool removeMark();
     bool syncDirectory();
-    int backupForReading() const { return backupRead_ >= 0 ? backupRead_ : backup_; }
     FileIo& io() { return context_.io; }
 
     const PurgeProgram& program_;
@@ -81,16 +74,12 @@ private:
 
     RunState state_ = RunState::Untouched;
     RecordCopier records_;
+    PurgeBackup backup_;
     CopyTally tally_;  // what the mark records, once the tail is taken in
     DirectoryLock lock_;
     HeldSignals signals_;
     int data_ = -1;         // the one descriptor of the data file
-    int shownBackup_ = -1;  // a dry run after an interrupted run copies the backup, whose
-                            // purge a real run would do once it completed the rewrite
-    int backup_ = -1;
-    int backupRead_ = -1;   // -1: the backup is read back through backup_
     int dataWriteError_ = EBADF;  // 0 once the data file is open for writing
-    mode_t dataMode_ = 0600;  // the data file's permission bits, which the backup and the mark take
     struct {
         int fd = -1;  // open from its creation to its removal
         size_t truncationAt = 0;  // where the word of the truncation's durability lies
