@@ -87,49 +87,21 @@ private:
     long made_ = 0;
 };
 
-struct Tree {
-    TempDir dir;
-    std::string bin = dir / "bin";
-    std::string mail = dir / "mail/";
-    Tree()
-    {
-        makeDirectory(bin);
-        makeDirectory(dir / "mail");
-        // Only their owner may write them: a run as root refuses others.
-        for (const std::string& path : {dir.path(), bin, dir / "mail"})
-            chmod(path.c_str(), 0755);
-    }
-};
-
-std::string messageName(int number)
+void plant(const NodeTree& tree, const ProgramUnderTest& p, const std::string& records)
 {
-    char name[32];
-    std::snprintf(name, sizeof name, "m%07d.msg", number);
-    return name;
-}
-
-void plant(const Tree& tree, const ProgramUnderTest& p, const std::string& records)
-{
-    writeFile(tree.bin + "/" + p.data, records);
+    writeFile(tree.data(p.data), records);
     if (p.mail)
         for (size_t i = 0; i * p.recordSize < records.size(); i += 64)
-            writeFile(tree.mail + messageName(static_cast<int>(i)), "text");
+            writeFile(tree.message(static_cast<int32_t>(i)), "text");
 }
 
-std::vector<std::string> messagesLeft(const Tree& tree, const ProgramUnderTest& p, const std::string& records)
+std::vector<std::string> messagesLeft(const NodeTree& tree, const ProgramUnderTest& p, const std::string& records)
 {
     std::vector<std::string> left;
     for (size_t i = 0; p.mail && i * p.recordSize < records.size(); i += 64)
-        if (fileExists(tree.mail + messageName(static_cast<int>(i))))
-            left.push_back(messageName(static_cast<int>(i)));
+        if (fileExists(tree.message(static_cast<int32_t>(i))))
+            left.push_back(messageName(static_cast<int32_t>(i)));
     return left;
-}
-
-std::vector<std::string> arguments(const ProgramUnderTest& p, const Tree& tree)
-{
-    if (p.mail)
-        return {"D=" + tree.bin, "M=" + tree.mail, "B=20"};
-    return {"P=" + tree.bin, "D=20"};
 }
 
 RunOptions frozen()
@@ -151,24 +123,24 @@ Expected uninterrupted(const ProgramUnderTest& p, const std::string& records)
 {
     Expected expected;
     for (int round = 0; round < 2; ++round) {
-        Tree tree;
+        NodeTree tree;
         plant(tree, p, records);
         const auto start = Clock::now();
-        const RunResult result = runProgram(p.path, arguments(p, tree), frozen());
+        const RunResult result = runProgram(p.path, tree.arguments(p, 20), frozen());
         const auto duration = Clock::now() - start;
         EXPECT_EQ(result.status, 0) << p.name << result.err;
         if (round == 0 || duration < expected.duration)
             expected.duration = duration;
-        expected.data = readFile(tree.bin + "/" + p.data);
+        expected.data = readFile(tree.data(p.data));
         expected.messages = messagesLeft(tree, p, records);
     }
     return expected;
 }
 
 // Stops a run with signal after delay; returns how the run ended.
-RunResult stopAfter(const ProgramUnderTest& p, const Tree& tree, Clock::duration delay, int signal)
+RunResult stopAfter(const ProgramUnderTest& p, const NodeTree& tree, Clock::duration delay, int signal)
 {
-    const pid_t pid = startProgram(p.path, arguments(p, tree), frozen());
+    const pid_t pid = startProgram(p.path, tree.arguments(p, 20), frozen());
     std::this_thread::sleep_for(delay);
     kill(pid, signal);
     return waitProgram(pid);
@@ -179,7 +151,7 @@ bool beginsWith(const std::string& text, const std::string& start)
     return text.compare(0, start.size(), start) == 0;
 }
 
-std::string dataOf(const Tree& tree, const ProgramUnderTest& p) { return readFile(tree.bin + "/" + p.data); }
+std::string dataOf(const NodeTree& tree, const ProgramUnderTest& p) { return readFile(tree.data(p.data)); }
 
 // The node appends during the killed run, between it and the rerun, and
 // during the rerun: each of its records is there at the end.
@@ -191,32 +163,32 @@ TEST(CrashSafety, KilledAtAnyInstantThenRerunLosesNothing)
         const Expected expected = uninterrupted(p, records);
         FreshRecords fresh(p);
         for (int i = 0; i < kInstants; ++i) {
-            Tree tree;
+            NodeTree tree;
             plant(tree, p, records);
-            NodeProcess node = NodeProcess::appender(tree.bin + "/" + p.data,
+            NodeProcess node = NodeProcess::appender(tree.data(p.data),
                                                      [&](long n) { return freshRecord(p, n); },
                                                      false, 200);
             const auto delay = expected.duration * i / kInstants;
             const RunResult stopped = stopAfter(p, tree, delay, SIGKILL);
             killed += stopped.signal == SIGKILL;
             const std::string data = dataOf(tree, p);
-            const bool marked = fileExists(tree.bin + "/" + p.mark);
-            const bool backupWhole = fileExists(tree.bin + "/" + p.backup) &&
-                                     beginsWith(readFile(tree.bin + "/" + p.backup), records);
+            const bool marked = fileExists(tree.data(p.mark));
+            const bool backupWhole = fileExists(tree.data(p.backup)) &&
+                                     beginsWith(readFile(tree.data(p.backup)), records);
             // Every record is in the data file, or in the backup with the mark.
             EXPECT_TRUE(beginsWith(data, records) || (backupWhole && marked) ||
                         (beginsWith(data, expected.data) && !marked))
                 << p.name << " killed after " << i << "/" << kInstants;
 
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            const RunResult rerun = runProgram(p.path, arguments(p, tree), frozen());
+            const RunResult rerun = runProgram(p.path, tree.arguments(p, 20), frozen());
             node.stop();
             EXPECT_EQ(rerun.status, 0) << p.name << rerun.err;
             EXPECT_EQ(node.badLooks(), 0);
             EXPECT_GT(node.appended(), 0);
             EXPECT_TRUE(dataOf(tree, p) == expected.data + fresh.first(node.appended()))
                 << p.name << " " << i;
-            EXPECT_FALSE(fileExists(tree.bin + "/" + p.mark));
+            EXPECT_FALSE(fileExists(tree.data(p.mark)));
             EXPECT_EQ(messagesLeft(tree, p, records), expected.messages) << p.name << " " << i;
         }
     }
@@ -254,15 +226,15 @@ TEST(LiveNode, PurgesBesideAnAppendingNodeLoseNothing)
         const std::string records = makeRecords(p, kLiveBytes);
         const std::string kept = uninterrupted(p, records).data;
         for (int perSecond : {200, 0}) {
-            Tree tree;
+            NodeTree tree;
             plant(tree, p, records);
-            const std::string path = tree.bin + "/" + p.data;
+            const std::string path = tree.data(p.data);
             NodeProcess reader = NodeProcess::reader(path, wholeView(p, records, kept));
             NodeProcess writer =
                 NodeProcess::appender(path, [&](long n) { return freshRecord(p, n); }, false, perSecond);
             int purged = 0;
             for (int i = 0; i < kPurgesInARow; ++i) {
-                const RunResult result = runProgram(p.path, arguments(p, tree), frozen());
+                const RunResult result = runProgram(p.path, tree.arguments(p, 20), frozen());
                 purged += result.status == 0;
                 if (result.status != 0 && (perSecond != 0 || result.status != 10))
                     ADD_FAILURE() << p.name << " " << perSecond << "/s: " << result.err;
@@ -288,11 +260,11 @@ TEST(LiveNode, ANodeThatKeepsTheFileOpenIsRefused)
 {
     for (const ProgramUnderTest& p : kProgramsUnderTest) {
         const std::string records = makeRecords(p, kLiveBytes);
-        Tree tree;
+        NodeTree tree;
         plant(tree, p, records);
-        NodeProcess writer = NodeProcess::appender(tree.bin + "/" + p.data,
+        NodeProcess writer = NodeProcess::appender(tree.data(p.data),
                                                    [&](long n) { return freshRecord(p, n); }, true, 200);
-        std::vector<std::string> options = arguments(p, tree);
+        std::vector<std::string> options = tree.arguments(p, 20);
         options.push_back("--lease-wait=0.3");
         const RunResult result = runProgram(p.path, options, frozen());
         // A dry run takes no lease: it does not wait for the node.
@@ -304,7 +276,7 @@ TEST(LiveNode, ANodeThatKeepsTheFileOpenIsRefused)
         EXPECT_NE(result.err.find("is kept open by another process"), std::string::npos) << result.err;
         FreshRecords fresh(p);
         EXPECT_TRUE(dataOf(tree, p) == records + fresh.first(writer.appended())) << p.name;
-        EXPECT_FALSE(fileExists(tree.bin + "/" + p.mark));
+        EXPECT_FALSE(fileExists(tree.data(p.mark)));
     }
 }
 
@@ -315,20 +287,20 @@ TEST(LiveNode, TwoPurgesAtOnceLoseNothing)
         const std::string records = makeRecords(p, 4 * kLiveBytes);
         const std::string kept = uninterrupted(p, records).data;
         for (int apart : {0, 5, 20}) {
-            Tree tree;
+            NodeTree tree;
             plant(tree, p, records);
             NodeProcess writer = NodeProcess::appender(
-                tree.bin + "/" + p.data, [&](long n) { return freshRecord(p, n); }, false, 200);
-            const pid_t first = startProgram(p.path, arguments(p, tree), frozen());
+                tree.data(p.data), [&](long n) { return freshRecord(p, n); }, false, 200);
+            const pid_t first = startProgram(p.path, tree.arguments(p, 20), frozen());
             std::this_thread::sleep_for(std::chrono::milliseconds(apart));
-            const pid_t second = startProgram(p.path, arguments(p, tree), frozen());
+            const pid_t second = startProgram(p.path, tree.arguments(p, 20), frozen());
             EXPECT_EQ(waitProgram(first).status, 0) << p.name;
             EXPECT_EQ(waitProgram(second).status, 0) << p.name;
             writer.stop();
             FreshRecords fresh(p);
             EXPECT_TRUE(dataOf(tree, p) == kept + fresh.first(writer.appended()))
                 << p.name << " " << apart << " ms apart";
-            EXPECT_FALSE(fileExists(tree.bin + "/" + p.mark));
+            EXPECT_FALSE(fileExists(tree.data(p.mark)));
         }
     }
 }
@@ -406,13 +378,13 @@ TEST(CrashSafety, TerminationSignalsNeverLeaveAHalfWrittenFile)
     const Expected expected = uninterrupted(p, records);
     const int signals[] = {SIGTERM, SIGINT, SIGHUP};
     for (int i = 1; i < kInstants; ++i) {
-        Tree tree;
+        NodeTree tree;
         plant(tree, p, records);
         const int signal = signals[i % 3];
         const RunResult stopped = stopAfter(p, tree, expected.duration * i / kInstants, signal);
-        const std::string data = readFile(tree.bin + "/" + p.data);
+        const std::string data = readFile(tree.data(p.data));
         EXPECT_TRUE(data == records || data == expected.data) << "signal " << signal << " at " << i;
-        EXPECT_FALSE(fileExists(tree.bin + "/" + p.mark));
+        EXPECT_FALSE(fileExists(tree.data(p.mark)));
         if (stopped.signal != 0) {
             EXPECT_EQ(stopped.signal, signal);
         }

@@ -16,21 +16,8 @@
 
 namespace {
 
-// A node tree: system/bin, mail, and run, where the programs start so that
-// their default paths hold.
-struct Node {
-    TempDir dir;
-    std::string bin = dir / "system/bin";
-    std::string mail = dir / "mail";
-    Node()
-    {
-        for (const std::string& path : {dir.path(), dir / "system", bin, mail, dir / "run"}) {
-            if (path != dir.path())
-                makeDirectory(path);
-            // As a node's: a run as root refuses a directory that others can write.
-            chmod(path.c_str(), 0755);
-        }
-    }
+// The node tree, with the runs of its tests.
+struct Node : NodeTree {
     RunOptions at(time_t clock, const char* tz = "UTC") const
     {
         RunOptions options;
@@ -39,7 +26,6 @@ struct Node {
         options.tz = tz;
         return options;
     }
-    std::string data(const std::string& name) const { return bin + "/" + name; }
     // A run as nobody, to whom the data and mail directories then belong.
     RunOptions asNobody(time_t clock) const
     {
@@ -155,13 +141,6 @@ TEST(AgePurgePrograms, DirectoriesVersionFragmentsAndReruns)
     }
 }
 
-std::string message(const Node& node, uint32_t number)
-{
-    char name[32];
-    std::snprintf(name, sizeof name, "/m%07d.msg", static_cast<int32_t>(number));
-    return node.mail + name;
-}
-
 TEST(PurgePrograms, HelpAndDryRunChangeNothing)
 {
     const time_t now = utcTime(2026, 12, 7, 12);
@@ -169,7 +148,7 @@ TEST(PurgePrograms, HelpAndDryRunChangeNothing)
         Node node;
         const std::string records = p.record({2026, 1, 1}, 1) + p.record({2026, 12, 7}, 2);
         writeFile(node.data(p.data), records);
-        writeFile(message(node, 1), "text");
+        writeFile(node.message(1), "text");
         const RunResult help = runProgram(p.path, {std::string(1, p.limitLetter) + "=1", "--help"}, node.at(now));
         EXPECT_EQ(help.status, 0);
         EXPECT_EQ(help.out.rfind(std::string("usage: ") + p.name, 0), 0u);
@@ -189,7 +168,7 @@ TEST(PurgePrograms, HelpAndDryRunChangeNothing)
                                creating(p) + closing);
         EXPECT_TRUE(readFile(node.data(p.data)) == records);
         EXPECT_FALSE(fileExists(node.data(p.backup)));
-        EXPECT_TRUE(fileExists(message(node, 1))) << p.name;
+        EXPECT_TRUE(fileExists(node.message(1))) << p.name;
     }
 }
 
@@ -238,7 +217,7 @@ TEST(MailPurgeProgram, DropsAndRemovesTheMessageFiles)
         for (size_t i = 0; i < c.records.size(); ++i) {
             const std::string record = mailRecord(c.records[i]);
             records += record;
-            writeFile(message(node, c.records[i].number), "text");
+            writeFile(node.message(static_cast<int32_t>(c.records[i].number)), "text");
             if (c.kept[i])
                 expected += record;
             else
@@ -252,7 +231,7 @@ TEST(MailPurgeProgram, DropsAndRemovesTheMessageFiles)
         EXPECT_TRUE(readFile(node.data(kKeldranTest.data)) == expected) << c.name;
         EXPECT_TRUE(readFile(node.data(kKeldranTest.backup)) == records) << c.name;
         for (size_t i = 0; i < c.records.size(); ++i)
-            EXPECT_EQ(fileExists(message(node, c.records[i].number)), c.kept[i]) << c.name;
+            EXPECT_EQ(fileExists(node.message(static_cast<int32_t>(c.records[i].number))), c.kept[i]) << c.name;
     }
 }
 
@@ -262,14 +241,14 @@ TEST(MailPurgeProgram, MailPrefixAsGiven)
     Node node;
     const std::string records = mailRecord({'B', 'N', 42, dateText(2026, 1, 1), 0});
     writeFile(node.data(kKeldranTest.data), records);
-    writeFile(node.mail + "/m0000042.msg", "text");
+    writeFile(node.message(42), "text");
     writeFile(node.dir / "mailm0000042.msg", "text");
 
     // M= is a prefix, used as given: without its slash it names another file.
     const RunResult run = runProgram(kKeldranTest.path, {"D=" + node.bin + "/", "M=" + node.mail}, node.at(now));
     EXPECT_EQ(run.status, 0);
     EXPECT_FALSE(fileExists(node.dir / "mailm0000042.msg"));
-    EXPECT_TRUE(fileExists(node.mail + "/m0000042.msg"));
+    EXPECT_TRUE(fileExists(node.message(42)));
     EXPECT_EQ(readFile(node.data(kKeldranTest.data)), "");
 
     // A mail prefix that leaves no room for the longest message file name is
@@ -316,7 +295,7 @@ TEST(PurgePrograms, FailedOpensAndTheirStatuses)
         for (const auto& c : cases) {
             Node node;
             writeFile(node.data(p.data), records);
-            writeFile(message(node, 1), "text");
+            writeFile(node.message(1), "text");
             c.prepare(node);
             const RunResult result = runProgram(p.path, {}, c.asNobody ? node.asNobody(now) : node.at(now));
             chmod(node.bin.c_str(), 0755);
@@ -333,7 +312,7 @@ TEST(PurgePrograms, FailedOpensAndTheirStatuses)
             if (c.backupMade) {
                 EXPECT_TRUE(readFile(node.data(p.backup)) == records) << what;
             }
-            EXPECT_TRUE(fileExists(message(node, 1))) << what;
+            EXPECT_TRUE(fileExists(node.message(1))) << what;
         }
         Node node;
         writeFile(node.data(p.data), records);
@@ -523,7 +502,7 @@ TEST(OperatorUse, MessageFilesThatCannotBeRemoved)
         Node node;
         const std::string records = mailRecord({'B', 'K', 42, dateText(2026, 12, 1), 0});
         writeFile(node.data(kKeldranTest.data), records);
-        writeFile(node.mail + "/m0000042.msg", "text");
+        writeFile(node.message(42), "text");
         chmod(node.mail.c_str(), 0555);
         const RunOptions options = node.asNobody(kNoon);
         // Its owner's, so that the run gets its lease.
@@ -538,7 +517,7 @@ TEST(OperatorUse, MessageFilesThatCannotBeRemoved)
         EXPECT_EQ(dry.status, real.status) << c.name;
         EXPECT_EQ(dry.err, real.err + "KELDRAN: a dry run: nothing was changed\n") << c.name;
         EXPECT_EQ(dry.out, dryRunLine("KELDRAN") + real.out) << c.name;
-        EXPECT_TRUE(fileExists(node.mail + "/m0000042.msg"));
+        EXPECT_TRUE(fileExists(node.message(42)));
         EXPECT_EQ(readFile(node.data(kKeldranTest.data)), "");
     }
 }
@@ -680,8 +659,8 @@ TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
             const std::string database = "Alpha\nfirst line\n&&\nBravo\nsecond\n&&\n";
             const Planted planted = t.purge ? Planted(*t.purge) : Planted{};
             writeFile(node.data(t.data), t.purge ? planted.all() : database);
-            writeFile(message(node, 1), "text");
-            for (const std::string& path : {node.bin, node.mail, node.data(t.data), message(node, 1)})
+            writeFile(node.message(1), "text");
+            for (const std::string& path : {node.bin, node.mail, node.data(t.data), node.message(1)})
                 nobodys(path);
             c.prepare(node);
             const std::string tree = describeTree(node.dir.path());

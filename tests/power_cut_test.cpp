@@ -34,13 +34,6 @@ std::string recordOf(const ProgramUnderTest& p, int days, uint32_t n)
     return p.record(day, n);
 }
 
-std::string messageName(uint32_t number)
-{
-    char name[32];
-    std::snprintf(name, sizeof name, "mail/m%07u.msg", number);
-    return name;
-}
-
 struct Program {
     std::string name;
     const char* binary;
@@ -159,8 +152,8 @@ Expected plant(const Program& p)
         const bool dropped = days >= 20 || (p.purge->mail && n % 20 == 7);
         if (!p.purge->mail || n % 4 != 0)
             continue;
-        e.before[messageName(n)] = "text";
-        (dropped ? e.messagesDropped : e.messagesKept).insert(messageName(n));
+        e.before["mail/" + messageName(static_cast<int32_t>(n))] = "text";
+        (dropped ? e.messagesDropped : e.messagesKept).insert("mail/" + messageName(static_cast<int32_t>(n)));
     }
     e.before[p.data] = data;
     e.fresh = recordOf(*p.purge, 0, 900000);

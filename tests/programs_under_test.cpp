@@ -2,7 +2,9 @@
 
 #include "test_files.hpp"
 
+#include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <stdexcept>
 
 namespace {
@@ -86,4 +88,29 @@ std::string mailRecord(const MailRecord& fields)
     record.replace(kProgramsUnderTest[0].dateOffset, 12, fields.date);
     record[140] = static_cast<char>(fields.noAutoDelete);
     return record;
+}
+
+std::string messageName(int32_t number)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "m%07d.msg", number);
+    return name;
+}
+
+NodeTree::NodeTree()
+{
+    for (const std::string& path : {dir.path(), dir / "system", bin, mail, dir / "run"}) {
+        if (path != dir.path())
+            makeDirectory(path);
+        chmod(path.c_str(), 0755);
+    }
+}
+
+std::vector<std::string> NodeTree::arguments(const ProgramUnderTest& p, int days) const
+{
+    std::vector<std::string> words = {std::string(1, p.directoryLetter) + "=" + bin};
+    if (p.mail)
+        words.push_back("M=" + mail + "/");
+    words.push_back(std::string(1, p.limitLetter) + "=" + std::to_string(days));
+    return words;
 }

@@ -6,11 +6,13 @@
 #pragma once
 
 #include "purge_programs.hpp"
+#include "test_files.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 struct Day {
     int year, month, day;
@@ -56,3 +58,22 @@ struct MailRecord {
     unsigned char noAutoDelete = 0;
 };
 std::string mailRecord(const MailRecord& fields);
+
+// The name that the node gives the file of a message, its number signed:
+// "m0000042.msg", "m-000042.msg".
+std::string messageName(int32_t number);
+
+// A node tree: system/bin, mail, and run, where the programs start so that
+// their default paths hold.  Only their owner may write them, as on a node:
+// a run as root refuses a directory that others can write.
+struct NodeTree {
+    TempDir dir;
+    std::string bin = dir / "system/bin";
+    std::string mail = dir / "mail";
+    NodeTree();
+    std::string data(const std::string& name) const { return bin + "/" + name; }
+    std::string message(int32_t number) const { return mail + "/" + messageName(number); }
+    // A purge's words for this tree, with the letters of its row: its data
+    // directory, the mail prefix of the mail purge, and its limit in days.
+    std::vector<std::string> arguments(const ProgramUnderTest& p, int days) const;
+};

@@ -30,22 +30,6 @@ void append(const std::string& path, const std::string& record)
     ::close(node);
 }
 
-// A node tree with a mail directory file and its message files, or an
-// announcement file.
-struct Tree {
-    TempDir dir{0755};  // started by root, a purge refuses a directory others can write
-    std::string bin = dir / "bin";
-    std::string mail = dir / "mail/";
-    Tree()
-    {
-        makeDirectory(bin);
-        makeDirectory(dir / "mail");
-        chmod(bin.c_str(), 0755);
-        chmod((dir / "mail").c_str(), 0755);
-    }
-    std::string data(const char* name) const { return bin + "/" + name; }
-};
-
 // The two purges the engine is tried with: mail, with its message files,
 // and records dated by a packed date-time.
 const ProgramUnderTest& programOf(bool mail) { return programUnderTest(mail ? "KELDRAN" : "VOSKIL"); }
@@ -99,30 +83,27 @@ protected:
         return programOf(mail).record(dayBefore(kNow, 0), static_cast<uint32_t>(99 + n));
     }
 
-    static std::string dataPath(const Tree& tree, bool mail)
+    static std::string dataPath(const NodeTree& tree, bool mail)
     {
         return tree.data(programOf(mail).data);
     }
 
-    static void plant(const Tree& tree, bool mail, const std::string& records)
+    static void plant(const NodeTree& tree, bool mail, const std::string& records)
     {
         writeFile(dataPath(tree, mail), records);
         if (mail)
             for (int i = 40; i < 46; ++i)
-                writeFile(tree.mail + "m00000" + std::to_string(i) + ".msg", "text");
+                writeFile(tree.message(i), "text");
     }
 
-    static Outcome run(const Tree& tree, bool mail, FileIo& io, bool dryRun = false,
+    static Outcome run(const NodeTree& tree, bool mail, FileIo& io, bool dryRun = false,
                        PurgeWaits waits = {0.05, 0.05, false})
     {
         PurgePaths paths;
         const ProgramUnderTest& p = programOf(mail);
         EXPECT_TRUE(buildPurgePaths(tree.bin.c_str(), p.data, paths));
-        std::vector<std::string> words = {p.name};
-        if (mail)
-            words.insert(words.end(), {"D=" + tree.bin, "M=" + tree.mail});
-        else
-            words.insert(words.end(), {"P=" + tree.bin, "D=10"});
+        std::vector<std::string> words = tree.arguments(p, mail ? 30 : 10);
+        words.insert(words.begin(), p.name);
         char wait[64];
         std::snprintf(wait, sizeof wait, "--lease-wait=%g", waits.leaseSeconds);
         words.emplace_back(wait);
@@ -146,7 +127,7 @@ protected:
         outcome.backup = fileExists(paths.szOld) ? readFile(paths.szOld) : "(none)";
         outcome.mark = fileExists(paths.szMark);
         for (int i = 40; i < 46; ++i)
-            if (fileExists(tree.mail + "m00000" + std::to_string(i) + ".msg"))
+            if (fileExists(tree.message(i)))
                 outcome.messages.insert(std::to_string(i));
         return outcome;
     }
@@ -164,7 +145,7 @@ protected:
     // What a whole run keeps of the records.
     static std::string kept(bool mail, const std::string& records)
     {
-        Tree tree;
+        NodeTree tree;
         plant(tree, mail, records);
         FileIo io;
         return run(tree, mail, io).data;
@@ -174,9 +155,9 @@ protected:
     // (but where the call's failure is allowed by design), and a normal run
     // then ends where an uninterrupted run ends.  From a plain start, the
     // data file, or the backup with the mark, holds every record meanwhile.
-    static int sweep(bool mail, void (*prepare)(const Tree&, bool))
+    static int sweep(bool mail, void (*prepare)(const NodeTree&, bool))
     {
-        Tree reference;
+        NodeTree reference;
         plant(reference, mail, records(mail));
         prepare(reference, mail);
         FileIo real;
@@ -185,13 +166,13 @@ protected:
 
         FailingIo counter;
         {
-            Tree tree;
+            NodeTree tree;
             plant(tree, mail, records(mail));
             prepare(tree, mail);
             run(tree, mail, counter);
         }
         for (int k = 1; k <= counter.calls; ++k) {
-            Tree tree;
+            NodeTree tree;
             plant(tree, mail, records(mail));
             prepare(tree, mail);
             const std::string planted = readFile(dataPath(tree, mail));
@@ -225,7 +206,7 @@ protected:
     // dropped message; without the lock, the lease or the data file's mode
     // on the backup and the mark, the run goes on, saying so.  The backup
     // that a recovery only read loses nothing when its close fails.
-    static bool allowedByDesign(const std::string& call, const Tree& tree, const Outcome& outcome,
+    static bool allowedByDesign(const std::string& call, const NodeTree& tree, const Outcome& outcome,
                                 bool recovering)
     {
         const bool readBackup = recovering && outcome.status == kPurged &&
@@ -237,12 +218,12 @@ protected:
                call == "close " + tree.bin || readBackup || (modeNotGiven && (begins("fstat ") || begins("fchmod ")));
     }
 
-    static void nothing(const Tree&, bool) {}
+    static void nothing(const NodeTree&, bool) {}
 
     // The files of a run stopped at its rewrite: the backup and the mark on
     // disk, the data file truncated to the kept length and half rewritten,
     // and a record that the node appended since.
-    static void stoppedMidRewrite(const Tree& tree, bool mail)
+    static void stoppedMidRewrite(const NodeTree& tree, bool mail)
     {
         const std::string all = records(mail);
         const std::string keep = kept(mail, all);
@@ -254,7 +235,7 @@ protected:
 
     // The backup, and a mark that counts the records of its first
     // markedLength bytes (those after them were copied under the lease).
-    static void leaveMark(const Tree& tree, bool mail, const std::string& backup, size_t keptLength,
+    static void leaveMark(const NodeTree& tree, bool mail, const std::string& backup, size_t keptLength,
                           size_t markedLength = std::string::npos, bool durable = false)
     {
         writeFile(tree.data(programOf(mail).backup), backup);
@@ -263,7 +244,7 @@ protected:
         mark.keptLength = keptLength;
         mark.judgementTime = kNow;
         mark.truncationDurable = durable;
-        std::snprintf(mark.settings, sizeof mark.settings, mail ? "B=30 P=30 M=%s" : "D=10",
+        std::snprintf(mark.settings, sizeof mark.settings, mail ? "B=30 P=30 M=%s/" : "D=10",
                       tree.mail.c_str());
         char text[4096];
         size_t length = 0;
@@ -353,7 +334,7 @@ TEST_F(EngineTest, EveryFailedCallLosesNothing)
 TEST_F(EngineTest, RecoveryJudgesTheRecordsTakenInUnderTheLease)
 {
     for (bool mail : {true, false}) {
-        Tree tree;
+        NodeTree tree;
         plant(tree, mail, records(mail));
         const std::string all = records(mail) + fresh(mail, 0);
         const std::string keep = kept(mail, records(mail)) + fresh(mail, 0);
@@ -381,42 +362,42 @@ TEST_F(EngineTest, UnreadableMarksAreNeverActedOn)
 {
     const struct {
         const char* name;
-        std::function<void(const Tree&, bool, const std::string& mark)> prepare;
+        std::function<void(const NodeTree&, bool, const std::string& mark)> prepare;
         const char* says;
     } cases[] = {
-        {"another file", [](const Tree&, bool, const std::string& m) { writeFile(m, "something else\n"); },
+        {"another file", [](const NodeTree&, bool, const std::string& m) { writeFile(m, "something else\n"); },
          "cannot be read as a mark"},
         {"the format before the mark's fields",
-         [](const Tree&, bool mail, const std::string& m) {
+         [](const NodeTree&, bool mail, const std::string& m) {
              writeFile(m, std::string(programOf(mail).name) + " is rewriting a from b\n");
          },
          "cannot be read as a mark"},
         {"a torn mark",
-         [](const Tree& tree, bool mail, const std::string& m) {
+         [](const NodeTree& tree, bool mail, const std::string& m) {
              leaveMark(tree, mail, records(mail), kept(mail, records(mail)).size());
              const std::string text = readFile(m);
              writeFile(m, text.substr(0, text.find("kept") + 6));
          },
          "cannot be read as a mark"},
         {"more kept than copied",
-         [](const Tree& tree, bool mail, const std::string&) {
+         [](const NodeTree& tree, bool mail, const std::string&) {
              const size_t size = programOf(mail).recordSize;
              leaveMark(tree, mail, records(mail).substr(0, 2 * size), 3 * size);
          },
          "counts more bytes kept"},
         {"a backup shorter than the mark counts",
-         [](const Tree& tree, bool mail, const std::string&) {
+         [](const NodeTree& tree, bool mail, const std::string&) {
              leaveMark(tree, mail, records(mail), kept(mail, records(mail)).size());
              writeFile(tree.data(programOf(mail).backup), records(mail).substr(0, programOf(mail).recordSize));
          },
          "bytes of records in"},
         {"a kept length that its backup does not give",
-         [](const Tree& tree, bool mail, const std::string&) {
+         [](const NodeTree& tree, bool mail, const std::string&) {
              leaveMark(tree, mail, records(mail), kept(mail, records(mail)).size() - programOf(mail).recordSize);
          },
          "does not match its backup"},
         {"a limit that argv refuses: a letter O for a zero",
-         [](const Tree& tree, bool mail, const std::string& m) {
+         [](const NodeTree& tree, bool mail, const std::string& m) {
              leaveMark(tree, mail, records(mail), kept(mail, records(mail)).size());
              std::string text = readFile(m);
              text[text.find('0', text.find("settings "))] = 'O';
@@ -424,14 +405,14 @@ TEST_F(EngineTest, UnreadableMarksAreNeverActedOn)
          },
          "holds settings that these tools cannot read"},
         {"a symbolic link",
-         [](const Tree&, bool, const std::string& m) { ASSERT_EQ(symlink("/etc/passwd", m.c_str()), 0); },
+         [](const NodeTree&, bool, const std::string& m) { ASSERT_EQ(symlink("/etc/passwd", m.c_str()), 0); },
          "is a symbolic link"},
-        {"a FIFO", [](const Tree&, bool, const std::string& m) { ASSERT_EQ(mkfifo(m.c_str(), 0600), 0); },
+        {"a FIFO", [](const NodeTree&, bool, const std::string& m) { ASSERT_EQ(mkfifo(m.c_str(), 0600), 0); },
          "is a FIFO, not a regular file"},
     };
     for (bool mail : {true, false}) {
         for (const auto& c : cases) {
-            Tree tree;
+            NodeTree tree;
             plant(tree, mail, records(mail));
             const ProgramUnderTest& p = programOf(mail);
             const std::string mark = tree.data(p.mark);
@@ -453,8 +434,8 @@ TEST_F(EngineTest, UnreadableMarksAreNeverActedOn)
 TEST_F(EngineTest, DryRunChangesNothingAndPrintsTheSame)
 {
     for (bool mail : {true, false}) {
-        Tree real;
-        Tree dry;
+        NodeTree real;
+        NodeTree dry;
         plant(real, mail, records(mail));
         plant(dry, mail, records(mail));
         FileIo io;
@@ -470,7 +451,7 @@ TEST_F(EngineTest, DryRunChangesNothingAndPrintsTheSame)
 
         // With the mark of an interrupted run, a dry run says so and shows
         // the purge of the backup.
-        Tree marked;
+        NodeTree marked;
         plant(marked, mail, records(mail));
         stoppedMidRewrite(marked, mail);
         const std::string partial = readFile(dataPath(marked, mail));
@@ -491,7 +472,7 @@ TEST_F(EngineTest, RecordsAppendedDuringTheRunAreKept)
     for (bool mail : {true, false}) {
         for (const char* moment : {"lease ", "ftruncate "}) {
             const bool beforeLease = moment[0] == 'l';
-            Tree tree;
+            NodeTree tree;
             plant(tree, mail, records(mail));
             FailingIo io;
             // The test is the node and the run in one process: an open under
@@ -546,7 +527,7 @@ TEST_F(EngineTest, EachRefusalHasItsOutcome)
          "truncate"},
     };
     for (const Case& c : cases) {
-        Tree tree;
+        NodeTree tree;
         // A trailing part-record stays with a data file that is not purged.
         const std::string planted = announcements() + "part";
         plant(tree, false, planted);
@@ -575,7 +556,7 @@ namespace {
 // failure there keeps its message and status and leaves the data file whole.
 TEST_F(EngineTest, BackupThatCannotBeReadBackLeavesTheDataFile)
 {
-    Tree tree;
+    NodeTree tree;
     plant(tree, false, announcements());
     FailingIo io;
     io.refusals["open " + tree.data(programOf(false).backup)] = {EACCES, 1, 1};  // its second open
@@ -591,7 +572,7 @@ TEST_F(EngineTest, BackupThatCannotBeReadBackLeavesTheDataFile)
 // (a link's target, say) never reaches the data file.
 TEST_F(EngineTest, ABackupReplacedBeforeItIsReadBackStopsTheRun)
 {
-    Tree tree;
+    NodeTree tree;
     plant(tree, false, announcements());
     const std::string backup = tree.data(programOf(false).backup);
     FailingIo io;
@@ -612,7 +593,7 @@ TEST_F(EngineTest, ABackupReplacedBeforeItIsReadBackStopsTheRun)
 // The data file is rewritten in place: the node server may hold it open.
 TEST_F(EngineTest, DataFileKeepsItsInode)
 {
-    Tree tree;
+    NodeTree tree;
     plant(tree, true, mailDirectory());
     struct stat before;
     struct stat after;
