@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
@@ -23,8 +24,12 @@ public:
             std::fprintf(stderr, "dbindex: --quiet: %s\n", std::strerror(errno));
             return false;
         }
+        // Without a buffer, the errors go to standard error at once.
+        errors_ = open_memstream(&said_, &saidLength_);
         return true;
     }
+
+    FILE* errors() const { return errors_ ? errors_ : stderr; }
 
     bool holding() const { return saved_ >= 0; }
 
@@ -39,16 +44,25 @@ public:
             ok = std::fwrite(block, 1, got, stdout) == got;
         ok = std::fclose(file_) == 0 && ok;
         saved_ = -1;
+        std::fflush(stdout);
+        if (errors_ && std::fclose(errors_) == 0)
+            std::fwrite(said_, 1, saidLength_, stderr);
+        errors_ = nullptr;
+        std::free(said_);
+        said_ = nullptr;
+        saidLength_ = 0;
         return ok;
     }
 
 private:
     FILE* file_ = nullptr;
     int saved_ = -1;
+    FILE* errors_ = nullptr;
+    char* said_ = nullptr;
+    size_t saidLength_ = 0;
 };
 
-// The output held with --quiet, shown before the first error goes to
-// standard error, so that the two come in the order they happened.
+// The output held with --quiet, and what the errors said meanwhile.
 HeldOutput gHeld;
 
 }  // namespace
@@ -56,22 +70,13 @@ HeldOutput gHeld;
 bool holdOutput() { return gHeld.hold(); }
 bool holdingOutput() { return gHeld.holding(); }
 bool releaseOutput(bool show) { return gHeld.release(show); }
+FILE* errors() { return gHeld.errors(); }
 
-// The error's line on standard error: the path as the system saw it, from
-// the working directory.
-void showHeldOutput()
-{
-    if (gHeld.holding())
-        gHeld.release(true);
-}
-
-
+// The path as the system saw it, from the working directory.
 void tellError(const char* verb, const char* path, const char* reason)
 {
-    showHeldOutput();
-    std::fprintf(stderr, "dbindex: %s %s: %s\n", verb, SeenPath(path).text, reason);
+    std::fprintf(errors(), "dbindex: %s %s: %s\n", verb, SeenPath(path).text, reason);
 }
-
 
 // The error of the failed open, or the kind of file that was refused.
 int reportOpenFailure(const char* path, int status, mode_t notRegular)

@@ -1,9 +1,12 @@
 // What dbindex tells: its standard output, held in a file of its own with
 // --quiet, and each error, told on standard output and again, with the path
-// as the system saw it, on standard error.
+// as the system saw it, on standard error.  The reports only report: what
+// they say on standard error waits with the held output, and the run gives
+// both back once, at its end (releaseOutput).
 #pragma once
 
 #include "console.hpp"
+#include "dbindex_status.hpp"
 
 #include <climits>
 #include <cstdio>
@@ -11,29 +14,18 @@
 #include <unistd.h>
 #include <sys/types.h>
 
-enum Status {
-    kDone = 0,
-    kNoName = 1,
-    kCannotOpenDatabase = 2,
-    kCannotOpenIndex = 3,
-    kNameTooLong = 4,
-    kReadFailed = 5,
-    kWriteFailed = 6,
-    kOutputFailed = 7,
-    kIndexDiffers = 8,
-    kUsageError = 9,
-    kRefusedAsRoot = 10,
-};
-
 // With --quiet, standard output waits in a file of its own: a run that
 // succeeds shows nothing, one that fails shows all of it, as without.
 bool holdOutput();
 bool holdingOutput();
-// Puts standard output back, with what it held when show.
+// Puts standard output back, with what it held when show, then writes on
+// standard error what the errors said meanwhile, so that the two come in
+// the order they happened.
 bool releaseOutput(bool show);
 
-// Shows what --quiet held, before an error goes to standard error.
-void showHeldOutput();
+// Where an error's line goes: standard error, or while the output is held,
+// a buffer that releaseOutput writes to it.
+FILE* errors();
 
 // A path as the system saw it, from the working directory.
 struct SeenPath {
@@ -50,7 +42,7 @@ struct SeenPath {
     char text[2 * PATH_MAX];
 };
 
-// The error's line on standard error, after the held output.
+// The error's line, on errors().
 void tellError(const char* verb, const char* path, const char* reason);
 
 // A path as the messages on standard output show it: upper-cased.

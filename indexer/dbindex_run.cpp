@@ -49,23 +49,7 @@ const char kUsage[] =
     "user; a directory that root owns keeps it root.  It refuses a directory\n"
     "that its group or others can write.\n"
     "\n"
-    "Exit status:\n"
-    "  0  the index was written\n"
-    "  1  no database name was given\n"
-    "  2  the .ful file cannot be opened for reading, or is not a regular file\n"
-    "  3  the .idx file cannot be opened for writing, or it or NAME.idx.tmp is\n"
-    "     not a regular file\n"
-    "  4  the name does not fit: more than 255 characters, or more than 251\n"
-    "     once cut at its first full stop; no file is opened\n"
-    "  5  the .ful file could not be read to its end; the index on disk is left\n"
-    "     as it was\n"
-    "  6  the .idx file could not be written or closed (the index on disk is left\n"
-    "     as it was), or with --check could not be read\n"
-    "  7  standard output could not be written\n"
-    "  8  with --check: the index differs from the database\n"
-    "  9  an option that begins with -- is unknown; no file is opened\n"
-    " 10  started by root, in a directory that its group or others can write,\n"
-    "     or whose owner's identity cannot be taken; no file is opened\n";
+    "Exit status:\n";
 
 constexpr size_t kPathSize = 256;
 constexpr size_t kSuffixLength = 4;  // ".ful", ".idx"
@@ -197,8 +181,7 @@ void printKeyLine(const char* line)
 
 void tellDifference(const Paths& paths)
 {
-    showHeldOutput();
-    std::fprintf(stderr, "dbindex: %s does not agree with %s\n", paths.szIndex, paths.szDatabase);
+    std::fprintf(errors(), "dbindex: %s does not agree with %s\n", paths.szIndex, paths.szDatabase);
 }
 
 int reportDifference(const char* what, const IndexChecker& checker, const Paths& paths)
@@ -314,27 +297,13 @@ bool readOptions(int argc, char* argv[], Options& options)
 }
 
 // Started by root, the run takes the identity of the database directory's
-// owner before it opens any file there.  Its refusal, said on standard
-// error with the directory as the system saw it, comes after what standard
-// output held with --quiet.
+// owner before it opens any file there; its refusal names the directory as
+// the system saw it.
 int actAsDatabaseOwner(const Paths& paths)
 {
     char directory[kPathSize];
     directoryOf(paths.szDatabase, directory, sizeof directory);
-    char* said = nullptr;
-    size_t length = 0;
-    FILE* words = open_memstream(&said, &length);
-    const Identity identity = actAsOwner("dbindex", {SeenPath(directory).text}, words ? words : stderr);
-    const int error = errno;
-    // Without words kept in memory, the refusal went straight to standard
-    // error; words that could not be kept are said shortly.
-    const bool kept = words && std::fclose(words) == 0;
-    if (identity == Identity::Refused && words) {
-        showHeldOutput();
-        std::fputs(kept ? said : "dbindex: refusing to run as root: nothing was touched\n", stderr);
-    }
-    std::free(said);
-    errno = error;
+    const Identity identity = actAsOwner("dbindex", {SeenPath(directory).text}, errors());
     if (identity == Identity::Missing)
         return reportOpenFailure(paths.szDatabase, kCannotOpenDatabase);
     return identity == Identity::Refused ? kRefusedAsRoot : kDone;
@@ -346,15 +315,13 @@ int run(const Options& options, FileIo& io, ReadAhead readAhead)
     std::printf("%s", kBanner);
     if (!options.name) {
         std::printf("\n*** Error : can't continue.\nYou must specified the database name\n");
-        showHeldOutput();
-        std::fprintf(stderr, "dbindex: no database name was given\n");
+        std::fprintf(errors(), "dbindex: no database name was given\n");
         return kNoName;
     }
     Paths paths;
     if (!buildPaths(options.name, paths)) {
         std::printf("*** Error : database name too long: at most 255 characters, 251 once cut\n");
-        showHeldOutput();
-        std::fprintf(stderr, "dbindex: the database name does not fit: %s\n", options.name);
+        std::fprintf(errors(), "dbindex: the database name does not fit: %s\n", options.name);
         return kNameTooLong;
     }
     if (const int status = actAsDatabaseOwner(paths); status != kDone)
@@ -372,6 +339,7 @@ int runDbindex(int argc, char* argv[], FileIo& io, ReadAhead readAhead)
     if (options.help) {
         std::fputs(kSynopsis, stdout);
         std::fputs(kUsage, stdout);
+        printDbindexStatuses(stdout);
         return finish(kDone);
     }
     if (options.version) {

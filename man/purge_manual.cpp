@@ -1,8 +1,9 @@
 // Writes the manual page of a purge program from its row of the program
-// table, the status table and the page templates of man/, on standard
-// output.  Built for the machine that builds, not installed.
+// table, its kind, the option and status tables and the page templates of
+// man/, on standard output.  Built for the machine that builds, not installed.
 //   purge_manual NAME VERSION MANDIR OTHER-PROGRAM...
 #include "purge_programs.hpp"
+#include "purge_options.hpp"
 #include "purge_usage.hpp"
 
 #include <cctype>
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -37,6 +39,74 @@ std::string statusParagraphs(const PurgeProgram& program)
         }
     }
     return roff;
+}
+
+// A word of a table as roff shows it: a dash as \-, and an argument
+// ("SECONDS") in lower case.
+std::string roff(const std::string& word, bool argument = false)
+{
+    std::string text;
+    for (const char c : word)
+        text += c == '-' ? std::string("\\-")
+                         : std::string(1, argument ? static_cast<char>(std::tolower(c)) : c);
+    return text;
+}
+
+// The parts of an option's word: "D=" and its argument "days"; "V" and
+// nothing.
+struct OptionWord {
+    std::string word, argument;
+    explicit OptionWord(const OptionText& option) : word(option.word)
+    {
+        const size_t equals = word.find('=');
+        if (equals != std::string::npos) {
+            argument = roff(word.substr(equals + 1), true);
+            word.erase(equals + 1);
+        }
+        word = roff(word);
+    }
+};
+
+std::string synopsisWord(const OptionText& option)
+{
+    const OptionWord parts(option);
+    if (parts.argument.empty())
+        return ".RB [ " + parts.word + " ]\n";
+    return ".RB [ " + parts.word + "\\c\n.IR " + parts.argument + " ]\n";
+}
+
+std::string paragraphHead(const OptionText& option)
+{
+    const OptionWord parts(option);
+    return parts.argument.empty() ? ".B " + parts.word : ".BI " + parts.word + " " + parts.argument;
+}
+
+std::string synopsis(const PurgeProgram& program)
+{
+    std::string roffText = std::string(".B ") + program.name + "\n";
+    std::string alone;
+    for (const OptionTexts& texts : {program.kind.options, kDashOptions}) {
+        for (const OptionText& option : texts.options) {
+            if (option.inSynopsis)
+                roffText += synopsisWord(option);
+            else
+                alone += (alone.empty() ? std::string(".br\n.B ") + program.name + " "
+                                        : std::string("|\n.B ")) +
+                         roff(option.word) + "\n";
+        }
+    }
+    return roffText + alone;
+}
+
+// Each option as a tagged paragraph.
+std::string optionParagraphs(const PurgeProgram& program)
+{
+    std::string roffText;
+    for (const OptionTexts& texts : {program.kind.options, kDashOptions})
+        for (const OptionText& option : texts.options)
+            roffText += ".TP\n" + paragraphHead(option) + "\n" +
+                        withNames(option.page, program);
+    return roffText;
 }
 
 std::string substitute(std::string text, const std::map<std::string, std::string>& values)
@@ -78,7 +148,9 @@ int main(int argc, char* argv[])
     };
     try {
         values["STATUSES"] = statusParagraphs(*program);
-        values["PURGE_OPTIONS"] = substitute(readText(directory + "purge-options.8.in"), values);
+        values["SYNOPSIS"] = synopsis(*program);
+        values["OPTIONS"] =
+            optionParagraphs(*program) + substitute(readText(directory + "purge-status.8.in"), values);
         const std::string page =
             readText(directory + kind.pageTemplate) +
             readText(directory + "purge-common.8.in");

@@ -70,32 +70,25 @@ std::unique_ptr<PurgeRules> AgeRules::fromSettings(const char* text) const
 
 namespace {
 
-void printSynopsis(const PurgeProgram& program, FILE* out)
-{
-    std::fprintf(out,
-                 "usage: %s [D=days] [P=directory] [V] [--dry-run] [--quiet] [--verbose]\n"
-                 "              [--lease-wait=SECONDS] [--without-lease] [--lock-wait=SECONDS]\n"
-                 "       %s --help | --version\n",
-                 program.name, program.name);
-}
-
-void printOptions(const PurgeProgram& program, FILE* out)
-{
-    const ProgramFileName data = programFile(program, ".bin");
-    const ProgramFileName backup = programFile(program, ".old");
-    std::fprintf(out,
-                 "\n"
-                 "Deletes from %s the %s older than a number of days, after copying\n"
-                 "the file to %s beside it.\n"
-                 "\n"
-                 "  D=days       limit in days, a whole number (default 30; below 1 counts\n"
-                 "               as 1): a record dated that many days before today or\n"
-                 "               earlier is deleted, whatever its time of day (days of\n"
-                 "               local standard time)\n"
-                 "  P=directory  directory of %s (default ../system/bin/)\n"
-                 "  V            prints the version line; the purge still runs\n",
-                 data.text, program.recordsName, backup.text, data.text);
-}
+const OptionText kOptions[] = {
+    {"D=days",
+     "limit in days, a whole number (default 30; below 1 counts\n"
+     "as 1): a record dated that many days before today or\n"
+     "earlier is deleted, whatever its time of day (days of\n"
+     "local standard time)",
+     "The limit in days (default 30), a whole number; a limit below 1 counts as 1.\n"},
+    {"P=directory",
+     "directory of @DATA@ (default ../system/bin/)",
+     "The directory of\n"
+     ".B @DATA@\n"
+     "(default\n"
+     ".BR ../system/bin/ ,\n"
+     "relative to the working directory).\n"
+     "A closing slash is optional; an empty text means the root directory.\n"},
+    {"V",
+     "prints the version line; the purge still runs",
+     "Prints the version line; the purge still runs.\n"},
+};
 
 constexpr StatusMeaning kStatuses[] = {
     {kRefusedAsRoot,
@@ -125,8 +118,11 @@ constexpr LetterWord kLetters[] = {{'D', Setting::DelDays}, {'P', Setting::DataD
 
 const PurgeKind kAgePurge = {
     .words = {kLetters, "D"},
-    .printSynopsis = printSynopsis,
-    .printOptions = printOptions,
+    .usageIntro = "\n"
+                  "Deletes from @DATA@ the @RECORDS@ older than a number of days, after copying\n"
+                  "the file to @BACKUP@ beside it.\n"
+                  "\n",
+    .options = {kOptions, 15},
     .pathTooLong = "P= takes at most 1023 characters, and the path built from it at most 255",
     .statuses = kStatuses,
     .pathsFit = pathsFit,

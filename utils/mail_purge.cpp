@@ -230,35 +230,45 @@ std::unique_ptr<PurgeRules> MailRules::fromSettings(const char* text) const
 
 namespace {
 
-void printSynopsis(const PurgeProgram&, FILE* out)
-{
-    std::fputs("usage: KELDRAN [B=days] [P=days] [D=directory] [M=mail-prefix] [V] [--dry-run]\n"
-               "               [--quiet] [--verbose] [--lease-wait=SECONDS] [--without-lease]\n"
-               "               [--lock-wait=SECONDS]\n"
-               "       KELDRAN --help | --version\n",
-               out);
-}
-
-void printOptions(const PurgeProgram&, FILE* out)
-{
-    std::fputs(
-        "\n"
-        "Purges the mail directory dirmes.bin: drops the messages of status K and the\n"
-        "messages older than their limit, unless marked never to be deleted\n"
-        "automatically, and removes the message file of each message it drops.\n"
-        "A message is dropped once more than the limit times 86400 seconds have passed\n"
-        "since 00:00 local standard time of its date; a limit below 1 counts as 1.\n"
-        "\n"
-        "  B=days          limit for every message that is not private (default 30)\n"
-        "  P=days          limit for private messages, type P (default 30)\n"
-        "  D=directory     directory of dirmes.bin (default ../system/bin/)\n"
-        "  M=mail-prefix   prefix of the message files, used as given, so it ends\n"
-        "                  with a slash (default ../mail/): M=/var/mail/ removes\n"
-        "                  /var/mail/m0000042.msg for message 42; a mail directory\n"
-        "                  that does not exist is named, and the purge goes on\n"
-        "  V               prints the version line; the purge still runs\n",
-        out);
-}
+const OptionText kOptions[] = {
+    {"B=days",
+     "limit for every message that is not private (default 30)",
+     "The limit for every message that is not private (default 30; below 1\n"
+     "counts as 1).\n"},
+    {"P=days",
+     "limit for private messages, type P (default 30)",
+     "The limit for private messages (default 30; below 1 counts as 1).\n"},
+    {"D=directory",
+     "directory of dirmes.bin (default ../system/bin/)",
+     "The directory of\n"
+     ".B dirmes.bin\n"
+     "(default\n"
+     ".BR ../system/bin/ ).\n"
+     "A closing slash is optional.\n"},
+    {"M=mail-prefix",
+     "prefix of the message files, used as given, so it ends\n"
+     "with a slash (default ../mail/): M=/var/mail/ removes\n"
+     "/var/mail/m0000042.msg for message 42; a mail directory\n"
+     "that does not exist is named, and the purge goes on",
+     "The prefix of the message files, used exactly as given (default\n"
+     ".BR ../mail/ ),\n"
+     "so it ends with a slash:\n"
+     ".B M=/var/mail\n"
+     "would remove\n"
+     ".B /var/mailm0000042.msg\n"
+     "for message 42.\n"
+     "A mail directory that does not exist is named once on standard error, in\n"
+     "a dry run as in a real one, and its message files pass as missing ones do.\n"
+     "Started by root,\n"
+     ".B @NAME@\n"
+     "also refuses, with status 14, a mail directory that belongs to another\n"
+     "user than the directory of\n"
+     ".BR dirmes.bin ,\n"
+     "or that its group or others can write.\n"},
+    {"V",
+     "prints the version line; the purge still runs",
+     "Prints the version line; the purge still runs.\n"},
+};
 
 constexpr StatusMeaning kStatuses[] = {
     {kMessageFilesRemain, "the purge is complete, but some message files could not be removed"},
@@ -309,8 +319,14 @@ constexpr LetterWord kLetters[] = {{'B', Setting::BullDelete},
 // The mail prefix comes last in the mark, so that it may hold any character.
 const PurgeKind kMailPurge = {
     .words = {kLetters, "BPM"},
-    .printSynopsis = printSynopsis,
-    .printOptions = printOptions,
+    .usageIntro = "\n"
+                  "Purges the mail directory dirmes.bin: drops the messages of status K and the\n"
+                  "messages older than their limit, unless marked never to be deleted\n"
+                  "automatically, and removes the message file of each message it drops.\n"
+                  "A message is dropped once more than the limit times 86400 seconds have passed\n"
+                  "since 00:00 local standard time of its date; a limit below 1 counts as 1.\n"
+                  "\n",
+    .options = {kOptions, 18},
     .pathTooLong = "D= takes at most 1023 characters, M= and every path built from them at most 255",
     .statuses = kStatuses,
     .pathsFit = pathsFit,

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "owner_identity.hpp"
+#include "purge_options.hpp"
 #include "purge_settings.hpp"
 #include "purge_status.hpp"
 
@@ -23,11 +24,12 @@ enum class OpenStep { Data, Backup, DataForWriting, BackupForReading };
 struct PurgeKind {
     LetterWords words;
 
-    // The texts: the synopsis and the letter options of the usage text, the
-    // end of the line that refuses a path too long, and the statuses that
-    // only this kind gives, after those of every purge.
-    void (*printSynopsis)(const PurgeProgram& program, FILE* out);
-    void (*printOptions)(const PurgeProgram& program, FILE* out);
+    // The texts: what the usage text says of the purge before its options
+    // (with the names of withNames), its letter options, the end of the
+    // line that refuses a path too long, and the statuses that only this
+    // kind gives, after those of every purge.
+    const char* usageIntro;
+    OptionTexts options;
     const char* pathTooLong;
     std::span<const StatusMeaning> statuses;
 

@@ -1,6 +1,7 @@
 #include "purge_usage.hpp"
 
 #include "purge_paths.hpp"
+#include "status_text.hpp"
 
 #include <cstring>
 
@@ -18,26 +19,8 @@ void printCommonPart(const PurgeProgram& program, FILE* out)
     const ProgramFileName data = programFile(program, ".bin");
     const ProgramFileName backup = programFile(program, ".old");
     const ProgramFileName mark = programFile(program, kMarkSuffix);
+    printOptions(program, kDashOptions, out);
     std::fprintf(out,
-                 "  --dry-run             says first that nothing will be changed, then prints\n"
-                 "                        what a run would print, checks what it would need,\n"
-                 "                        and changes nothing\n"
-                 "  --quiet               prints nothing on standard output; failures are\n"
-                 "                        reported on standard error as always\n"
-                 "  --verbose             a line for each record deleted: its date, the fields\n"
-                 "                        that tell it and why it goes (its age against the\n"
-                 "                        limit, or status K), after a line that gives the\n"
-                 "                        oldest date that stays\n"
-                 "  --lease-wait=SECONDS  waits that long at most for the node server to\n"
-                 "                        close the data file (default 5); kept open\n"
-                 "                        longer, the file stops the purge\n"
-                 "  --without-lease       then purges all the same: a record that the node\n"
-                 "                        appends between the last copy and the truncation\n"
-                 "                        is lost, and a reader may see the file while it\n"
-                 "                        is rewritten\n"
-                 "  --lock-wait=SECONDS   waits that long at most for another purge of the\n"
-                 "                        same directory to end (default 600)\n"
-                 "  --help, --version     print this text, or the version line, and exit\n"
                  "The letter options are told by their first letter, in either case; other\n"
                  "words are ignored, with a note on standard error.  A word that begins with\n"
                  "a dash and is not one of the options above is refused, and so is a limit\n"
@@ -70,25 +53,18 @@ void printCommonPart(const PurgeProgram& program, FILE* out)
 
 void printUsage(const PurgeProgram& program, FILE* out, bool whole)
 {
-    program.kind.printSynopsis(program, out);
+    printSynopsis(program, out);
     if (!whole)
         return;
-    program.kind.printOptions(program, out);
+    std::fputs(withNames(program.kind.usageIntro, program).c_str(), out);
+    printOptions(program, program.kind.options, out);
     printCommonPart(program, out);
     printStatuses(program, out);
 }
 
 void printStatuses(const PurgeProgram& program, FILE* out)
 {
-    for (const auto statuses : {kEveryPurgeStatuses, program.kind.statuses}) {
-        for (const StatusMeaning& meaning : statuses) {
-            std::fprintf(out, "%3d  ", static_cast<int>(meaning.status));
-            for (const char* text = meaning.text; *text != '\0'; ++text) {
-                std::fputc(*text, out);
-                if (*text == '\n')
-                    std::fputs("     ", out);
-            }
-            std::fputc('\n', out);
-        }
-    }
+    for (const auto statuses : {kEveryPurgeStatuses, program.kind.statuses})
+        for (const StatusMeaning& meaning : statuses)
+            printStatusLine(out, meaning.status, meaning.text);
 }

@@ -1,0 +1,132 @@
+#include "purge_options.hpp"
+
+#include "purge_paths.hpp"
+#include "purge_programs.hpp"
+
+#include <cstring>
+
+namespace {
+
+const OptionText kDash[] = {
+    {"--dry-run",
+     "says first that nothing will be changed, then prints\n"
+     "what a run would print, checks what it would need,\n"
+     "and changes nothing",
+     "Says in its first line on standard output that it is a dry run and that\n"
+     "nothing will be changed, then prints what a run would print, in the same\n"
+     "words and with the same counts, and creates, changes and removes no file;\n"
+     "takes no lease.\n"
+     "It checks what the real run would need (a backup that can be written, a\n"
+     "data file that can be written, message files that can be removed) and\n"
+     "fails where the real run would, with its messages and status.\n"
+     "It says on standard error that it was a dry run.\n"},
+    {"--quiet",
+     "prints nothing on standard output; failures are\n"
+     "reported on standard error as always",
+     "Prints nothing on standard output; failures are told on standard error as\n"
+     "always, so that cron mails only what went wrong.\n"},
+    {"--verbose",
+     "a line for each record deleted: its date, the fields\n"
+     "that tell it and why it goes (its age against the\n"
+     "limit, or status K), after a line that gives the\n"
+     "oldest date that stays",
+     "Prints a line for each record that the run deletes (or, with\n"
+     ".BR \\-\\-dry\\-run ,\n"
+     "would delete), before the closing line: its date, the fields that tell it,\n"
+     "and why it goes, its age in days against the limit\n"
+     ".RB ( \"41 days old, limit 30\" )\n"
+     "or its status K.\n"
+     "A line before them gives the cut-off, the oldest date that stays under each\n"
+     "limit, in days of local standard time.\n"},
+    {"--lease-wait=SECONDS",
+     "waits that long at most for the node server to\n"
+     "close the data file (default 5); kept open\n"
+     "longer, the file stops the purge",
+     "How long to wait at most for the node server to close the data file, so\n"
+     "that the lease can be had (default 5).\n"
+     "A file that stays open longer stops the purge with status 10, unchanged.\n"},
+    {"--without-lease",
+     "then purges all the same: a record that the node\n"
+     "appends between the last copy and the truncation\n"
+     "is lost, and a reader may see the file while it\n"
+     "is rewritten",
+     "When the lease wait ends, purge all the same.\n"
+     "A record that the node appends between the last copy and the truncation is\n"
+     "then lost, and a reader may see the file while it is rewritten.\n"},
+    {"--lock-wait=SECONDS",
+     "waits that long at most for another purge of the\n"
+     "same directory to end (default 600)",
+     "How long to wait at most for another purge of the same directory to end\n"
+     "(default 600); after that, the run stops with status 11, touching nothing.\n"},
+    {"--help",
+     "print this text, or the version line, and exit",
+     "Prints a usage text and exits with status 0, touching nothing.\n",
+     "--help, --version", false},
+    {"--version",
+     nullptr,
+     "Prints the version line and exits with status 0, touching nothing.\n",
+     nullptr, false},
+};
+
+void replaceAll(std::string& text, const std::string& name, const std::string& value)
+{
+    for (size_t at = 0; (at = text.find(name, at)) != std::string::npos; at += value.size())
+        text.replace(at, name.size(), value);
+}
+
+}  // namespace
+
+const OptionTexts kDashOptions = {kDash, 24};
+
+std::string withNames(const char* text, const PurgeProgram& program)
+{
+    std::string named = text;
+    replaceAll(named, "@NAME@", program.name);
+    replaceAll(named, "@DATA@", programFile(program, ".bin").text);
+    replaceAll(named, "@BACKUP@", programFile(program, ".old").text);
+    replaceAll(named, "@MARK@", programFile(program, kMarkSuffix).text);
+    replaceAll(named, "@RECORDS@", program.recordsName);
+    return named;
+}
+
+// The words in brackets, a line filled before the next begins, each further
+// line indented to the first word.
+void printSynopsis(const PurgeProgram& program, FILE* out)
+{
+    const std::string start = std::string("usage: ") + program.name + " ";
+    std::string line = start;
+    std::string alone;
+    for (const OptionTexts& texts : {program.kind.options, kDashOptions}) {
+        for (const OptionText& option : texts.options) {
+            if (!option.inSynopsis) {
+                alone += std::string(alone.empty() ? "" : " | ") + option.word;
+                continue;
+            }
+            const std::string word = std::string("[") + option.word + "]";
+            if (line.size() > start.size() && line.size() + 1 + word.size() > 79) {
+                std::fprintf(out, "%s\n", line.c_str());
+                line = std::string(start.size(), ' ');
+            } else if (line.size() > start.size()) {
+                line += " ";
+            }
+            line += word;
+        }
+    }
+    std::fprintf(out, "%s\n       %s %s\n", line.c_str(), program.name, alone.c_str());
+}
+
+void printOptions(const PurgeProgram& program, const OptionTexts& texts, FILE* out)
+{
+    for (const OptionText& option : texts.options) {
+        if (!option.usage)
+            continue;
+        const char* word = option.usageWord ? option.usageWord : option.word;
+        std::fprintf(out, "  %-*s", texts.usageColumn - 2, word);
+        for (const char c : withNames(option.usage, program)) {
+            std::fputc(c, out);
+            if (c == '\n')
+                std::fprintf(out, "%*s", texts.usageColumn, "");
+        }
+        std::fputc('\n', out);
+    }
+}

@@ -1,0 +1,43 @@
+// The options of the purges, each written once, as a row of a table: its
+// word, its lines in the usage text, its paragraph in the manual page.  The
+// usage text's synopsis and option list, and the manual page's synopsis and
+// OPTIONS, are made from these rows: the letter options of each kind
+// (PurgeKind::options), then the dash options that every purge shares.
+#pragma once
+
+#include <cstdio>
+#include <span>
+#include <string>
+
+struct PurgeProgram;
+
+struct OptionText {
+    // As the synopsis shows it: "B=days", "--lease-wait=SECONDS".
+    const char* word;
+    // The usage text's lines, after the word's column, "\n" where a line
+    // breaks; null for an option that the usage text tells with another.
+    const char* usage;
+    // The manual page's paragraph, in roff.
+    const char* page;
+    // The usage text's word, where it is not word ("--help, --version").
+    const char* usageWord = nullptr;
+    // False for an option given alone ("NAME --help | --version").
+    bool inSynopsis = true;
+};
+
+struct OptionTexts {
+    std::span<const OptionText> options;
+    int usageColumn;  // where the usage text's lines begin
+};
+
+// The options of every purge.
+extern const OptionTexts kDashOptions;
+
+// A text of a table with the program's names in place of @NAME@, @DATA@,
+// @BACKUP@, @MARK@ and @RECORDS@.
+std::string withNames(const char* text, const PurgeProgram& program);
+
+// The usage text's synopsis, wrapped within 79 columns, and its lines of
+// the options of a table.
+void printSynopsis(const PurgeProgram& program, FILE* out);
+void printOptions(const PurgeProgram& program, const OptionTexts& texts, FILE* out);
