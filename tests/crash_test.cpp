@@ -24,14 +24,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const time_t kNow = utcTime(2026, 12, 7, 12);
 constexpr int kInstants = 16;
 constexpr size_t kDataBytes = size_t{24} << 20;
 
 // A record of the program's file dated days before the clock.
 std::string datedBefore(const ProgramUnderTest& p, int days, uint32_t seed)
 {
-    return p.record(dayBefore(kNow, days), seed);
+    return p.record(dayBefore(kTestNow, days), seed);
 }
 
 // Half of the records are old; one mail record in 64 has a message file.
@@ -107,7 +106,7 @@ std::vector<std::string> messagesLeft(const NodeTree& tree, const ProgramUnderTe
 RunOptions frozen()
 {
     RunOptions options;
-    options.frozenClock = kNow;
+    options.frozenClock = kTestNow;
     return options;
 }
 

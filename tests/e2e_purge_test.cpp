@@ -120,7 +120,6 @@ TEST(AgePurgePrograms, KeepRecordsYoungerThanTheLimit)
 
 TEST(AgePurgePrograms, DirectoriesVersionFragmentsAndReruns)
 {
-    const time_t now = utcTime(2026, 12, 7, 12);
     for (const ProgramUnderTest& p : kProgramsUnderTest) {
         if (p.mail)
             continue;
@@ -130,7 +129,7 @@ TEST(AgePurgePrograms, DirectoriesVersionFragmentsAndReruns)
         // A trailing fragment is neither copied nor kept.
         writeFile(node.data(p.data), old + keep + "frag");
         for (const std::string& directory : {node.bin, node.bin + "/"}) {
-            const RunResult result = runProgram(p.path, {"v", "P=" + directory, "Verbose"}, node.at(now));
+            const RunResult result = runProgram(p.path, {"v", "P=" + directory, "Verbose"}, node.at(kTestNow));
             const std::string version = p.version;
             EXPECT_EQ(result.status, 0) << p.name;
             const bool first = directory == node.bin;
@@ -143,13 +142,12 @@ TEST(AgePurgePrograms, DirectoriesVersionFragmentsAndReruns)
 
 TEST(PurgePrograms, HelpAndDryRunChangeNothing)
 {
-    const time_t now = utcTime(2026, 12, 7, 12);
     for (const ProgramUnderTest& p : kProgramsUnderTest) {
         Node node;
         const std::string records = p.record({2026, 1, 1}, 1) + p.record({2026, 12, 7}, 2);
         writeFile(node.data(p.data), records);
         writeFile(node.message(1), "text");
-        const RunResult help = runProgram(p.path, {std::string(1, p.limitLetter) + "=1", "--help"}, node.at(now));
+        const RunResult help = runProgram(p.path, {std::string(1, p.limitLetter) + "=1", "--help"}, node.at(kTestNow));
         EXPECT_EQ(help.status, 0);
         EXPECT_EQ(help.out.rfind(std::string("usage: ") + p.name, 0), 0u);
         EXPECT_NE(help.out.find("Exit status:"), std::string::npos);
@@ -161,7 +159,7 @@ TEST(PurgePrograms, HelpAndDryRunChangeNothing)
             EXPECT_NE(help.out.find("\n 13  the purge is complete, but some message files"), std::string::npos);
         }
 
-        const RunResult dry = runProgram(p.path, {"--dry-run", "V"}, node.at(now));
+        const RunResult dry = runProgram(p.path, {"--dry-run", "V"}, node.at(kTestNow));
         EXPECT_EQ(dry.status, 0);
         const std::string closing = p.mail ? "Deleting message #1 ...\nKELDRAN completed.\n" : summary(p, 1, 1);
         EXPECT_EQ(dry.out, std::string(p.name) + ": a dry run: nothing will be changed\n" + p.version +
@@ -237,7 +235,6 @@ TEST(MailPurgeProgram, DropsAndRemovesTheMessageFiles)
 
 TEST(MailPurgeProgram, MailPrefixAsGiven)
 {
-    const time_t now = utcTime(2026, 12, 7, 12);
     Node node;
     const std::string records = mailRecord({'B', 'N', 42, dateText(2026, 1, 1), 0});
     writeFile(node.data(kKeldranTest.data), records);
@@ -245,7 +242,7 @@ TEST(MailPurgeProgram, MailPrefixAsGiven)
     writeFile(node.dir / "mailm0000042.msg", "text");
 
     // M= is a prefix, used as given: without its slash it names another file.
-    const RunResult run = runProgram(kKeldranTest.path, {"D=" + node.bin + "/", "M=" + node.mail}, node.at(now));
+    const RunResult run = runProgram(kKeldranTest.path, {"D=" + node.bin + "/", "M=" + node.mail}, node.at(kTestNow));
     EXPECT_EQ(run.status, 0);
     EXPECT_FALSE(fileExists(node.dir / "mailm0000042.msg"));
     EXPECT_TRUE(fileExists(node.message(42)));
@@ -256,7 +253,7 @@ TEST(MailPurgeProgram, MailPrefixAsGiven)
     writeFile(node.data(kKeldranTest.data), records);
     const std::string backup = readFile(node.data(kKeldranTest.backup));
     const RunResult tooLong =
-        runProgram(kKeldranTest.path, {"D=" + node.bin, "M=/" + std::string(240, 'm')}, node.at(now));
+        runProgram(kKeldranTest.path, {"D=" + node.bin, "M=/" + std::string(240, 'm')}, node.at(kTestNow));
     EXPECT_EQ(tooLong.status, 4);
     EXPECT_EQ(tooLong.err.rfind("KELDRAN: path too long", 0), 0u);
     EXPECT_TRUE(readFile(node.data(kKeldranTest.data)) == records);
@@ -268,7 +265,6 @@ TEST(MailPurgeProgram, MailPrefixAsGiven)
 // the message files stay, and a path that does not fit touches nothing.
 TEST(PurgePrograms, FailedOpensAndTheirStatuses)
 {
-    const time_t now = utcTime(2026, 12, 7, 12);
     for (const ProgramUnderTest& p : kProgramsUnderTest) {
         const std::string name = p.name;
         const std::string records = p.record({2026, 1, 1}, 1) + p.record({2026, 12, 7}, 2);
@@ -297,7 +293,7 @@ TEST(PurgePrograms, FailedOpensAndTheirStatuses)
             writeFile(node.data(p.data), records);
             writeFile(node.message(1), "text");
             c.prepare(node);
-            const RunResult result = runProgram(p.path, {}, c.asNobody ? node.asNobody(now) : node.at(now));
+            const RunResult result = runProgram(p.path, {}, c.asNobody ? node.asNobody(kTestNow) : node.at(kTestNow));
             chmod(node.bin.c_str(), 0755);
             const std::string what = name + ": " + c.name;
             EXPECT_EQ(result.status, c.status) << what;
@@ -317,7 +313,7 @@ TEST(PurgePrograms, FailedOpensAndTheirStatuses)
         Node node;
         writeFile(node.data(p.data), records);
         const RunResult result =
-            runProgram(p.path, {std::string(1, p.directoryLetter) + "=" + std::string(250, 'd')}, node.at(now));
+            runProgram(p.path, {std::string(1, p.directoryLetter) + "=" + std::string(250, 'd')}, node.at(kTestNow));
         EXPECT_EQ(result.status, 4) << name;
         EXPECT_EQ(result.err.rfind(name + ": path too long", 0), 0u) << result.err;
         EXPECT_TRUE(readFile(node.data(p.data)) == records) << name;
@@ -326,8 +322,6 @@ TEST(PurgePrograms, FailedOpensAndTheirStatuses)
 }
 
 // --- what an operator meets: mistakes, --quiet, --verbose, dry runs --------
-
-const time_t kNoon = utcTime(2026, 12, 7, 12);
 
 // One old record, dropped by every limit used here, and one of today.
 struct Planted {
@@ -378,7 +372,7 @@ TEST(OperatorUse, MistakesAreRefusedOrNoted)
             Node node;
             const Planted planted(p);
             writeFile(node.data(p.data), planted.all());
-            const RunResult result = runProgram(p.path, c.arguments, node.at(kNoon));
+            const RunResult result = runProgram(p.path, c.arguments, node.at(kTestNow));
             const std::string what = name + " " + c.arguments.back();
             EXPECT_EQ(result.status, c.status) << what << result.err;
             EXPECT_TRUE(readFile(node.data(p.data)) == (c.purged ? planted.today : planted.all())) << what;
@@ -404,7 +398,7 @@ TEST(OperatorUse, QuietVerboseAndTheBackupsMode)
             chmod(node.data(p.data).c_str(), 0600);
             writeFile(node.data(p.backup), "an older backup");
             chmod(node.data(p.backup).c_str(), 0644);
-            const RunResult quiet = runProgram(p.path, {"--quiet", "V"}, node.at(kNoon));
+            const RunResult quiet = runProgram(p.path, {"--quiet", "V"}, node.at(kTestNow));
             EXPECT_EQ(quiet.status, 0) << p.name << quiet.err;
             EXPECT_EQ(quiet.out, "") << p.name;
             EXPECT_EQ(quiet.err, "") << p.name;
@@ -412,13 +406,13 @@ TEST(OperatorUse, QuietVerboseAndTheBackupsMode)
             ASSERT_EQ(stat(node.data(p.backup).c_str(), &backup), 0);
             EXPECT_EQ(backup.st_mode & 07777, 0600u) << p.name;
             unlink(node.data(p.data).c_str());
-            const RunResult failed = runProgram(p.path, {"--quiet"}, node.at(kNoon));
+            const RunResult failed = runProgram(p.path, {"--quiet"}, node.at(kTestNow));
             EXPECT_EQ(failed.status, 1);
             EXPECT_EQ(failed.err.rfind(std::string(p.name) + " -> fopen in MAIN (f", 0), 0u) << failed.err;
         }
         Node node;
         writeFile(node.data(p.data), planted.all());
-        const RunResult verbose = runProgram(p.path, {"--verbose"}, node.at(kNoon));
+        const RunResult verbose = runProgram(p.path, {"--verbose"}, node.at(kTestNow));
         EXPECT_EQ(verbose.status, 0) << p.name << verbose.err;
         std::vector<std::string> lines;
         for (size_t at = 0, end; (end = verbose.out.find('\n', at)) != std::string::npos; at = end + 1)
@@ -462,7 +456,7 @@ TEST(OperatorUse, DryRunFailsWhereTheRealRunWould)
             Node node;
             writeFile(node.data(p.data), planted.all());
             c.prepare(node);
-            const RunOptions options = node.asNobody(kNoon);
+            const RunOptions options = node.asNobody(kTestNow);
             RunResult results[2];
             for (int dry = 1; dry >= 0; --dry) {
                 results[dry] = runProgram(p.path, dry ? std::vector<std::string>{"--dry-run"}
@@ -504,7 +498,7 @@ TEST(OperatorUse, MessageFilesThatCannotBeRemoved)
         writeFile(node.data(kKeldranTest.data), records);
         writeFile(node.message(42), "text");
         chmod(node.mail.c_str(), 0555);
-        const RunOptions options = node.asNobody(kNoon);
+        const RunOptions options = node.asNobody(kTestNow);
         // Its owner's, so that the run gets its lease.
         EXPECT_TRUE(geteuid() != 0 || chown(node.data(kKeldranTest.data).c_str(), 65534, 65534) == 0);
         const RunResult dry = runProgram(kKeldranTest.path, {"--dry-run", c.mail}, options);
@@ -665,7 +659,7 @@ TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
             c.prepare(node);
             const std::string tree = describeTree(node.dir.path());
             const auto options = [&](bool asNobody) {
-                RunOptions run = asNobody ? node.asNobody(kNoon) : node.at(kNoon);
+                RunOptions run = asNobody ? node.asNobody(kTestNow) : node.at(kTestNow);
                 if (!t.purge)
                     run.directory = node.bin;
                 run.timeoutSeconds = 20;

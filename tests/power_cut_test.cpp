@@ -21,14 +21,12 @@
 
 namespace {
 
-const time_t kNow = utcTime(2026, 12, 7, 12);
-time_t frozenClock() { return kNow; }
 
 // The n-th record of a program's file, days old; the mail is private or
 // not, some of it killed, and has its message file where n % 4 == 0.
 std::string recordOf(const ProgramUnderTest& p, int days, uint32_t n)
 {
-    const Day day = dayBefore(kNow, days);
+    const Day day = dayBefore(kTestNow, days);
     if (p.mail)
         return mailRecord({n % 2 ? 'P' : 'B', n % 20 == 7 ? 'K' : 'N', n, dateText(day), 0});
     return p.record(day, n);
@@ -45,21 +43,6 @@ struct Program {
     std::function<int(FileIo&)> run;  // the run in this process, in the tree
     const ProgramUnderTest* purge;    // null for dbindex
 };
-// The purge in this process, through the program's own entry.
-int runPurgeHere(const PurgeProgram& program, std::vector<std::string> words, FileIo& io)
-{
-    words.insert(words.begin(), program.name);
-    words.insert(words.end(), {"--lease-wait=0.2", "--lock-wait=1"});
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    FILE* out = std::tmpfile();
-    const int status = answerCommandLine(program, static_cast<int>(argv.size()), argv.data(),
-                                       {io, frozenClock, out, out});
-    std::fclose(out);
-    return status;
-}
-
 int runIndex(FileIo& io)
 {
     char program[] = "dbindex";
@@ -81,7 +64,11 @@ std::vector<Program> programs()
             p.mail ? std::vector<std::string>{"D=bin", "M=mail/", "B=20", "P=20"}
                    : std::vector<std::string>{"P=bin", "D=20"};
         all.push_back({p.name, p.path, data, data, std::string("bin/") + p.backup, counts[i], arguments,
-                       [&p, arguments](FileIo& io) { return runPurgeHere(*p.program, arguments, io); }, &p});
+                       [&p, arguments](FileIo& io) {
+                           std::vector<std::string> words = arguments;
+                           words.insert(words.end(), {"--lease-wait=0.2", "--lock-wait=1"});
+                           return runInProcess(p, words, io, testClock).status;
+                       }, &p});
     }
     all.push_back({"dbindex", DBINDEX_PATH, "bin/callbook.ful", "bin/callbook.idx", "", 400,
                    {"--quiet", "bin/callbook"}, runIndex, nullptr});
@@ -234,7 +221,7 @@ void checkRerun(const Program& p, const Expected& e, const FileTree& cut, NodeAp
         mkdir((dir / directory).c_str(), 0755);  // where a cut left it empty
     RunOptions options;
     options.directory = dir.path();
-    options.frozenClock = kNow;
+    options.frozenClock = kTestNow;
     const RunResult rerun = runProgram(p.binary, p.arguments, options);
     const FileTree after = readTree(dir.path());
     std::vector<std::string> wrong;

@@ -1,5 +1,6 @@
 #include "programs_under_test.hpp"
 
+#include "purge_run.hpp"
 #include "test_files.hpp"
 
 #include <cstdio>
@@ -69,6 +70,9 @@ const ProgramUnderTest& programUnderTest(const char* name)
     throw std::invalid_argument(std::string("no program under test named ") + name);
 }
 
+const time_t kTestNow = utcTime(2026, 12, 7, 12);
+time_t testClock() { return kTestNow; }
+
 Day dayBefore(time_t when, int days)
 {
     const time_t then = when - static_cast<time_t>(days) * 86400;
@@ -113,4 +117,34 @@ std::vector<std::string> NodeTree::arguments(const ProgramUnderTest& p, int days
         words.push_back("M=" + mail + "/");
     words.push_back(std::string(1, p.limitLetter) + "=" + std::to_string(days));
     return words;
+}
+
+namespace {
+
+std::string contents(FILE* file)
+{
+    std::string text;
+    std::fflush(file);
+    std::rewind(file);
+    char block[8192];
+    for (size_t got; (got = std::fread(block, 1, sizeof block, file)) > 0;)
+        text.append(block, got);
+    std::fclose(file);
+    return text;
+}
+
+}  // namespace
+
+InProcessRun runInProcess(const ProgramUnderTest& p, std::vector<std::string> words, FileIo& io,
+                          time_t (*clock)())
+{
+    words.insert(words.begin(), p.name);
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    const int status = answerCommandLine(*p.program, static_cast<int>(argv.size()), argv.data(),
+                                         {io, clock, out, err});
+    return {status, contents(out), contents(err)};
 }

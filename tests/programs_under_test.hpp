@@ -5,6 +5,7 @@
 // tests check.
 #pragma once
 
+#include "file_io.hpp"
 #include "purge_programs.hpp"
 #include "test_files.hpp"
 
@@ -17,6 +18,11 @@
 struct Day {
     int year, month, day;
 };
+
+// The frozen clock of the tests' runs, 7 December 2026 at 12:00 UTC, and
+// a purge's clock that gives it.
+extern const time_t kTestNow;
+time_t testClock();
 
 // The UTC day that lies days before when.
 Day dayBefore(time_t when, int days);
@@ -77,3 +83,12 @@ struct NodeTree {
     // directory, the mail prefix of the mail purge, and its limit in days.
     std::vector<std::string> arguments(const ProgramUnderTest& p, int days) const;
 };
+
+// A run of a purge in the test's process, through the program's own entry,
+// with the clock and disk given: its status and what it printed.
+struct InProcessRun {
+    int status;
+    std::string out, err;
+};
+InProcessRun runInProcess(const ProgramUnderTest& p, std::vector<std::string> words, FileIo& io,
+                          time_t (*clock)());

@@ -137,49 +137,32 @@ TEST(PurgeCommandLine, DashWords)
 
 // A mark's settings are read by the command line's words, as strictly: what
 // argv refuses or ignores is refused, a limit below 1 counts as 1, and the
-// mail prefix runs to the end of the line.  What a run writes reads back.
+// mail prefix runs to the end of the line.  What is read writes back.
 TEST(PurgeSettings, MarkReadAsStrictlyAsArgv)
 {
     const std::string longPrefix = "B=30 P=14 M=" + std::string(256, 'm');
     const struct {
         const PurgeKind& kind;
         const char* text;
-        bool read;
-        int limit;  // D=, or B= for the mail purge
-        const char* mailPath;
+        const char* written;  // null: refused
     } cases[] = {
-        {kAgePurge, "D=30", true, 30, "../mail/"},
-        {kAgePurge, "D=+7", true, 7, "../mail/"},
-        {kAgePurge, "D=0", true, 1, "../mail/"},
-        {kAgePurge, "D=3O", false, 0, ""},
-        {kAgePurge, "D=30 ", false, 0, ""},
-        {kAgePurge, "D=30 D=4", false, 0, ""},
-        {kAgePurge, "", false, 0, ""},
-        {kAgePurge, "P=/x/", false, 0, ""},
-        {kMailPurge, "B=30 P=14 M=../mail/", true, 30, "../mail/"},
-        {kMailPurge, "B=-2 P=14 M=/var/a b\\c", true, 1, "/var/a b\\c"},
-        {kMailPurge, "B=30 P=14 M=", true, 30, ""},
-        {kMailPurge, "P=14 B=30 M=x", false, 0, ""},
-        {kMailPurge, "B=30 M=x", false, 0, ""},
-        {kMailPurge, "B=3x P=14 M=x", false, 0, ""},
-        {kMailPurge, "B=30 P=14 V M=x", false, 0, ""},
-        {kMailPurge, longPrefix.c_str(), false, 0, ""},
+        {kAgePurge, "D=30", "D=30"},       {kAgePurge, "D=+7", "D=7"},
+        {kAgePurge, "D=0", "D=1"},         {kAgePurge, "D=3O", nullptr},
+        {kAgePurge, "D=30 ", nullptr},     {kAgePurge, "D=30 D=4", nullptr},
+        {kAgePurge, "", nullptr},          {kAgePurge, "P=/x/", nullptr},
+        {kMailPurge, "B=-2 P=14 M=/var/a b\\c", "B=1 P=14 M=/var/a b\\c"},
+        {kMailPurge, "B=30 P=14 M=", "B=30 P=14 M="},
+        {kMailPurge, "P=14 B=30 M=x", nullptr}, {kMailPurge, "B=30 M=x", nullptr},
+        {kMailPurge, "B=3x P=14 M=x", nullptr}, {kMailPurge, "B=30 P=14 V M=x", nullptr},
+        {kMailPurge, longPrefix.c_str(), nullptr},
     };
     for (const auto& c : cases) {
         PurgeSettings settings;
-        ASSERT_EQ(readMarkSettings(c.kind.words, c.text, settings), c.read) << c.text;
-        if (!c.read)
-            continue;
-        EXPECT_EQ(&c.kind == &kAgePurge ? settings.nDelDays : settings.nBullDelete, c.limit)
-            << c.text;
-        EXPECT_STREQ(settings.szMailPath, c.mailPath) << c.text;
-        char written[1400];
-        writeMarkSettings(c.kind.words, settings, written, sizeof written);
-        PurgeSettings again;
-        EXPECT_TRUE(readMarkSettings(c.kind.words, written, again)) << written;
-        EXPECT_EQ(again.nDelDays + again.nBullDelete + again.nPrivDelete,
-                  settings.nDelDays + settings.nBullDelete + settings.nPrivDelete) << written;
-        EXPECT_STREQ(again.szMailPath, settings.szMailPath) << written;
+        ASSERT_EQ(readMarkSettings(c.kind.words, c.text, settings), c.written != nullptr) << c.text;
+        char written[1400] = "";
+        if (c.written)
+            writeMarkSettings(c.kind.words, settings, written, sizeof written);
+        EXPECT_STREQ(written, c.written ? c.written : "") << c.text;
     }
 }
 

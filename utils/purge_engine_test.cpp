@@ -18,8 +18,6 @@
 
 namespace {
 
-const time_t kNow = utcTime(2026, 12, 7, 12);
-time_t frozenClock() { return kNow; }
 
 // The node server appending one record, as it does: open, write, close.
 void append(const std::string& path, const std::string& record)
@@ -60,7 +58,7 @@ protected:
             r.type = i % 2 ? 'P' : 'B';
             r.status = i == 3 ? 'K' : 'N';
             r.noAutoDelete = i == 2;
-            r.date = dateTextDaysBefore(kNow, ages[i]);
+            r.date = dateTextDaysBefore(kTestNow, ages[i]);
             records += mailRecord(r);
         }
         return records;
@@ -70,7 +68,7 @@ protected:
     {
         std::string records;
         for (int i = 0; i < 9; ++i) {
-            records += programOf(false).record(dayBefore(kNow, 3 * i), static_cast<uint32_t>(i));
+            records += programOf(false).record(dayBefore(kTestNow, 3 * i), static_cast<uint32_t>(i));
         }
         return records;
     }
@@ -80,7 +78,7 @@ protected:
     // A record that the node server appends during a run: dated today, so kept.
     static std::string fresh(bool mail, int n = 0)
     {
-        return programOf(mail).record(dayBefore(kNow, 0), static_cast<uint32_t>(99 + n));
+        return programOf(mail).record(dayBefore(kTestNow, 0), static_cast<uint32_t>(99 + n));
     }
 
     static std::string dataPath(const NodeTree& tree, bool mail)
@@ -103,7 +101,6 @@ protected:
         const ProgramUnderTest& p = programOf(mail);
         EXPECT_TRUE(buildPurgePaths(tree.bin.c_str(), p.data, paths));
         std::vector<std::string> words = tree.arguments(p, mail ? 30 : 10);
-        words.insert(words.begin(), p.name);
         char wait[64];
         std::snprintf(wait, sizeof wait, "--lease-wait=%g", waits.leaseSeconds);
         words.emplace_back(wait);
@@ -113,33 +110,18 @@ protected:
             words.emplace_back("--without-lease");
         if (dryRun)
             words.emplace_back("--dry-run");
-        std::vector<char*> argv;
-        for (std::string& word : words)
-            argv.push_back(word.data());
-        FILE* out = tmpfile();
-        FILE* err = tmpfile();
-        Outcome outcome;
-        outcome.status = answerCommandLine(*p.program, static_cast<int>(argv.size()),
-                                         argv.data(), {io, frozenClock, out, err});
-        outcome.out = contents(out);
-        outcome.err = contents(err);
-        outcome.data = readFile(paths.szBin);
-        outcome.backup = fileExists(paths.szOld) ? readFile(paths.szOld) : "(none)";
-        outcome.mark = fileExists(paths.szMark);
+        const InProcessRun run = runInProcess(p, words, io, testClock);
+        Outcome outcome = {run.status,
+                           readFile(paths.szBin),
+                           fileExists(paths.szOld) ? readFile(paths.szOld) : "(none)",
+                           run.out,
+                           run.err,
+                           fileExists(paths.szMark),
+                           {}};
         for (int i = 40; i < 46; ++i)
             if (fileExists(tree.message(i)))
                 outcome.messages.insert(std::to_string(i));
         return outcome;
-    }
-
-    static std::string contents(FILE* file)
-    {
-        std::fflush(file);
-        std::rewind(file);
-        char buffer[8192];
-        std::string text(buffer, std::fread(buffer, 1, sizeof buffer, file));
-        std::fclose(file);
-        return text;
     }
 
     // What a whole run keeps of the records.
@@ -242,7 +224,7 @@ protected:
         PurgeMark mark;
         mark.backupLength = std::min(markedLength, backup.size());
         mark.keptLength = keptLength;
-        mark.judgementTime = kNow;
+        mark.judgementTime = kTestNow;
         mark.truncationDurable = durable;
         std::snprintf(mark.settings, sizeof mark.settings, mail ? "B=30 P=30 M=%s/" : "D=10",
                       tree.mail.c_str());
