@@ -12,9 +12,6 @@
 #include <ctime>
 #include <memory>
 
-// The age purges' kind: its letter words D= and P=, and its texts.
-extern const PurgeKind kAgePurge;
-
 // A record survives while its age is below the limit: an age of exactly the
 // limit deletes it.
 bool keptByAge(time_t recordDay, time_t now, int nDelDays);

@@ -15,10 +15,6 @@
 #include <memory>
 #include <vector>
 
-// The mail purge's kind: its letter words B=, P=, D= and M=, its texts, and
-// its mail directory, which must have the owner of the data file's.
-extern const PurgeKind kMailPurge;
-
 // True when the record is dropped: status 'K', or older than the limit of
 // its type ('P' private, anything else the B= limit), and not protected.
 bool mailRecordDropped(const unsigned char* record, const PurgeSettings& settings, time_t now,

@@ -25,7 +25,7 @@ struct PurgeKind {
     LetterWords words;
 
     // The texts: what the usage text says of the purge before its options
-    // (with the names of withNames), its letter options, the end of the
+    // (with the names of withNames, purge_usage.hpp), its letter options, the end of the
     // line that refuses a path too long, and the statuses that only this
     // kind gives, after those of every purge.
     const char* usageIntro;
@@ -59,6 +59,10 @@ struct PurgeKind {
     const char* pageMarkSettings;   // @MARKNOTE@
     const char* pageCronOptions;    // @CRON@, after the program's name
 };
+
+// The two kinds, made in mail_purge.cpp and age_purge.cpp.
+extern const PurgeKind kMailPurge;
+extern const PurgeKind kAgePurge;
 
 inline const char* openFailureName(const PurgeKind& kind, OpenStep step)
 {

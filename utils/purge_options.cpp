@@ -1,9 +1,5 @@
 #include "purge_options.hpp"
 
-#include "purge_paths.hpp"
-#include "purge_programs.hpp"
-
-#include <cstring>
 
 namespace {
 
@@ -68,65 +64,6 @@ const OptionText kDash[] = {
      nullptr, false},
 };
 
-void replaceAll(std::string& text, const std::string& name, const std::string& value)
-{
-    for (size_t at = 0; (at = text.find(name, at)) != std::string::npos; at += value.size())
-        text.replace(at, name.size(), value);
-}
-
 }  // namespace
 
 const OptionTexts kDashOptions = {kDash, 24};
-
-std::string withNames(const char* text, const PurgeProgram& program)
-{
-    std::string named = text;
-    replaceAll(named, "@NAME@", program.name);
-    replaceAll(named, "@DATA@", programFile(program, ".bin").text);
-    replaceAll(named, "@BACKUP@", programFile(program, ".old").text);
-    replaceAll(named, "@MARK@", programFile(program, kMarkSuffix).text);
-    replaceAll(named, "@RECORDS@", program.recordsName);
-    return named;
-}
-
-// The words in brackets, a line filled before the next begins, each further
-// line indented to the first word.
-void printSynopsis(const PurgeProgram& program, FILE* out)
-{
-    const std::string start = std::string("usage: ") + program.name + " ";
-    std::string line = start;
-    std::string alone;
-    for (const OptionTexts& texts : {program.kind.options, kDashOptions}) {
-        for (const OptionText& option : texts.options) {
-            if (!option.inSynopsis) {
-                alone += std::string(alone.empty() ? "" : " | ") + option.word;
-                continue;
-            }
-            const std::string word = std::string("[") + option.word + "]";
-            if (line.size() > start.size() && line.size() + 1 + word.size() > 79) {
-                std::fprintf(out, "%s\n", line.c_str());
-                line = std::string(start.size(), ' ');
-            } else if (line.size() > start.size()) {
-                line += " ";
-            }
-            line += word;
-        }
-    }
-    std::fprintf(out, "%s\n       %s %s\n", line.c_str(), program.name, alone.c_str());
-}
-
-void printOptions(const PurgeProgram& program, const OptionTexts& texts, FILE* out)
-{
-    for (const OptionText& option : texts.options) {
-        if (!option.usage)
-            continue;
-        const char* word = option.usageWord ? option.usageWord : option.word;
-        std::fprintf(out, "  %-*s", texts.usageColumn - 2, word);
-        for (const char c : withNames(option.usage, program)) {
-            std::fputc(c, out);
-            if (c == '\n')
-                std::fprintf(out, "%*s", texts.usageColumn, "");
-        }
-        std::fputc('\n', out);
-    }
-}

@@ -1,15 +1,12 @@
 // The options of the purges, each written once, as a row of a table: its
 // word, its lines in the usage text, its paragraph in the manual page.  The
-// usage text's synopsis and option list, and the manual page's synopsis and
-// OPTIONS, are made from these rows: the letter options of each kind
-// (PurgeKind::options), then the dash options that every purge shares.
+// usage text's synopsis and option list (purge_usage) and the manual page's
+// SYNOPSIS and OPTIONS (man/purge_manual.cpp) are made from these rows: the
+// letter options of each kind (PurgeKind::options), then the dash options
+// that every purge shares.
 #pragma once
 
-#include <cstdio>
 #include <span>
-#include <string>
-
-struct PurgeProgram;
 
 struct OptionText {
     // As the synopsis shows it: "B=days", "--lease-wait=SECONDS".
@@ -32,12 +29,3 @@ struct OptionTexts {
 
 // The options of every purge.
 extern const OptionTexts kDashOptions;
-
-// A text of a table with the program's names in place of @NAME@, @DATA@,
-// @BACKUP@, @MARK@ and @RECORDS@.
-std::string withNames(const char* text, const PurgeProgram& program);
-
-// The usage text's synopsis, wrapped within 79 columns, and its lines of
-// the options of a table.
-void printSynopsis(const PurgeProgram& program, FILE* out);
-void printOptions(const PurgeProgram& program, const OptionTexts& texts, FILE* out);

@@ -1,7 +1,5 @@
 #include "purge_programs.hpp"
 
-#include "age_purge.hpp"
-#include "mail_purge.hpp"
 #include "purgdate.hpp"
 #include "record_text.hpp"
 #include "records.hpp"

@@ -6,6 +6,7 @@
 #include "purge_programs.hpp"
 
 #include <cstdio>
+#include <string>
 
 void printVersionLine(const PurgeProgram& program, FILE* out);
 void printUsage(const PurgeProgram& program, FILE* out, bool whole);
@@ -14,3 +15,7 @@ void printUsage(const PurgeProgram& program, FILE* out, bool whole);
 // them: the number right-aligned in three columns, two blanks, the text,
 // its further lines indented to it.
 void printStatuses(const PurgeProgram& program, FILE* out);
+
+// A text of the option tables with the program's names in place of @NAME@,
+// @DATA@, @BACKUP@, @MARK@ and @RECORDS@.
+std::string withNames(const char* text, const PurgeProgram& program);
