@@ -255,7 +255,9 @@ TEST(DbindexProgram, HelpTouchesNothing)
     EXPECT_FALSE(fileExists(dir / "-.idx"));
 }
 
-TEST(DbindexProgram, FullStandardOutputFails)
+// A full standard output fails the run; with --quiet, a failure shows what
+// was held before its error, on one stream as cron mails them.
+TEST(DbindexProgram, StandardOutputFailsOrKeepsItsOrder)
 {
     TempDir dir(kOwnersOnly);
     writeFile(dir / "base.ful", kWorkedExample);
@@ -263,6 +265,11 @@ TEST(DbindexProgram, FullStandardOutputFails)
     const int raw = std::system(command.c_str());
     EXPECT_TRUE(WIFEXITED(raw));
     EXPECT_EQ(WEXITSTATUS(raw), 7);
+    const std::string both = "cd '" + dir.path() + "' && " + shellCommand(DBINDEX_PATH) +
+                             " --quiet nosuch >" + (dir / "both") + " 2>&1";
+    EXPECT_EQ(WEXITSTATUS(std::system(both.c_str())), 2);
+    EXPECT_EQ(readFile(dir / "both"), kBanner + "*** Error : Enable to open NOSUCH.FUL\ndbindex: cannot open " +
+                                          dir.path() + "/nosuch.ful: No such file or directory\n");
 }
 
 }  // namespace
