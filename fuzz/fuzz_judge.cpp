@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const PurgeCommand ageCommand =
         readCommandLine(kAgePurge, static_cast<int>(argv.size()), argv.data());
     const PurgeSettings& mail = mailCommand.settings;
-    const bool mailRuns = mailCommand.letters == PurgeCommand::Letters::Run;
+    const bool mailRuns = mailCommand.letters == LettersRead::Run;
     if (mail.nBullDelete < 1 || mail.nPrivDelete < 1 || ageCommand.settings.nDelDays < 1)
         std::abort();
 
