@@ -7,8 +7,9 @@
 //   make_bench_data dirmes MB DIR      DIR/dirmes.bin, oldest first, and
 //                                      DIR/mail/ with the message files of 1
 //                                      in 40 of the records that a purge drops
-//   make_bench_data dx|wwv|announce MB PATH   a spot file, oldest first,
-//                                      half of it older than 30 days
+//   make_bench_data PROGRAM MB PATH    the data file of an age purge at PATH,
+//                                      oldest first, half of it older than 30
+//                                      days; prints the file's own name
 #include "records.hpp"
 #include "sample_records.hpp"
 
@@ -76,45 +77,43 @@ bool writeMail(FILE* file, size_t bytes, const std::string& mailDir)
     return true;
 }
 
-// As the node writes them, oldest first: the dates run from 59 days ago
-// to today over the file, so half of it is older than 30 days.
-bool writeSpots(FILE* file, size_t bytes, const char* kind)
+// The sample record of an age purge, oldest first: the dates run from 59
+// days ago to today over the file, so half of it is older than 30 days.
+bool writeSpots(FILE* file, size_t bytes, const SampleFile& sample)
 {
-    const bool announce = std::strcmp(kind, "announce") == 0;
-    const size_t size = std::strcmp(kind, "dx") == 0 ? sizeof(DxSpotStruct) : 128;
-    const size_t dateAt = std::strcmp(kind, "dx") == 0 ? offsetof(DxSpotStruct, Date)
-                                                        : offsetof(WwvSpotStruct, sDate);
     constexpr size_t kBlock = size_t{1} << 20;
     const size_t blocks = bytes / kBlock + (bytes % kBlock != 0);
+    std::string record(sample.recordSize, '\0');
     std::string block;
     for (size_t b = 0; b < blocks; ++b) {
-        const int age = 59 - static_cast<int>(b * 60 / blocks);
+        sample.fill(reinterpret_cast<unsigned char*>(record.data()), 59 - static_cast<int>(b * 60 / blocks));
         block.clear();
-        for (int i = 0; block.size() + size <= kBlock; ++i) {
-            std::string record(size, 'r');
-            if (announce) {
-                putLE32(&record[offsetof(AnnounceStruct, lDateTime)],
-                        packedDaysAgo(age, static_cast<unsigned>(i % 24), static_cast<unsigned>(i % 60)));
-            } else {
-                putDate(&record[dateAt], age);
-            }
+        while (block.size() + record.size() <= kBlock)
             block += record;
-        }
         if (!put(file, block))
             return false;
     }
     return true;
 }
 
+const SampleFile* sampleOf(const std::string& program)
+{
+    for (const SampleFile& sample : kSampleFiles)
+        if (program == sample.program)
+            return &sample;
+    return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: make_bench_data ful|ful-long|ful-short|dirmes|dx|wwv|announce MB PATH\n");
+    const std::string kind = argc == 4 ? argv[1] : "";
+    const SampleFile* sample = sampleOf(kind);
+    if (!sample && kind != "ful" && kind != "ful-long" && kind != "ful-short" && kind != "dirmes") {
+        std::fprintf(stderr, "usage: make_bench_data ful|ful-long|ful-short|dirmes|AGE-PURGE MB PATH\n");
         return 2;
     }
-    const std::string kind = argv[1];
     const size_t bytes = std::strtoul(argv[2], nullptr, 10) << 20;
     std::string path = argv[3];
     std::string mailDir;
@@ -138,10 +137,12 @@ int main(int argc, char* argv[])
                          : kind == "ful-long"  ? writeDatabase(file, bytes, 1000, 5, kLine)
                          : kind == "ful-short" ? writeDatabase(file, bytes, 1, 1, kShortLine)
                          : kind == "dirmes"    ? writeMail(file, bytes, mailDir)
-                                               : writeSpots(file, bytes, kind.c_str());
+                                               : writeSpots(file, bytes, *sample);
     if (std::fclose(file) != 0 || !written) {
         std::perror(path.c_str());
         return 1;
     }
+    if (sample)
+        std::printf("%s.bin\n", sample->stem);
     return 0;
 }

@@ -15,6 +15,7 @@ trials=${BENCH_TRIALS:-3}
 work=$(mktemp -d /var/tmp/kavex-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 unset TZ    # the slow case of mktime: the zone file is read on every call
+age_purges=$("$(dirname "$0")/../scripts/programs.sh" KAVEX_AGE_PURGES)
 missed=0
 
 # Seconds that a command takes, its output discarded.
@@ -160,13 +161,12 @@ head -c $((244 * 40000)) pristine/dirmes.bin >run/dirmes.bin
 memory "KELDRAN" "$(peak_kb "$build/KELDRAN" D=run M=run/mail/)" "$large"
 rm -rf "$work/mail"
 
-# --- VOSKIL, TRABEN, MIRKOS against the durable copy -------------------------
-for program in VOSKIL:announce TRABEN:wwv MIRKOS:dx; do
-    name=${program%%:*}
-    file=${program##*:}
-    mkdir -p "$work/$file"
-    cd "$work/$file"
-    "$build/make_bench_data" "$file" "$spot_mb" pristine.bin
+# --- the age purges against the durable copy --------------------------------
+for name in $age_purges; do
+    mkdir -p "$work/$name"
+    cd "$work/$name"
+    file=$("$build/make_bench_data" "$name" "$spot_mb" pristine.bin)
+    file=${file%.bin}
     reset_spots() {
         cp pristine.bin "$file.bin" && rm -f "$file.old" && sync "$file.bin" && cat "$file.bin" >/dev/null
     }

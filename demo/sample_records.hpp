@@ -1,7 +1,11 @@
-// Dates and integers as the node server writes them into its records, for
-// the sample tree of the demo and the files of the benchmark.
+// The sample records of the node's files, as the node server writes them,
+// dated relative to today: for the sample tree of the demo and of the
+// package's test (sample_tree), and the files of the benchmark.
 #pragma once
 
+#include "records.hpp"
+
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -41,3 +45,54 @@ inline uint32_t packedDaysAgo(int days, unsigned hour, unsigned minute)
     return static_cast<uint32_t>(day.tm_mday) | static_cast<uint32_t>(day.tm_mon) << 5 |
            static_cast<uint32_t>(day.tm_year + 1900 - 1980) << 9 | minute << 21 | hour << 27;
 }
+
+// text in a field of size bytes, cut to leave its terminator.
+inline void putText(unsigned char* field, size_t size, const char* text)
+{
+    const size_t length = std::strlen(text);
+    std::memcpy(field, text, length < size ? length : size - 1);
+}
+
+inline void fillAnnouncement(unsigned char* r, int days)
+{
+    putText(r + offsetof(AnnounceStruct, sFromNode), sizeof AnnounceStruct::sFromNode, "F6KDX");
+    putText(r + offsetof(AnnounceStruct, sFromUser), sizeof AnnounceStruct::sFromUser, "F5NET");
+    putText(r + offsetof(AnnounceStruct, sToWho), sizeof AnnounceStruct::sToWho, "ALL");
+    putText(r + offsetof(AnnounceStruct, sString), sizeof AnnounceStruct::sString, "Net on 3.650 tonight");
+    putLE32(r + offsetof(AnnounceStruct, lDateTime), packedDaysAgo(days, 18, 30));
+}
+
+inline void fillWwvReport(unsigned char* r, int days)
+{
+    putText(r + offsetof(WwvSpotStruct, sNodeCall), sizeof WwvSpotStruct::sNodeCall, "F6KDX");
+    putText(r + offsetof(WwvSpotStruct, sLogger), sizeof WwvSpotStruct::sLogger, "DK0WCY");
+    putText(r + offsetof(WwvSpotStruct, sForecast), sizeof WwvSpotStruct::sForecast, "SFI=142 A=8 K=2");
+    putDate(r + offsetof(WwvSpotStruct, sDate), days);
+    putText(r + offsetof(WwvSpotStruct, sTime), sizeof WwvSpotStruct::sTime, "1800");
+}
+
+inline void fillDxSpot(unsigned char* r, int days)
+{
+    putText(r + offsetof(DxSpotStruct, NodeCall), sizeof DxSpotStruct::NodeCall, "F6KDX");
+    putText(r + offsetof(DxSpotStruct, Logger), sizeof DxSpotStruct::Logger, "EA8XYZ");
+    putText(r + offsetof(DxSpotStruct, DxCall), sizeof DxSpotStruct::DxCall, "VP8ABC");
+    putText(r + offsetof(DxSpotStruct, Comments), sizeof DxSpotStruct::Comments, "CW up 2");
+    putDate(r + offsetof(DxSpotStruct, Date), days);
+    putText(r + offsetof(DxSpotStruct, Time), sizeof DxSpotStruct::Time, "1230");
+    putLE32(r + offsetof(DxSpotStruct, Frequency), 14025);
+}
+
+// The file of each age purge, and a record of it dated days ago: the
+// record is all zero bytes before.
+struct SampleFile {
+    const char* program;  // "MIRKOS"
+    const char* stem;     // "dx": dx.bin
+    size_t recordSize;
+    void (*fill)(unsigned char* record, int days);
+};
+
+inline const SampleFile kSampleFiles[] = {
+    {"VOSKIL", "announce", sizeof(AnnounceStruct), fillAnnouncement},
+    {"TRABEN", "wwv", sizeof(WwvSpotStruct), fillWwvReport},
+    {"MIRKOS", "dx", sizeof(DxSpotStruct), fillDxSpot},
+};

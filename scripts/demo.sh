@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Runs the five tools on a sample node tree made on the spot, dated
+# Runs the tools on a sample node tree made on the spot, dated
 # relative to today.   scripts/demo.sh BUILD_DIR [TREE_DIR]
 set -euo pipefail
 build=$(cd "${1:?usage: demo.sh BUILD_DIR [TREE_DIR]}" && pwd)
 tree=${2:-demo-node}
+age_purges=$("$(dirname "$0")/programs.sh" KAVEX_AGE_PURGES)
 
 rm -rf "$tree"
 "$build/sample_tree" "$tree"
@@ -13,9 +14,8 @@ cd "$tree/run"    # the tools' default paths are ../system/bin/ and ../mail/
 if [ -t 1 ]; then bold=$'\033[1m' plain=$'\033[0m'; else bold='' plain=''; fi
 step() { printf '\n%s$ %s%s\n' "$bold" "$*" "$plain"; "$@"; }
 show() { printf '\n%s# %s%s\n' "$bold" "$1" "$plain"; }
-records() {  # kind, file: a line a record, as --verbose shows them
-    printf '%s\n' "$2:"
-    "$build/sample_tree" list "$1" "../system/bin/$2"
+records() {  # program: its data file, a line a record, as --verbose shows them
+    "$build/demo_steps" list "$1" ../system/bin
 }
 
 show "A node tree: the server's data files and the message files"
@@ -31,22 +31,20 @@ step "$build/dbindex" --check callbook
 cd ../../run
 
 show "The mail directory before KELDRAN, a message a line"
-records dirmes dirmes.bin
+records KELDRAN
 show "KELDRAN --dry-run: what it would drop; it says on stderr that nothing changed"
 step "$build/KELDRAN" --dry-run --verbose B=30 P=30
 show "then for real: K-status and old mail go, protected mail stays"
 step "$build/KELDRAN" V B=30 P=30
-records dirmes dirmes.bin
+records KELDRAN
 step ls ../mail
 
 show "The age purges, 30 days each (the default): today and the 29 days before stay"
 show "--verbose shows each record deleted, before the closing line"
-for purge in VOSKIL:announce TRABEN:wwv MIRKOS:dx; do
-    program=${purge%%:*}
-    file=${purge##*:}
-    records "$file" "$file.bin"
+for program in $age_purges; do
+    records "$program"
     step "$build/$program" --verbose
-    records "$file" "$file.bin"
+    records "$program"
 done
 
 show "Each data file now holds the records that stay; the .old files hold what was there"
@@ -58,9 +56,9 @@ show "A run stopped midway leaves its mark; the next run completes the rewrite f
 # spots written.
 bin=../system/bin
 "$build/MIRKOS" --quiet D=14
-"$build/sample_tree" interrupt-mirkos $bin 14
+"$build/demo_steps" interrupt-mirkos $bin 14
 step cat $bin/dx.purging
 step "$build/MIRKOS" D=14
-records dx dx.bin
+records MIRKOS
 echo
 echo "demo tree left in $tree"

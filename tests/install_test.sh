@@ -17,7 +17,7 @@ trap 'rm -rf "$root"' EXIT
 fail() { echo "install test: $*" >&2; exit 1; }
 
 DESTDIR="$root" cmake --install "$build" --prefix /usr >/dev/null
-programs=(dbindex KELDRAN VOSKIL TRABEN MIRKOS)
+mapfile -t programs < <("$(dirname "$0")/../scripts/programs.sh")
 for program in "${programs[@]}"; do
     out=$("${emulator[@]}" "$root/usr/sbin/$program" --help) || fail "$program --help exited non-zero"
     grep -q "^usage: $program" <<<"$out" || fail "$program --help printed no usage"
@@ -45,5 +45,5 @@ for example in "${examples[@]}"; do
     [ -f "$docs/examples/$example" ] || fail "example $example not installed"
 done
 [ -f "$docs/README.md" ] || fail "no README"
-echo "install test: 5 programs answer --help and --version, 5 manual pages without warnings that" \
+echo "install test: ${#programs[@]} programs answer --help and --version, as many manual pages without warnings that" \
     "name one another, ${#examples[@]} examples and the README: passed"

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Tests the packages that make package built from debian/: lintian on the
 # .changes (the .deb, and the .dsc where there is one) with no error and no
-# warning; the .deb's contents and computed Depends; each program hardened
+# warning; the .deb's contents and computed Depends; the files written from
+# the list of the programs (kavex-run, the cron and default files, the
+# units, the prerm and postrm) name each program of cmake/programs.cmake and
+# no other; each program hardened
 # as dpkg-buildflags with hardening=+all makes it (position-independent,
 # read-only relocations bound at start, fortified C library calls, stack
 # protection).  Then it installs the package with dpkg in a root of its own,
@@ -25,50 +28,8 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "package test: $*" >&2; exit 1; }
 
 # The programs, from the list that the build takes them from.
-printf 'include("%s/cmake/programs.cmake")\nmessage(NOTICE "${KAVEX_PURGE_PROGRAMS}|${KAVEX_PROGRAMS}")\n' \
-    "$source" >"$work/programs.cmake"
-IFS='|' read -r purge_list program_list < <(cmake -P "$work/programs.cmake" 2>&1)
-IFS=';' read -r -a purges <<<"$purge_list"
-IFS=';' read -r -a programs <<<"${program_list:-}"
-[ ${#purges[@]} -gt 0 ] && [ ${#programs[@]} -gt ${#purges[@]} ] ||
-    fail "cannot read the programs from cmake/programs.cmake"
-
-# The schedule's files name the programs by hand: one added to the list or
-# taken from it must be added to or taken from each of them too.
-mismatches=()
-names() {  # FILE WHAT FOUND EXPECTED...: the names found (a line each) against those expected
-    local file=$1 what=$2 found expected missing extra
-    found=$(sort -u <<<"$3")
-    shift 3
-    expected=$(printf '%s\n' "$@" | sort -u)
-    missing=$(comm -23 <(echo "$expected") <(echo "$found") | xargs)
-    extra=$(comm -13 <(echo "$expected") <(echo "$found") | xargs)
-    [ -z "$missing" ] || mismatches+=("debian/$file misses $missing in $what")
-    [ -z "$extra" ] || mismatches+=("debian/$file names $extra in $what, not in cmake/programs.cmake")
-}
-run=$source/debian/kavex-run
-names kavex-run "its cases" \
-    "$(sed -nE 's/^ +([A-Za-z| ]+)\) directory=.*/\1/p' "$run" | tr -s '| ' '\n\n')" "${programs[@]}"
-while read -r _ usage; do
-    names kavex-run "its usage" "$(tr '|' '\n' <<<"$usage")" "${programs[@]}"
-done < <(grep -oE 'kavex-run [A-Za-z]+(\|[A-Za-z]+)+' "$run" | sort -u)
-names kavex-node-tools.cron.d "its lines" \
-    "$(sed -nE 's|^[^#].*/kavex-run ([A-Za-z]+)$|\1|p' "$source/debian/kavex-node-tools.cron.d")" "${programs[@]}"
-names kavex-node-tools.default "its *_OPTIONS" \
-    "$(sed -nE 's/^([A-Z]+)_OPTIONS=.*/\1/p' "$source/debian/kavex-node-tools.default")" "${programs[@]^^}"
-target=$source/debian/kavex-node-tools.kavex-purge.target
-names kavex-node-tools.kavex-purge.target "its Wants" \
-    "$(grep -oE 'kavex-node-tools@[A-Za-z]+\.service' "$target" | sed -E 's/.*@(.*)\.service/\1/')" "${purges[@]}"
-names kavex-node-tools.kavex-purge.target "its Documentation" \
-    "$(grep -oE 'man:[A-Za-z]+\(8\)' "$target" | sed -E 's/man:(.*)\(8\)/\1/')" "${purges[@]}"
-for script in prerm postrm; do
-    names kavex-node-tools.$script "its units" \
-        "$(grep -oE 'kavex-node-tools@[A-Za-z]+\.service' "$source/debian/kavex-node-tools.$script" |
-            sed -E 's/.*@(.*)\.service/\1/')" "${programs[@]}"
-done
-[ ${#mismatches[@]} -eq 0 ] ||
-    fail "the schedule's files do not name the programs of cmake/programs.cmake:$(printf '\n  %s' "${mismatches[@]}")"
-echo "package test: the schedule's files name the programs of cmake/programs.cmake: ${programs[*]}"
+mapfile -t purges < <("$source/scripts/programs.sh" KAVEX_PURGE_PROGRAMS)
+mapfile -t programs < <("$source/scripts/programs.sh")
 
 deb=$(ls "$(dirname "$changes")"/kavex-node-tools_*.deb)
 lintian --fail-on error,warning "$changes" >"$work/lintian" 2>&1 ||
@@ -98,6 +59,48 @@ echo "package test: $(basename "$deb"), Depends: $depends; contents:"
 awk '{ print "  " $6 }' "$work/contents"
 
 dpkg-deb -x "$deb" "$work/files"
+dpkg-deb -e "$deb" "$work/control"
+
+# The files that name the programs are written from the list when the
+# package is built: each names every program of the list, and no other.
+mismatches=()
+names() {  # FILE WHAT FOUND EXPECTED...: the names found (a line each) against those expected
+    local file=${1#"$work/"} what=$2 found expected missing extra
+    found=$(sort -u <<<"$3")
+    shift 3
+    expected=$(printf '%s\n' "$@" | sort -u)
+    missing=$(comm -23 <(echo "$expected") <(echo "$found") | xargs)
+    extra=$(comm -13 <(echo "$expected") <(echo "$found") | xargs)
+    [ -z "$missing" ] || mismatches+=("$file misses $missing in $what")
+    [ -z "$extra" ] || mismatches+=("$file names $extra in $what, not in cmake/programs.cmake")
+}
+pages() { grep -oE 'man:[A-Za-z]+\(8\)' "$1" | sed -E 's/man:(.*)\(8\)/\1/'; }
+units() { grep -oE 'kavex-node-tools@[A-Za-z]+\.service' "$1" | sed -E 's/.*@(.*)\.service/\1/'; }
+unit_file() { find "$work/files" -path "*/systemd/system/$1"; }
+run=$work/files/usr/libexec/kavex-node-tools/kavex-run
+names "$run" "its cases" \
+    "$(sed -nE 's/^ +([A-Za-z| ]+)\) directory=.*/\1/p' "$run" | tr -s '| ' '\n\n')" "${programs[@]}"
+while read -r _ usage; do
+    names "$run" "its usage" "$(tr '|' '\n' <<<"$usage")" "${programs[@]}"
+done < <(grep -oE 'kavex-run [A-Za-z]+(\|[A-Za-z]+)+' "$run" | sort -u)
+names "$work/files/etc/cron.d/kavex-node-tools" "its lines" \
+    "$(sed -nE 's|^[^#].*/kavex-run ([A-Za-z]+)$|\1|p' "$work/files/etc/cron.d/kavex-node-tools")" "${programs[@]}"
+names "$work/files/etc/default/kavex-node-tools" "its *_OPTIONS" \
+    "$(sed -nE 's/^([A-Z]+)_OPTIONS=.*/\1/p' "$work/files/etc/default/kavex-node-tools")" "${programs[@]^^}"
+target=$(unit_file kavex-purge.target)
+names "$target" "its Wants" "$(units "$target")" "${purges[@]}"
+for unit in "$target" "$(unit_file kavex-purge.timer)"; do
+    names "$unit" "its Documentation" "$(pages "$unit")" "${purges[@]}"
+done
+names "$(unit_file kavex-node-tools@.service)" "its Documentation" \
+    "$(pages "$(unit_file kavex-node-tools@.service)")" "${programs[@]}"
+for script in prerm postrm; do
+    names "$work/control/$script" "its units" "$(units "$work/control/$script")" "${programs[@]}"
+done
+[ ${#mismatches[@]} -eq 0 ] ||
+    fail "the package's files do not name the programs of cmake/programs.cmake:$(printf '\n  %s' "${mismatches[@]}")"
+echo "package test: the package's files name the programs of cmake/programs.cmake: ${programs[*]}"
+
 for program in "${programs[@]}"; do
     binary="$work/files/usr/sbin/$program"
     readelf -hW "$binary" | grep -Eq 'Type: +DYN' || fail "$program is not position-independent"
@@ -108,7 +111,7 @@ for program in "${programs[@]}"; do
     grep -Eq ' __[a-z_]+_chk(@|$)' <<<"$symbols" || fail "$program calls no fortified function"
     grep -q ' __stack_chk_fail' <<<"$symbols" || fail "$program has no stack protection"
 done
-echo "package test: 5 programs position-independent, with RELRO, BIND_NOW, fortified calls, stack protection"
+echo "package test: ${#programs[@]} programs position-independent, with RELRO, BIND_NOW, fortified calls, stack protection"
 
 # The root has no libc6 of its own to depend on: only that is forced, and
 # the architecture of a cross build's package.  Its maintainer scripts run
@@ -172,8 +175,9 @@ run_cron_lines() {  # the status of each line, in order
 generator="$root/lib/systemd/system-generators/kavex-node-tools"
 dropin="$work/generated/kavex-node-tools@.service.d/node.conf"
 "$source/debian/tests/node-tree" "$tree"
-[ "$(cron_lines | wc -l)" -eq 5 ] || fail "cron's file has not a line for each program"
-[ "$(run_cron_lines)" = "0 0 0 0 0" ] || fail "cron's lines failed before the user and tree were set"
+[ "$(cron_lines | wc -l)" -eq ${#programs[@]} ] || fail "cron's file has not a line for each program"
+succeeded=$(cron_lines | sed 's/.*/0/' | xargs)   # each line's status when all goes well
+[ "$(run_cron_lines)" = "$succeeded" ] || fail "cron's lines failed before the user and tree were set"
 "$generator" "$work/generated" "$work/generated" "$work/generated"
 [ ! -e "$dropin" ] || fail "the generator gave the services a user before one was set"
 INVOCATION_ID=test "$root/usr/libexec/kavex-node-tools/kavex-run" MIRKOS 2>"$work/refused" &&
@@ -189,15 +193,17 @@ if [ "$(id -u)" -eq 0 ]; then
     chown -R nobody "$tree"
 fi
 sed -i "s|^KAVEX_USER=.*|KAVEX_USER=$user|; s|^KAVEX_TREE=.*|KAVEX_TREE=$tree|" "$settings"
-[ "$(run_cron_lines)" = "0 0 0 0 0" ] || fail "cron's lines failed: $(cat "$work/cron.out")"
-[ "$(stat -c %s "$tree/system/bin/dx.bin")" -eq 88 ] && [ -s "$tree/system/bin/callbook.idx" ] ||
+[ "$(run_cron_lines)" = "$succeeded" ] || fail "cron's lines failed: $(cat "$work/cron.out")"
+[ $(($(stat -c %s "$tree/system/bin/dx.bin") * 2)) -eq "$(stat -c %s "$tree/system/bin/dx.old")" ] &&
+    [ -s "$tree/system/bin/callbook.idx" ] ||
     fail "cron's lines did not purge and index the tree"
 [ "$(stat -c %U "$tree/system/bin/dx.old")" = "$user" ] || fail "a purge did not run as $user"
 [ ! -s "$work/cron.out" ] && [ ! -s "$work/log" ] ||
     fail "a run that succeeded said something: $(cat "$work/cron.out" "$work/log")"
 # A failure reaches the system log, with the program's status.
 rm "$tree/system/bin/wwv.bin"
-[ "$(run_cron_lines)" = "0 0 1 0 0" ] || fail "TRABEN's failure is not its line's status"
+[ "$(run_cron_lines)" = "$(cron_lines | sed 's/.* TRABEN$/1/; t; s/.*/0/' | xargs)" ] ||
+    fail "TRABEN's failure is not its line's status"
 grep -q "^TRABEN: TRABEN" "$work/log" && grep -q "^TRABEN: exit status 1$" "$work/log" ||
     fail "TRABEN's failure did not reach the system log: $(cat "$work/log" 2>&1)"
 echo "package test: cron's lines do nothing until the user and tree are set, then run each" \
@@ -238,7 +244,7 @@ systemctl --root="$root" enable kavex-purge.timer kavex-index.timer >/dev/null 2
 in_root -r kavex-node-tools
 [ -f "$root/etc/cron.d/kavex-node-tools" ] || fail "removal took cron's file, a configuration file"
 rm -f "$work/log" "$work/cron.out"
-[ "$(run_cron_lines)" = "0 0 0 0 0" ] && [ ! -s "$work/cron.out" ] && [ ! -s "$work/log" ] ||
+[ "$(run_cron_lines)" = "$succeeded" ] && [ ! -s "$work/cron.out" ] && [ ! -s "$work/log" ] ||
     fail "cron's lines fail once the package is removed: $(cat "$work/cron.out")"
 in_root --purge kavex-node-tools
 left=$(find "$root" -path "$root/var" -prune -o ! -type d -print)

@@ -1,10 +1,13 @@
 #include "programs_under_test.hpp"
 
 #include "purge_run.hpp"
+#include "records.hpp"
 #include "test_files.hpp"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <sys/stat.h>
 #include <stdexcept>
 
@@ -49,18 +52,26 @@ std::string textOn(Day day, uint32_t seed)
     return record;
 }
 
+const ProgramUnderTest kRows[] = {
+    {"KELDRAN", KELDRAN_PATH, &kKeldran, "dirmes.bin", "dirmes.old", "dirmes.purging",
+     sizeof(DirMesStruct), offsetof(DirMesStruct, szDate), true, nullptr, "KELDRAN v 1.1\n", 'B', 'D',
+     {"fDirMes 1", "fDirOld", "fDirMes 2"}, mailOn},
+    {"VOSKIL", VOSKIL_PATH, &kVoskil, "announce.bin", "announce.old", "announce.purging",
+     sizeof(AnnounceStruct), offsetof(AnnounceStruct, lDateTime), false, "announcements", "VOSKIL v 1.0\n",
+     'D', 'P', {"fBinFile 1", "fOldFile 1", "fBinOld 2"}, packedOn<1>},
+    {"TRABEN", TRABEN_PATH, &kTraben, "wwv.bin", "wwv.old", "wwv.purging", sizeof(WwvSpotStruct),
+     offsetof(WwvSpotStruct, sDate), false, "spots", "TRABEN v 1.0\n", 'D', 'P',
+     {"fBinFile 1", "fOldFile 1", "fBinOld 2"}, textOn<2>},
+    {"MIRKOS", MIRKOS_PATH, &kMirkos, "dx.bin", "dx.old", "dx.purging", sizeof(DxSpotStruct),
+     offsetof(DxSpotStruct, Date), false, "spots", "MIRKOS v 1.0\n", 'D', 'P',
+     {"fBinFile 1", "fOldFile 1", "fBinOld 2"}, textOn<3>},
+};
+static_assert(std::size(kRows) == std::size(kPurgePrograms),
+              "a row for each purge program of cmake/programs.cmake");
+
 }  // namespace
 
-const ProgramUnderTest kProgramsUnderTest[4] = {
-    {"KELDRAN", KELDRAN_PATH, &kKeldran, "dirmes.bin", "dirmes.old", "dirmes.purging", 244, 8, true,
-     nullptr, "KELDRAN v 1.1\n", 'B', 'D', {"fDirMes 1", "fDirOld", "fDirMes 2"}, mailOn},
-    {"VOSKIL", VOSKIL_PATH, &kVoskil, "announce.bin", "announce.old", "announce.purging", 128, 124, false,
-     "announcements", "VOSKIL v 1.0\n", 'D', 'P', {"fBinFile 1", "fOldFile 1", "fBinOld 2"}, packedOn<1>},
-    {"TRABEN", TRABEN_PATH, &kTraben, "wwv.bin", "wwv.old", "wwv.purging", 128, 98, false, "spots",
-     "TRABEN v 1.0\n", 'D', 'P', {"fBinFile 1", "fOldFile 1", "fBinOld 2"}, textOn<2>},
-    {"MIRKOS", MIRKOS_PATH, &kMirkos, "dx.bin", "dx.old", "dx.purging", 88, 66, false, "spots",
-     "MIRKOS v 1.0\n", 'D', 'P', {"fBinFile 1", "fOldFile 1", "fBinOld 2"}, textOn<3>},
-};
+const std::span<const ProgramUnderTest> kProgramsUnderTest = kRows;
 
 const ProgramUnderTest& programUnderTest(const char* name)
 {

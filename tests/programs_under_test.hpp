@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,8 @@ struct ProgramUnderTest {
     std::string (*record)(Day day, uint32_t seed);
 };
 
-extern const ProgramUnderTest kProgramsUnderTest[4];
+// A row for each purge of cmake/programs.cmake, in the list's order.
+extern const std::span<const ProgramUnderTest> kProgramsUnderTest;
 
 // The row of a program's name; the test fails on a name of no row.
 const ProgramUnderTest& programUnderTest(const char* name);

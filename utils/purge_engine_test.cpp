@@ -593,12 +593,14 @@ TEST(FileIoOffsets, ReachPastTwoGiB)
 {
     TempDir dir;
     const std::string path = dir / "big.bin";
-    const off_t size = (off_t{1} << 31) + 128;
+    const std::string record(programUnderTest("VOSKIL").recordSize, 'r');
+    const off_t last = off_t{1} << 31;
+    const off_t size = last + static_cast<off_t>(record.size());
     FileIo io;
     int fd = io.open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     ASSERT_GE(fd, 0) << std::strerror(errno);
-    ASSERT_EQ(io.ftruncate(fd, size - 128), 0) << std::strerror(errno);
-    ASSERT_TRUE(writeAllAt(io, fd, std::string(128, 'r').data(), 128, size - 128));
+    ASSERT_EQ(io.ftruncate(fd, last), 0) << std::strerror(errno);
+    ASSERT_TRUE(writeAllAt(io, fd, record.data(), record.size(), last));
     ASSERT_EQ(io.close(fd), 0);
 
     fd = io.open(path.c_str(), O_RDONLY);
@@ -606,9 +608,9 @@ TEST(FileIoOffsets, ReachPastTwoGiB)
     struct stat status;
     ASSERT_EQ(io.fstat(fd, status), 0);
     EXPECT_EQ(status.st_size, size);
-    char record[129] = {};
-    EXPECT_EQ(io.pread(fd, record, sizeof record, size - 128), 128);
-    EXPECT_EQ(std::string(record, 128), std::string(128, 'r'));
+    std::string read(record.size() + 1, '\0');
+    EXPECT_EQ(io.pread(fd, read.data(), read.size(), last), static_cast<ssize_t>(record.size()));
+    EXPECT_EQ(read.substr(0, record.size()), record);
     EXPECT_EQ(io.close(fd), 0);
 }
 

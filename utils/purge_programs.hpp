@@ -1,4 +1,4 @@
-// The four purge programs, each declared once, as a row of one table: its
+// The purge programs, each declared once, as a row of one table: its
 // name and files, its records and how their dates are read, its texts.
 // Everything that differs between the programs is here; the rest is the
 // purge of its kind.
@@ -27,12 +27,10 @@ struct PurgeProgram {
     void (*describe)(const unsigned char* record, char* line, size_t size);
 };
 
-extern const PurgeProgram kKeldran;
-extern const PurgeProgram kVoskil;
-extern const PurgeProgram kTraben;
-extern const PurgeProgram kMirkos;
-
-inline const PurgeProgram* const kPurgePrograms[] = {&kKeldran, &kVoskil, &kTraben, &kMirkos};
+// The rows of the purges of cmake/programs.cmake (kKeldran for KELDRAN) and
+// kPurgePrograms, the table of them in the list's order: written by the
+// build from the list.
+#include "purge_program_list.hpp"
 
 // The row of a program's name; null for a name of no purge.
 const PurgeProgram* findPurgeProgram(const char* name);

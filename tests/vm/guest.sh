@@ -8,7 +8,8 @@ out=/out
 new=$(echo $out/new/kavex-node-tools_*.deb)
 prev=$(echo $out/prev/kavex-node-tools_*.deb)
 defaults=/etc/default/kavex-node-tools
-programs=(KELDRAN VOSKIL TRABEN MIRKOS dbindex)
+mapfile -t programs < <($out/src/scripts/programs.sh)
+mapfile -t purges < <($out/src/scripts/programs.sh KAVEX_PURGE_PROGRAMS)
 export DEBIAN_FRONTEND=noninteractive
 
 fail() { echo "$*" >&2; exit 1; }
@@ -53,7 +54,8 @@ configured() {
         [ "$program" != dbindex ] || dir=system/bin
         (cd /srv/direct/$dir && runuser -u kavex -- "$program" --quiet ${!options})
     done
-    [ "$(stat -c %s /srv/kavex/system/bin/dx.bin)" -eq 88 ] || fail "MIRKOS's unit kept the old spot"
+    [ $(($(stat -c %s /srv/kavex/system/bin/dx.bin) * 2)) -eq "$(stat -c %s /srv/kavex/system/bin/dx.old)" ] ||
+        fail "MIRKOS's unit kept the old spot"
     [ -s /srv/kavex/system/bin/callbook.idx ] || fail "dbindex's unit wrote no index"
     diff -r /srv/direct /srv/kavex || fail "the units' files differ from the programs'"
     [ -z "$(find /srv/kavex ! -user kavex)" ] || fail "files not the node's user's: $(find /srv/kavex ! -user kavex)"
@@ -61,7 +63,7 @@ configured() {
 }
 
 timer_fires() {
-    started() { for p in KELDRAN VOSKIL TRABEN MIRKOS; do
+    started() { for p in "${purges[@]}"; do
         systemctl show -P ExecMainStartTimestampMonotonic "kavex-node-tools@$p.service"; done; }
     before=$(started)
     mkdir -p /etc/systemd/system/kavex-purge.timer.d
@@ -70,10 +72,10 @@ timer_fires() {
     systemctl daemon-reload
     systemctl enable --now kavex-purge.timer kavex-index.timer
     for _ in $(seq 60); do
-        [ "$(started | sort -u | grep -Fvxf <(echo "$before") | wc -l)" -eq 4 ] && break
+        [ "$(started | sort -u | grep -Fvxf <(echo "$before") | wc -l)" -eq ${#purges[@]} ] && break
         sleep 1
     done
-    [ "$(started | grep -Fvxf <(echo "$before") | wc -l)" -eq 4 ] || fail "the four purges did not all run"
+    [ "$(started | grep -Fvxf <(echo "$before") | wc -l)" -eq ${#purges[@]} ] || fail "the purges did not all run"
     [ -e /var/lib/systemd/timers/stamp-kavex-purge.timer ] || fail "no stamp"
     printf '[Timer]\nOnCalendar=\nOnCalendar=*-*-* 03:15:00\n' >/etc/systemd/system/kavex-purge.timer.d/schedule.conf
     no_failed_unit

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds, once, the Debian 12 guest of make vmtest from Debian's packages:
-# mmdebstrap's root (systemd, the stock kernel, autopkgtest) in an ext4 disk
+# mmdebstrap's root (systemd, the stock kernel, autopkgtest, and g++ for
+# the autopkgtest, which builds its node tree's maker) in an ext4 disk
 # image, with the kernel and initrd beside it for qemu's direct boot.  At
 # boot the guest mounts the host's "src" and "out" shares (9p) and runs
 # tests/vm/guest.sh from src, then powers off.  The guest has no network:
@@ -23,7 +24,7 @@ if [ "$arch" != "$(dpkg --print-architecture)" ] && [ ! -e /proc/sys/fs/binfmt_m
     cat /usr/lib/binfmt.d/qemu-aarch64.conf >/proc/sys/fs/binfmt_misc/register
 fi
 mmdebstrap --mode=root --arch="$arch" --variant=apt \
-    --include="systemd-sysv,udev,$kernel,initramfs-tools,autopkgtest,dpkg-dev,procps" \
+    --include="systemd-sysv,udev,$kernel,initramfs-tools,autopkgtest,dpkg-dev,procps,g++" \
     --essential-hook='mkdir -p "$1/etc/initramfs-tools/conf.d" "$1/etc/initramfs-tools/hooks"
         echo MODULES=list >"$1/etc/initramfs-tools/conf.d/vmtest"
         printf "#!/bin/sh\n[ \"\$1\" = prereqs ] && exit 0\n. /usr/share/initramfs-tools/hook-functions\nmanual_add_modules virtio_pci virtio_mmio virtio_blk ext4\n" \

@@ -17,7 +17,9 @@ tests/vm/image.sh "$arch" "$vm"
 echo "vmtest: the $arch image in $vm: $((SECONDS - start)) s"
 wait $! || { echo "vmtest: no previous release to upgrade from" >&2; exit 1; }
 find "$packages" -maxdepth 1 -name 'kavex-node-tools_*.deb' -exec cp {} "$out/new/" \;
-cp -r debian "$out/src/"
+# The autopkgtest's source tree: the files that git tracks, as they are now.
+tree=$(git stash create)
+git archive "${tree:-HEAD}" | tar -x -C "$out/src"
 if [ "$arch" = amd64 ]; then
     cp "$(cat "$out/previous")" "$out/prev/"
     echo "${VMTEST_SCENARIOS:-autopkgtest_run unconfigured configured timer_fires failure_shows cron_run upgrade \
