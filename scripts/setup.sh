@@ -25,7 +25,7 @@ packages_for() {
         docs) echo "groff-base dpkg gzip man-db" ;;
         bench) echo "time coreutils" ;;
         clang) echo "clang make cmake" ;;
-        package) echo "dpkg-dev debhelper binutils lintian git systemd" ;;
+        package) echo "build-essential dpkg-dev debhelper binutils lintian git systemd" ;;
         cross-i686) cross_packages i386 ;;
         cross-armhf) cross_packages armhf ;;
         cross-aarch64) cross_packages arm64 ;;
