@@ -22,6 +22,8 @@
 #   make piuparts  piuparts on the package: install, remove, purge, upgrade
 #   make repro     reprotest: two builds of the package, with varied build
 #                  path, time, locale and environment, give the same .deb
+#   make trixie    make test and make package in Debian 13, in a chroot that
+#                  mmdebstrap makes (kept in /var/cache/kavex-node-tools)
 # The three build the package first (make package), but with
 # PACKAGE_BUILT=1 take the one make package left.
 FUZZ_SECONDS ?= 30
@@ -31,7 +33,7 @@ CROSS_ARCHES := i686 armhf aarch64 s390x
 CROSS_ARCH := $(or $(ARCH),s390x)
 
 .PHONY: demo test sanitize fuzz bench package dist release release-gcc release-clang cross clean \
-    vmtest piuparts repro
+    vmtest piuparts repro trixie
 
 # The programs without the tests, in build/programs; the build's lines go to
 # build/demo-build.log, and show only when it fails.
@@ -70,7 +72,7 @@ bench:
 package:
 	@$(if $(filter-out $(CROSS_ARCHES),$(ARCH)),echo "make package: ARCH is empty (this machine) \
 	    or one of $(CROSS_ARCHES)" >&2; exit 2,true)
-	scripts/setup.sh build docs package $(if $(ARCH),cross-$(ARCH) package-$(ARCH))
+	scripts/setup.sh build docs package $(if $(ARCH),cross-$(ARCH) package-$(ARCH),test)
 	scripts/package.sh $(ARCH)
 
 vmtest:
@@ -110,3 +112,7 @@ cross:
 
 clean:
 	rm -rf build demo-node
+
+trixie:
+	scripts/setup.sh trixie
+	tests/trixie.sh

@@ -44,9 +44,10 @@ for library in libc6 libstdc++6; do
 done
 dpkg-deb -c "$deb" >"$work/contents"
 paths=(etc/cron.d/kavex-node-tools etc/default/kavex-node-tools
-    lib/systemd/system/kavex-node-tools@.service lib/systemd/system/kavex-purge.target
-    lib/systemd/system/kavex-purge.timer lib/systemd/system/kavex-index.timer
-    lib/systemd/system-generators/kavex-node-tools usr/libexec/kavex-node-tools/kavex-run
+    usr/lib/systemd/system/kavex-node-tools@.service usr/lib/systemd/system/kavex-purge.target
+    usr/lib/systemd/system/kavex-purge.timer usr/lib/systemd/system/kavex-index.timer
+    usr/lib/systemd/system/kavex-node-tools@dbindex.service.d/chown.conf
+    usr/lib/systemd/system-generators/kavex-node-tools usr/libexec/kavex-node-tools/kavex-run
     usr/share/doc/kavex-node-tools/copyright usr/share/doc/kavex-node-tools/changelog.gz
     usr/share/doc/kavex-node-tools/examples/systemd/on-failure.conf)
 for program in "${programs[@]}"; do
@@ -55,6 +56,9 @@ done
 for path in "${paths[@]}"; do
     grep -q " \./$path\$" "$work/contents" || fail "$path is not in the package"
 done
+# /lib, /bin and /sbin are links into /usr on a merged system: dpkg would
+# not know the files it put there by their real names.
+! grep -E ' \./(lib|lib32|lib64|bin|sbin)/' "$work/contents" || fail "files outside /usr, above"
 echo "package test: $(basename "$deb"), Depends: $depends; contents:"
 awk '{ print "  " $6 }' "$work/contents"
 
@@ -172,7 +176,7 @@ run_cron_lines() {  # the status of each line, in order
     done < <(cron_lines)
     echo "${statuses[*]}"
 }
-generator="$root/lib/systemd/system-generators/kavex-node-tools"
+generator="$root/usr/lib/systemd/system-generators/kavex-node-tools"
 dropin="$work/generated/kavex-node-tools@.service.d/node.conf"
 "$source/debian/tests/node-tree" "$tree"
 [ "$(cron_lines | wc -l)" -eq ${#programs[@]} ] || fail "cron's file has not a line for each program"
@@ -228,7 +232,7 @@ if command -v systemd-analyze >/dev/null; then
     # root, not on this machine: that is the one complaint allowed.
     for unit in kavex-node-tools@MIRKOS.service kavex-node-tools@dbindex.service \
         kavex-purge.target kavex-purge.timer kavex-index.timer; do
-        SYSTEMD_UNIT_PATH="$units:$root/lib/systemd/system:" systemd-analyze verify --man=no \
+        SYSTEMD_UNIT_PATH="$units:$root/usr/lib/systemd/system:" systemd-analyze verify --man=no \
             "$unit" 2>&1 | grep -v ': Command /usr/libexec/kavex-node-tools/kavex-run is not executable' |
             grep . && fail "systemd-analyze verify finds fault with $unit"
     done
