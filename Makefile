@@ -15,11 +15,13 @@
 #                  warnings as errors
 #   make cross ARCH=i686|armhf|aarch64|s390x
 #                  the tests of a cross build, run under qemu-user
-#   make vmtest    the package in a Debian 12 guest booted under qemu: its
-#                  autopkgtest, the operator's scenarios, upgrade, removal
-#                  and purge; with ARCH=aarch64 the aarch64 package in an
-#                  arm64 guest, its autopkgtest and each unit's run
-#   make piuparts  piuparts on the package: install, remove, purge, upgrade
+#   make vmtest    the package in a Debian 13 guest booted under qemu (with
+#                  DIST=bookworm, Debian 12): its autopkgtest, the
+#                  operator's scenarios, upgrade, removal and purge; with
+#                  ARCH=aarch64 or armhf that target's package in an arm64
+#                  or armhf guest, its autopkgtest and each unit's run
+#   make piuparts  piuparts on the package in Debian 13 (DIST=bookworm:
+#                  12): install, remove, purge, upgrade
 #   make repro     reprotest: two builds of the package, with varied build
 #                  path, time, locale and environment, give the same .deb
 # The three build the package first (make package), but with
@@ -29,6 +31,7 @@ JOBS ?= 2
 ARCH ?=
 CROSS_ARCHES := i686 armhf aarch64 s390x
 CROSS_ARCH := $(or $(ARCH),s390x)
+DIST ?= trixie
 
 .PHONY: demo test sanitize fuzz bench package dist release release-gcc release-clang cross clean \
     vmtest piuparts repro
@@ -76,12 +79,13 @@ package:
 vmtest:
 	scripts/setup.sh vmtest $(if $(ARCH),vmtest-$(ARCH))
 	$(if $(PACKAGE_BUILT),,$(MAKE) --no-print-directory package $(if $(ARCH),ARCH=$(ARCH)))
-	tests/vm/run.sh build/package$(if $(ARCH),-$(ARCH)) $(if $(filter aarch64,$(ARCH)),arm64,amd64)
+	tests/vm/run.sh build/package$(if $(ARCH),-$(ARCH)) \
+	    $(if $(filter aarch64,$(ARCH)),arm64,$(if $(filter armhf,$(ARCH)),armhf,amd64)) $(DIST)
 
 piuparts:
 	scripts/setup.sh piuparts
 	$(if $(PACKAGE_BUILT),,$(MAKE) --no-print-directory package)
-	tests/piuparts.sh build/package
+	tests/piuparts.sh build/package $(DIST)
 
 repro:
 	scripts/setup.sh repro

@@ -1,20 +1,21 @@
 #!/usr/bin/env bash
-# make vmtest: the package of PACKAGE_DIR in a Debian 12 guest booted under
-# qemu (tests/vm/image.sh), which runs tests/vm/guest.sh and powers off.
-# KVM where it boots a guest, else software emulation.  On amd64 the
-# guest runs every scenario, with the previous release for the upgrade
-# (tests/vm/previous.sh); on arm64, the autopkgtest and the units' runs.
-#   tests/vm/run.sh PACKAGE_DIR amd64|arm64
+# make vmtest: the package of PACKAGE_DIR in a Debian guest of RELEASE
+# (trixie, bookworm) booted under qemu (tests/vm/image.sh), which runs
+# tests/vm/guest.sh and powers off.  KVM where it boots a guest, else
+# software emulation.  On amd64 the guest runs every scenario, with the
+# previous release for the upgrade (tests/vm/previous.sh); on arm64 and
+# armhf, the autopkgtest and the units' runs.
+#   tests/vm/run.sh PACKAGE_DIR amd64|arm64|armhf RELEASE
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-packages=$1 arch=$2
-vm=build/vm/$arch out=$PWD/build/vm/out-$arch
+packages=$1 arch=$2 release=$3
+vm=build/vm/$release-$arch out=$PWD/build/vm/out-$release-$arch
 rm -rf "$out" && mkdir -p "$out/new" "$out/prev" "$out/src"
 # The previous release builds while mmdebstrap mostly waits on the mirror.
 [ "$arch" != amd64 ] || tests/vm/previous.sh >"$out/previous" &
 start=$SECONDS
-tests/vm/image.sh "$arch" "$vm"
-echo "vmtest: the $arch image in $vm: $((SECONDS - start)) s"
+tests/vm/image.sh "$arch" "$release" "$vm"
+echo "vmtest: the $release $arch image in $vm: $((SECONDS - start)) s"
 wait $! || { echo "vmtest: no previous release to upgrade from" >&2; exit 1; }
 find "$packages" -maxdepth 1 -name 'kavex-node-tools_*.deb' -exec cp {} "$out/new/" \;
 cp -r debian "$out/src/"
@@ -25,7 +26,8 @@ if [ "$arch" = amd64 ]; then
     qemu=(qemu-system-x86_64 -M q35 -serial "file:$out/console" -append "console=ttyS0")
 else
     echo autopkgtest_run configured >"$out/scenarios"
-    qemu=(qemu-system-aarch64 -M virt -serial "file:$out/console" -append "console=ttyAMA0")
+    [ "$arch" = arm64 ] && system=qemu-system-aarch64 || system=qemu-system-arm
+    qemu=("$system" -M virt -serial "file:$out/console" -append "console=ttyAMA0")
 fi
 qemu[${#qemu[@]}-1]+=" root=/dev/vda rw quiet"
 qemu+=(-m 2048 -smp 2 -display none -monitor none -nic none -kernel "$vm/vmlinuz" -initrd "$vm/initrd.img"
@@ -44,9 +46,9 @@ if [ "$arch" = "$(dpkg --print-architecture)" ] && [ -w /dev/kvm ] &&
     accel=kvm
 else
     accel=tcg
-    [ "$arch" = amd64 ] && cpu=max || cpu=cortex-a57
+    case $arch in amd64) cpu=max ;; arm64) cpu=cortex-a57 ;; armhf) cpu=cortex-a15 ;; esac
     boot -accel tcg -cpu "$cpu"
 fi
 cat "$out/log" 2>/dev/null || tail -n 30 "$out/console"
-echo "vmtest: the $arch guest under $accel, boot and scenarios: $((SECONDS - start)) s"
+echo "vmtest: the $release $arch guest under $accel, boot and scenarios: $((SECONDS - start)) s"
 [ "$(cat "$out/status" 2>/dev/null)" = 0 ]
