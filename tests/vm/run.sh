@@ -3,8 +3,9 @@
 # (trixie, bookworm) booted under qemu (tests/vm/image.sh), which runs
 # tests/vm/guest.sh and powers off.  KVM where it boots a guest, else
 # software emulation.  On amd64 the guest runs every scenario, with the
-# previous release for the upgrade (tests/vm/previous.sh); on arm64 and
-# armhf, the autopkgtest and the units' runs.
+# previous release for the upgrade (tests/vm/previous.sh) and the package
+# served by signed apt repositories (scripts/repo.sh); on arm64 and armhf,
+# the autopkgtest and the units' runs.
 #   tests/vm/run.sh PACKAGE_DIR amd64|arm64|armhf RELEASE
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -13,6 +14,16 @@ vm=build/vm/$release-$arch out=$PWD/build/vm/out-$release-$arch
 rm -rf "$out" && mkdir -p "$out/new" "$out/prev" "$out/src"
 # The previous release builds while mmdebstrap mostly waits on the mirror.
 [ "$arch" != amd64 ] || tests/vm/previous.sh >"$out/previous" &
+# The signed repositories that the guest's apt reads from the share: the
+# previous release, then this one, under one key; and this one again under
+# a key that the guest does not trust.
+repositories() {
+    local key
+    key=$(scripts/repo.sh --new-key)
+    KAVEX_SIGNING_KEY=$key scripts/repo.sh "$out/repo/prev" "$out/prev" >/dev/null
+    KAVEX_SIGNING_KEY=$key scripts/repo.sh "$out/repo/new" "$out/new" >/dev/null
+    KAVEX_SIGNING_KEY='' scripts/repo.sh "$out/repo/other" "$out/new" >/dev/null
+}
 start=$SECONDS
 tests/vm/image.sh "$arch" "$release" "$vm"
 echo "vmtest: the $release $arch image in $vm: $((SECONDS - start)) s"
@@ -21,7 +32,8 @@ find "$packages" -maxdepth 1 -name 'kavex-node-tools_*.deb' -exec cp {} "$out/ne
 cp -r debian "$out/src/"
 if [ "$arch" = amd64 ]; then
     cp "$(cat "$out/previous")" "$out/prev/"
-    echo "${VMTEST_SCENARIOS:-autopkgtest_run unconfigured configured timer_fires failure_shows cron_run upgrade \
+    repositories
+    echo "${VMTEST_SCENARIOS:-autopkgtest_run repo_refusals repo_install unconfigured configured timer_fires failure_shows cron_run upgrade \
         remove_reinstall purge}" >"$out/scenarios"
     qemu=(qemu-system-x86_64 -M q35 -serial "file:$out/console" -append "console=ttyS0")
 else
