@@ -21,10 +21,14 @@ case $arch in
     armhf) kernel=linux-image-armmp-lpae emulator=qemu-arm ;;
     *) echo "vmtest: no guest for $arch" >&2; exit 2 ;;
 esac
-# A foreign root's maintainer scripts run under qemu-user, through binfmt_misc.
+# A foreign root's maintainer scripts run under qemu-user, through
+# binfmt_misc, registered for this build alone: left registered, it makes
+# the later tests of the target's package fail (those of armhf did), which
+# run its programs through an emulator of their own.
 if [ "$arch" != "$(dpkg --print-architecture)" ] && [ ! -e "/proc/sys/fs/binfmt_misc/$emulator" ]; then
     mountpoint -q /proc/sys/fs/binfmt_misc || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
     cat "/usr/lib/binfmt.d/$emulator.conf" >/proc/sys/fs/binfmt_misc/register
+    trap 'echo -1 >"/proc/sys/fs/binfmt_misc/$emulator"' EXIT
 fi
 mmdebstrap --mode=root --arch="$arch" --variant=apt \
     --include="systemd-sysv,udev,$kernel,initramfs-tools,autopkgtest,dpkg-dev,procps,passwd" \
