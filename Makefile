@@ -15,25 +15,33 @@
 #                  warnings as errors
 #   make cross ARCH=i686|armhf|aarch64|s390x
 #                  the tests of a cross build, run under qemu-user
-#   make vmtest    the package in a Debian 12 guest booted under qemu: its
-#                  autopkgtest, the operator's scenarios, upgrade, removal
-#                  and purge; with ARCH=aarch64 the aarch64 package in an
-#                  arm64 guest, its autopkgtest and each unit's run
-#   make piuparts  piuparts on the package: install, remove, purge, upgrade
+#   make vmtest    the package in a Debian 13 guest booted under qemu (with
+#                  DIST=bookworm, Debian 12): its autopkgtest, the
+#                  operator's scenarios, the signed apt repository,
+#                  upgrade, removal and purge; with ARCH=aarch64 or armhf
+#                  that target's package in an arm64 or armhf guest, its
+#                  autopkgtest and each unit's run
+#   make piuparts  piuparts on the package in Debian 13 (DIST=bookworm:
+#                  12): install, remove, purge, upgrade
+#   make repo      a signed apt repository of the packages of the four
+#                  architectures, in build/repo, signed with the key of
+#                  KAVEX_SIGNING_KEY, else a throwaway key
 #   make repro     reprotest: two builds of the package, with varied build
 #                  path, time, locale and environment, give the same .deb
 #   make trixie    make test and make package in Debian 13, in a chroot that
 #                  mmdebstrap makes (kept in /var/cache/kavex-node-tools)
-# The three build the package first (make package), but with
-# PACKAGE_BUILT=1 take the one make package left.
+# The four build the packages first (make package), but with
+# PACKAGE_BUILT=1 take the ones make package left.
 FUZZ_SECONDS ?= 30
 JOBS ?= 2
 ARCH ?=
 CROSS_ARCHES := i686 armhf aarch64 s390x
 CROSS_ARCH := $(or $(ARCH),s390x)
+DIST ?= trixie
+REPO_ARCHES := aarch64 armhf i686
 
 .PHONY: demo test sanitize fuzz bench package dist release release-gcc release-clang cross clean \
-    vmtest piuparts repro trixie
+    vmtest piuparts repro repo trixie
 
 # The programs without the tests, in build/programs; the build's lines go to
 # build/demo-build.log, and show only when it fails.
@@ -78,12 +86,19 @@ package:
 vmtest:
 	scripts/setup.sh vmtest $(if $(ARCH),vmtest-$(ARCH))
 	$(if $(PACKAGE_BUILT),,$(MAKE) --no-print-directory package $(if $(ARCH),ARCH=$(ARCH)))
-	tests/vm/run.sh build/package$(if $(ARCH),-$(ARCH)) $(if $(filter aarch64,$(ARCH)),arm64,amd64)
+	tests/vm/run.sh build/package$(if $(ARCH),-$(ARCH)) \
+	    $(if $(filter aarch64,$(ARCH)),arm64,$(if $(filter armhf,$(ARCH)),armhf,amd64)) $(DIST)
 
 piuparts:
 	scripts/setup.sh piuparts
 	$(if $(PACKAGE_BUILT),,$(MAKE) --no-print-directory package)
-	tests/piuparts.sh build/package
+	tests/piuparts.sh build/package $(DIST)
+
+repo:
+	scripts/setup.sh repo
+	$(if $(PACKAGE_BUILT),,$(MAKE) --no-print-directory package)
+	$(if $(PACKAGE_BUILT),,$(foreach arch,$(REPO_ARCHES),$(MAKE) --no-print-directory package ARCH=$(arch) &&) true)
+	scripts/repo.sh build/repo build/package $(addprefix build/package-,$(REPO_ARCHES))
 
 repro:
 	scripts/setup.sh repro

@@ -6,7 +6,7 @@
 #   scripts/setup.sh [build] [test] [fuzz] [docs] [bench] [clang] [package]
 #                    [cross-i686] [cross-armhf] [cross-aarch64] [cross-s390x]
 #                    [package-i686] [package-armhf] [package-aarch64] [package-s390x]
-#                    [vmtest] [vmtest-aarch64] [piuparts] [repro] [trixie]
+#                    [vmtest] [vmtest-aarch64] [vmtest-armhf] [piuparts] [repro] [repo] [trixie]
 #
 # A cross task brings Debian's cross compiler for the target, qemu-user to
 # run the target's programs, and the GoogleTest sources to build for the
@@ -35,8 +35,10 @@ packages_for() {
         package-aarch64) target_libraries arm64 ;;
         package-s390x) target_libraries s390x ;;
         vmtest) echo "mmdebstrap debian-archive-keyring e2fsprogs qemu-system-x86 dpkg-dev debhelper git" ;;
-        vmtest-aarch64) echo "mmdebstrap debian-archive-keyring e2fsprogs qemu-system-arm $(binfmt_qemu)" ;;
+        vmtest-aarch64 | vmtest-armhf)
+            echo "mmdebstrap debian-archive-keyring e2fsprogs qemu-system-arm $(binfmt_qemu) arch-test" ;;
         piuparts) echo "piuparts mmdebstrap debian-archive-keyring dpkg-dev debhelper git" ;;
+        repo) echo "apt-utils gnupg gpgv dpkg-dev" ;;
         repro) echo "reprotest diffoscope-minimal faketime locales-all dpkg-dev debhelper git" ;;
         trixie) echo "mmdebstrap debian-archive-keyring git" ;;
         *) echo "setup.sh: unknown task '$1'" >&2; exit 2 ;;

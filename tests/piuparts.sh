@@ -1,23 +1,29 @@
 #!/usr/bin/env bash
-# piuparts on the package of PACKAGE_DIR, in a Debian 12 chroot made by
-# mmdebstrap (cached in build/piuparts): install, remove and purge, then the
-# upgrade from the previous release (tests/vm/previous.sh), which a local
-# repository offers as the archive's version.
-#   tests/piuparts.sh PACKAGE_DIR
+# piuparts on the package of PACKAGE_DIR, in a chroot of RELEASE (trixie,
+# bookworm) made by mmdebstrap (cached in build/piuparts): install, remove
+# and purge, then the upgrade from the previous release
+# (tests/vm/previous.sh), which a local repository offers as the archive's
+# version.
+#   tests/piuparts.sh PACKAGE_DIR RELEASE
 set -euo pipefail
 cd "$(dirname "$0")/.."
-dir=$PWD/build/piuparts
+release=$2
+dir=$PWD/build/piuparts/$release
 mirror=http://deb.debian.org/debian
 mkdir -p "$dir"
-[ -s "$dir/bookworm.tar.gz" ] || mmdebstrap --mode=root --variant=minbase bookworm \
-    "$dir/bookworm.tar.gz" "$mirror" >"$dir/mmdebstrap.log" 2>&1 ||
+[ -s "$dir/base.tar.gz" ] || mmdebstrap --mode=root --variant=minbase "$release" \
+    "$dir/base.tar.gz" "$mirror" >"$dir/mmdebstrap.log" 2>&1 ||
     { tail -n 20 "$dir/mmdebstrap.log"; exit 1; }
 rm -rf "$dir/repo" && mkdir -p "$dir/repo"
 cp "$(tests/vm/previous.sh)" "$dir/repo/"
 (cd "$dir/repo" && dpkg-scanpackages . >Packages 2>/dev/null)
 deb=$(ls "$1"/kavex-node-tools_*.deb | grep -v dbgsym)
-piuparts --basetgz="$dir/bookworm.tar.gz" --distribution=bookworm --mirror="$mirror main" \
+# Debian 13's apt leaves debconf's templates directory, tmp.ci, in every
+# chroot; Debian 12's piuparts does not know it yet.
+piuparts --basetgz="$dir/base.tar.gz" --distribution="$release" --mirror="$mirror main" \
     --bindmount="$dir/repo" --extra-repo="deb [trusted=yes] file://$dir/repo ./" \
+    --ignore=/var/cache/debconf/tmp.ci/ \
     --warn-on-debsums-errors "$deb" >"$dir/piuparts.log" 2>&1 ||
     { tail -n 40 "$dir/piuparts.log"; echo "piuparts: FAILED (log: $dir/piuparts.log)" >&2; exit 1; }
 grep -E 'PASS|upgrad' "$dir/piuparts.log" | tail -n 5
+echo "piuparts: passed in $release"

@@ -1,8 +1,10 @@
 #!/bin/bash
 # make vmtest's scenario, run as root by the booted guest: the package's life
 # under systemd, as a node operator lives it.  /out holds the packages (new/,
-# prev/), the autopkgtest's source (src/) and the names of the scenarios to
-# run (scenarios); each prints its result and its time.
+# prev/), signed apt repositories of them (repo/prev, repo/new, signed with
+# one key, and repo/other, with another), the autopkgtest's source (src/) and
+# the names of the scenarios to run (scenarios); each prints its result and
+# its time.
 set -u
 out=/out
 new=$(echo $out/new/kavex-node-tools_*.deb)
@@ -115,7 +117,8 @@ cron_run() {
 
 upgrade() {
     apt purge kavex-node-tools
-    apt install "$prev"
+    serve $out/repo/prev
+    apt install kavex-node-tools
     configure kavex /srv/kavex
     sed -i 's/^MIRKOS_OPTIONS=.*/MIRKOS_OPTIONS="D=45"/' $defaults
     mkdir -p /etc/systemd/system/kavex-index.timer.d
@@ -123,7 +126,8 @@ upgrade() {
     systemctl daemon-reload
     systemctl enable --now kavex-purge.timer kavex-index.timer
     from=$(dpkg-query -W -f '${Version}' kavex-node-tools)
-    apt install "$new"
+    serve $out/repo/new
+    apt upgrade
     to=$(dpkg-query -W -f '${Version}' kavex-node-tools)
     [ "$to" = "$(dpkg-deb -f "$new" Version)" ] && [ "$from" != "$to" ] || fail "upgraded from $from to $to"
     grep -x 'MIRKOS_OPTIONS="D=45"' $defaults && grep -x KAVEX_USER=kavex $defaults
@@ -133,6 +137,56 @@ upgrade() {
     systemctl start kavex-node-tools@dbindex.service
     no_failed_unit
     echo "upgraded from $from to $to"
+}
+
+# The operator's apt source: the deb822 file, its key in /etc/apt/keyrings
+# (that of repo/new and repo/prev), and no list or package from before.
+sources=/etc/apt/sources.list.d/kavex-node-tools.sources
+keyring=/etc/apt/keyrings/kavex-archive-keyring.gpg
+point_apt_at() {  # REPOSITORY
+    mkdir -p /etc/apt/keyrings && cp $out/repo/new/kavex-archive-keyring.gpg $keyring
+    printf 'Types: deb\nURIs: file:%s\nSuites: stable\nComponents: main\nSigned-By: %s\n' "$1" $keyring >$sources
+    rm -rf /var/lib/apt/lists/* && apt-get clean
+    apt-get update >/tmp/apt-update.log 2>&1
+}
+serve() {  # REPOSITORY, which apt must read without an error or a warning
+    point_apt_at "$1" && ! grep '^W' /tmp/apt-update.log ||
+        { cat /tmp/apt-update.log; fail "apt-get update of $1 failed or warned"; }
+}
+not_installed() {
+    ! dpkg -s kavex-node-tools >/dev/null 2>&1 || apt purge kavex-node-tools
+}
+
+repo_install() {
+    not_installed
+    serve $out/repo/new
+    apt install kavex-node-tools
+    [ "$(dpkg-query -W -f '${Version}' kavex-node-tools)" = "$(dpkg-deb -f "$new" Version)" ] ||
+        fail "apt installed another version"
+    cmp /usr/sbin/MIRKOS <(dpkg-deb --fsys-tarfile "$new" | tar -xO ./usr/sbin/MIRKOS)
+}
+
+# apt refuses, installing nothing, a repository unsigned, one signed with a
+# key the source does not name, and one whose .deb changed after signing,
+# each for its own reason (PATTERN, in apt's words).
+repo_refusals() {
+    not_installed
+    rm -rf /tmp/repo && mkdir /tmp/repo
+    cp -r $out/repo/new /tmp/repo/unsigned && rm /tmp/repo/unsigned/dists/stable/{InRelease,Release.gpg}
+    cp -r $out/repo/new /tmp/repo/changed
+    deb=$(echo /tmp/repo/changed/pool/main/kavex-node-tools_*.deb)
+    at=$(($(stat -c %s "$deb") - 100)) byte=$(od -An -tu1 -j "$at" -N1 "$deb")
+    printf "\\$(printf %o $(((byte + 1) % 256)))" | dd of="$deb" bs=1 seek="$at" conv=notrunc status=none
+    refuses /tmp/repo/unsigned 'is not signed'
+    refuses $out/repo/other 'is not signed'
+    refuses /tmp/repo/changed 'Hash Sum mismatch'
+    rm $sources && apt-get update -q >/dev/null
+}
+refuses() {  # REPOSITORY PATTERN
+    point_apt_at "$1" || true
+    ! apt-get install -y -q kavex-node-tools >/tmp/apt.log 2>&1 || fail "apt installed from $1"
+    ! dpkg -s kavex-node-tools >/dev/null 2>&1 && [ ! -e /usr/sbin/MIRKOS ] || fail "$1 left the package"
+    cat /tmp/apt-update.log /tmp/apt.log | grep -m1 "$2" || { cat /tmp/apt-update.log /tmp/apt.log; fail "$1: no '$2'"; }
 }
 
 remove_reinstall() {

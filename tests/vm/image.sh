@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds, once, the Debian 12 guest of make vmtest from Debian's packages:
+# Builds, once, a guest of make vmtest from Debian's packages, of the given
+# release (trixie, bookworm):
 # mmdebstrap's root (systemd, the stock kernel, autopkgtest, and g++ for
 # the autopkgtest, which builds its node tree's maker) in an ext4 disk
 # image, with the kernel and initrd beside it for qemu's direct boot.  At
@@ -7,33 +8,40 @@
 # tests/vm/guest.sh from src, then powers off.  The guest has no network:
 # apt gets the packages from the share.  The initrd holds only what mounts
 # the disk: building the usual one under qemu-user takes many minutes.
-#   tests/vm/image.sh amd64|arm64 DIR
+#   tests/vm/image.sh amd64|arm64|armhf RELEASE DIR
 set -euo pipefail
-arch=$1 dir=$2
+arch=$1 release=$2 dir=$3
 here=$(cd "$(dirname "$0")" && pwd)
-key=$(cat "$0" "$here/vmtest.service" | sha256sum | cut -c1-16)
+key=$(echo "$arch $release" | cat "$0" "$here/vmtest.service" - | sha256sum | cut -c1-16)
 [ "$(cat "$dir/key" 2>/dev/null)" = "$key" ] && exit 0
 rm -rf "$dir" && mkdir -p "$dir"
 case $arch in
     amd64) kernel=linux-image-amd64 ;;
-    arm64) kernel=linux-image-arm64 ;;
+    arm64) kernel=linux-image-arm64 emulator=qemu-aarch64 ;;
+    # LPAE reaches what qemu's virt machine maps above 4 GiB (its PCI windows).
+    armhf) kernel=linux-image-armmp-lpae emulator=qemu-arm ;;
+    *) echo "vmtest: no guest for $arch" >&2; exit 2 ;;
 esac
-# A foreign root's maintainer scripts run under qemu-user, through binfmt_misc.
-if [ "$arch" != "$(dpkg --print-architecture)" ] && [ ! -e /proc/sys/fs/binfmt_misc/qemu-aarch64 ]; then
+# A foreign root's maintainer scripts run under qemu-user, through
+# binfmt_misc, registered for this build alone: left registered, it makes
+# the later tests of the target's package fail (those of armhf did), which
+# run its programs through an emulator of their own.
+if [ "$arch" != "$(dpkg --print-architecture)" ] && [ ! -e "/proc/sys/fs/binfmt_misc/$emulator" ]; then
     mountpoint -q /proc/sys/fs/binfmt_misc || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-    cat /usr/lib/binfmt.d/qemu-aarch64.conf >/proc/sys/fs/binfmt_misc/register
+    cat "/usr/lib/binfmt.d/$emulator.conf" >/proc/sys/fs/binfmt_misc/register
+    trap 'echo -1 >"/proc/sys/fs/binfmt_misc/$emulator"' EXIT
 fi
 mmdebstrap --mode=root --arch="$arch" --variant=apt \
-    --include="systemd-sysv,udev,$kernel,initramfs-tools,autopkgtest,dpkg-dev,procps,g++" \
+    --include="systemd-sysv,udev,$kernel,initramfs-tools,autopkgtest,dpkg-dev,procps,passwd,g++" \
     --essential-hook='mkdir -p "$1/etc/initramfs-tools/conf.d" "$1/etc/initramfs-tools/hooks"
         echo MODULES=list >"$1/etc/initramfs-tools/conf.d/vmtest"
         printf "#!/bin/sh\n[ \"\$1\" = prereqs ] && exit 0\n. /usr/share/initramfs-tools/hook-functions\nmanual_add_modules virtio_pci virtio_mmio virtio_blk ext4\n" \
             >"$1/etc/initramfs-tools/hooks/vmtest"
         chmod +x "$1/etc/initramfs-tools/hooks/vmtest"' \
-    --customize-hook='rm -f "$1/etc/apt/sources.list"; echo guest >"$1/etc/hostname"' \
+    --customize-hook='rm -f "$1/etc/apt/sources.list" "$1"/etc/apt/sources.list.d/*; echo guest >"$1/etc/hostname"' \
     --customize-hook="cp $here/vmtest.service \"\$1/etc/systemd/system/\"" \
     --customize-hook='systemctl --root="$1" enable vmtest.service' \
-    bookworm "$dir/root" >"$dir/mmdebstrap.log" 2>&1 ||
+    "$release" "$dir/root" >"$dir/mmdebstrap.log" 2>&1 ||
     { tail -n 30 "$dir/mmdebstrap.log"; echo "vmtest: mmdebstrap failed" >&2; exit 1; }
 cp "$dir"/root/boot/vmlinuz-* "$dir/vmlinuz"
 cp "$dir"/root/boot/initrd.img-* "$dir/initrd.img"
