@@ -20,7 +20,8 @@ find "$packages" -maxdepth 1 -name 'kavex-node-tools_*.deb' -exec cp {} "$out/ne
 cp -r debian "$out/src/"
 if [ "$arch" = amd64 ]; then
     cp "$(cat "$out/previous")" "$out/prev/"
-    echo "${VMTEST_SCENARIOS:-autopkgtest_run unconfigured configured timer_fires failure_shows cron_run upgrade \
+    echo "${VMTEST_SCENARIOS:-autopkgtest_run unconfigured configured timer_fires failure_shows cron_run node_holds_file \
+        node_stopped_for_purges node_started_after_failed_purge upgrade \
         remove_reinstall purge}" >"$out/scenarios"
     qemu=(qemu-system-x86_64 -M q35 -serial "file:$out/console" -append "console=ttyS0")
 else
