@@ -254,7 +254,7 @@ TEST(LiveNode, PurgesBesideAnAppendingNodeLoseNothing)
 }
 
 // A node that keeps the file open cannot let a lease be had: the purge
-// stops after its wait and changes nothing.
+// stops after its wait, changes nothing, and names the node's process.
 TEST(LiveNode, ANodeThatKeepsTheFileOpenIsRefused)
 {
     for (const ProgramUnderTest& p : kProgramsUnderTest) {
@@ -269,10 +269,14 @@ TEST(LiveNode, ANodeThatKeepsTheFileOpenIsRefused)
         // A dry run takes no lease: it does not wait for the node.
         options.push_back("--dry-run");
         const RunResult dry = runProgram(p.path, options, frozen());
+        const std::string holder =
+            "held open for writing by pid " + std::to_string(writer.pid()) + " (node_server)";
         writer.stop();
         EXPECT_EQ(dry.status, 0) << p.name << dry.err;
         EXPECT_EQ(result.status, 10) << p.name;
         EXPECT_NE(result.err.find("is kept open by another process"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(holder), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("KAVEX_NODE_UNIT"), std::string::npos) << result.err;
         FreshRecords fresh(p);
         EXPECT_TRUE(dataOf(tree, p) == records + fresh.first(writer.appended())) << p.name;
         EXPECT_FALSE(fileExists(tree.data(p.mark)));

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -97,6 +98,7 @@ void NodeProcess::start(std::function<void(Shared&)> work)
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        prctl(PR_SET_NAME, "node_server");
         work(*shared_);
         _exit(0);
     }

@@ -25,6 +25,8 @@ public:
 
     // Stops the child and waits for it; then the counts are final.
     void stop();
+    // The child's pid, named node_server in /proc/PID/comm.
+    pid_t pid() const { return pid_; }
     long appended() const;
     long looks() const;
     long badLooks() const;

@@ -48,6 +48,7 @@ paths=(etc/cron.d/kavex-node-tools etc/default/kavex-node-tools
     usr/lib/systemd/system/kavex-purge.timer usr/lib/systemd/system/kavex-index.timer
     usr/lib/systemd/system/kavex-node-tools@dbindex.service.d/chown.conf
     usr/lib/systemd/system-generators/kavex-node-tools usr/libexec/kavex-node-tools/kavex-run
+    usr/libexec/kavex-node-tools/kavex-node-unit
     usr/share/doc/kavex-node-tools/copyright usr/share/doc/kavex-node-tools/changelog.gz
     usr/share/doc/kavex-node-tools/examples/systemd/on-failure.conf)
 for program in "${programs[@]}"; do
@@ -218,9 +219,11 @@ grep -qx "User=$user" "$dropin" && grep -qx "ReadWritePaths=$tree" "$dropin" ||
     fail "the generator's drop-in does not give the user and the tree: $(cat "$dropin")"
 if command -v systemd-analyze >/dev/null; then
     # As the README's node user, kavex: systemd rates a service of nobody
-    # higher.
+    # higher.  With the node's unit named, so that the units that stop and
+    # start it are verified too.
     units="$root/etc/systemd/system"
-    sed "s|^KAVEX_USER=.*|KAVEX_USER=kavex|" "$settings" >"$work/as-kavex"
+    sed "s|^KAVEX_USER=.*|KAVEX_USER=kavex|; s|^KAVEX_NODE_UNIT=.*|KAVEX_NODE_UNIT=kavex-node.service|" \
+        "$settings" >"$work/as-kavex"
     KAVEX_NODE_TOOLS_DEFAULTS="$work/as-kavex" "$generator" "$units" "$units" "$units"
     for program in "${programs[@]}"; do
         unit=kavex-node-tools@$program.service
@@ -228,16 +231,17 @@ if command -v systemd-analyze >/dev/null; then
             >"$work/security" 2>&1 || { cat "$work/security"; fail "$unit is rated above 2.0"; }
         echo "package test: $unit: $(grep -o 'Overall exposure level.*' "$work/security")"
     done
-    # The units name /usr/libexec/kavex-node-tools/kavex-run, which is in the
-    # root, not on this machine: that is the one complaint allowed.
+    # The units name the scripts of /usr/libexec/kavex-node-tools, which are
+    # in the root, not on this machine: that is the one complaint allowed.
     for unit in kavex-node-tools@MIRKOS.service kavex-node-tools@dbindex.service \
-        kavex-purge.target kavex-purge.timer kavex-index.timer; do
+        kavex-purge.target kavex-purge.timer kavex-index.timer kavex-purge-node-stop.service \
+        kavex-purge-node-start.service; do
         SYSTEMD_UNIT_PATH="$units:$root/usr/lib/systemd/system:" systemd-analyze verify --man=no \
-            "$unit" 2>&1 | grep -v ': Command /usr/libexec/kavex-node-tools/kavex-run is not executable' |
+            "$unit" 2>&1 | grep -Ev ': Command /usr/libexec/kavex-node-tools/kavex-(run|node-unit) is not executable' |
             grep . && fail "systemd-analyze verify finds fault with $unit"
     done
     echo "package test: systemd-analyze verify: the units, the target and the timers are sound"
-    rm -r "$units/kavex-node-tools@.service.d"
+    rm -r "$units/kavex-node-tools@.service.d" "$units/kavex-purge.target.d" "$units"/kavex-purge-node-*.service
 fi
 
 # The operator enables the timers; removing the package leaves cron's file,

@@ -84,6 +84,8 @@ int FileIo::rename(const char* from, const char* to) { return ::rename(from, to)
 
 int FileIo::lstat(const char* path, struct stat& status) { return ::lstat(path, &status); }
 
+int FileIo::stat(const char* path, struct stat& status) { return ::stat(path, &status); }
+
 int FileIo::listDirectory(const char* path, const std::function<void(const char*)>& visit)
 {
     DIR* directory = opendir(path);

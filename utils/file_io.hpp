@@ -34,6 +34,8 @@ public:
     virtual int rename(const char* from, const char* to);
     // lstat(2): a symbolic link is looked at, not followed.
     virtual int lstat(const char* path, struct stat& status);
+    // stat(2): a symbolic link is followed.
+    virtual int stat(const char* path, struct stat& status);
     // Calls visit with each name in a directory; -1 with errno set when the
     // directory cannot be read to its end.
     virtual int listDirectory(const char* path, const std::function<void(const char*)>& visit);

@@ -221,7 +221,7 @@ int Purge::leaseOutcome(const WriteLease& lease)
         break;
     }
     if (!context_.waits.withoutLease)
-        return reports_.keptOpen();
+        return reports_.keptOpen(findFileHolders(io(), data_));
     reports_.purgingWithoutLease();
     return kPurged;
 }

@@ -39,11 +39,42 @@ int PurgeReports::locked() const
     return kLockedByAnotherPurge;
 }
 
-int PurgeReports::keptOpen() const
+namespace {
+
+const char* accessWords(FileHolder::Access access)
+{
+    switch (access) {
+    case FileHolder::Access::Writing:
+        return " for writing";
+    case FileHolder::Access::Reading:
+        return " for reading";
+    case FileHolder::Access::Unknown:
+        break;
+    }
+    return "";
+}
+
+}  // namespace
+
+// The first line is the one that scripts may look for; the holders, as far
+// as this user may see them, and the operator's remedies follow.
+int PurgeReports::keptOpen(const FileHolders& found) const
 {
     say("%s is kept open by another process (the node server?): no lease on it within %g s, so "
         "nothing was changed (--without-lease purges all the same)\n",
         paths_.szBin, waits_.leaseSeconds);
+    if (!found.looked)
+        say("cannot look for the processes that keep it open (%s)\n", std::strerror(found.error));
+    else if (found.holders.empty())
+        say("no process that keeps it open can be seen in /proc: it may run as another user, "
+            "or have closed it since\n");
+    for (const FileHolder& holder : found.holders)
+        say("held open%s by pid %ld (%s)%s%s\n", accessWords(holder.access),
+            static_cast<long>(holder.pid), holder.name, holder.command[0] ? ": " : "",
+            holder.command);
+    say("stop the node for the purge, and start it again after (KAVEX_NODE_UNIT in "
+        "/etc/default/kavex-node-tools does so around the purges of kavex-purge.target), or purge "
+        "with --without-lease, which may lose a record that the node appends meanwhile\n");
     return kDataKeptOpen;
 }
 

@@ -4,6 +4,7 @@
 // descriptor, so what a failure must do is left to the protocol.
 #pragma once
 
+#include "file_holders.hpp"
 #include "file_io.hpp"
 #include "purge_paths.hpp"
 #include "purge_programs.hpp"
@@ -30,7 +31,7 @@ public:
     int notRegular(const char* path, mode_t kind, int status) const;
     int backupReplaced() const;
     int locked() const;
-    int keptOpen() const;
+    int keptOpen(const FileHolders& found) const;
     int cutShort() const;
     int markTooLong() const;
     int unchanged(const char* step, const char* path) const;

@@ -115,6 +115,118 @@ cron_run() {
     journalctl -t MIRKOS --facility=cron -p err -o cat | grep '^exit status [1-9]'
 }
 
+# A node that keeps dx.bin open for writing, played by dxnode.service, as
+# the node's user: through one descriptor it appends a record of today every
+# 0.2 s, each numbered in its text (n=000000, n=000001, ...), and counts
+# those written in /var/lib/dxnode/count, from which a restart numbers on.
+dxnode_start() {
+    systemctl stop dxnode.service 2>/dev/null || true
+    new_tree /srv/kavex
+    mkdir -p /var/lib/dxnode && rm -f /var/lib/dxnode/count
+    head -c 88 /srv/kavex/system/bin/dx.bin >/var/lib/dxnode/record
+    cat >/usr/local/bin/dxnode <<'END'
+#!/bin/bash
+hex=$(od -An -v -tx1 /var/lib/dxnode/record | tr -d ' \n')
+escaped() { sed 's/../\\x&/g' <<<"$1"; }
+before=$(escaped "${hex:0:70}") after=$(escaped "${hex:86}")
+count=$(cat /var/lib/dxnode/count 2>/dev/null || echo 0)
+stop=
+trap stop=1 TERM
+exec 3>>"$1/system/bin/dx.bin"
+while [ -z "$stop" ]; do
+    printf "${before}n=%06d${after}" "$count" >&3 || exit 1
+    count=$((count + 1))
+    echo "$count" >/var/lib/dxnode/count
+    sleep 0.2 3>&-
+done
+END
+    chmod 755 /usr/local/bin/dxnode
+    printf '[Service]\nUser=kavex\nStateDirectory=dxnode\nKillMode=mixed\nExecStart=/usr/local/bin/dxnode /srv/kavex\n' \
+        >/etc/systemd/system/dxnode.service
+    node_unit_setting "${1:-}"
+    systemctl start dxnode.service
+    sleep 2
+}
+node_unit_setting() {  # UNIT, or empty
+    sed -i '/^KAVEX_NODE_UNIT=/d' $defaults && echo "KAVEX_NODE_UNIT=$1" >>$defaults
+    systemctl daemon-reload
+}
+# dx.bin holds the KEPT records of the tree, then each one that dxnode
+# counted, once, in order.
+dxnode_records_kept() {  # KEPT
+    systemctl stop dxnode.service
+    local count numbers
+    count=$(cat /var/lib/dxnode/count)
+    [ "$count" -ge 10 ] || fail "dxnode appended $count records"
+    numbers=$(tr '\0' ' ' </srv/kavex/system/bin/dx.bin | fold -b -w 88 | cut -b 36-43)
+    [ "$(head -n "$1" <<<"$numbers" | grep -c '^n=')" -eq 0 ] || fail "the tree's records are not first"
+    [ "$(tail -n +$(($1 + 1)) <<<"$numbers")" = "$(seq -f 'n=%06g' 0 $((count - 1)))" ] ||
+        fail "dx.bin does not hold dxnode's $count records once each: $(tail -n +$(($1 + 1)) <<<"$numbers" | xargs)"
+    echo "dxnode appended $count records, all kept"
+}
+
+node_holds_file() {
+    dxnode_start
+    ! systemctl start kavex-node-tools@MIRKOS.service || fail "MIRKOS purged a file the node holds open"
+    [ "$(systemctl show -P ExecMainStatus kavex-node-tools@MIRKOS.service)" -eq 10 ] || fail "not status 10"
+    systemctl list-units --failed --plain --no-legend | grep '^kavex-node-tools@MIRKOS.service'
+    journalctl -u kavex-node-tools@MIRKOS.service -o cat |
+        grep "^MIRKOS: held open for writing by pid $(systemctl show -P MainPID dxnode.service) (dxnode): "
+    dxnode_records_kept 2
+    systemctl reset-failed
+}
+
+# When the journal has a unit say each line since the run began, in
+# microseconds of the monotonic clock: a unit that has run may be unloaded,
+# and its timestamps with it, but the journal keeps them.
+journal_times() {  # UNIT [TEXT]
+    journalctl --since "$since" -u "$1" -o short-monotonic | grep -F -- "${2:-}" |
+        sed -nE 's/^\[ *([0-9]+)\.([0-9]{6})\].*/\1\2/p'
+}
+
+node_stopped_for_purges() {
+    dxnode_start dxnode.service
+    since=$(date '+%Y-%m-%d %H:%M:%S')
+    systemctl start kavex-purge.target
+    systemctl is-active dxnode.service || fail "the node was not started again"
+    sleep 1
+    local stopped started first last p times
+    [ -n "$(journal_times kavex-purge-node-stop.service 'dxnode.service stopped for the purges')" ] &&
+        [ -n "$(journal_times kavex-purge-node-start.service 'dxnode.service started again after the purges')" ] ||
+        fail "the journal does not say when the node was stopped and started"
+    # systemd's own lines, which come in the order of its jobs.
+    stopped=$(journal_times dxnode.service 'Stopped dxnode.service' | head -n 1)
+    started=$(journal_times dxnode.service 'Started dxnode.service' | tail -n 1)
+    [ -n "$stopped" ] && [ -n "$started" ] || fail "systemd did not stop and start dxnode.service"
+    first=$started last=$stopped
+    for p in KELDRAN VOSKIL TRABEN MIRKOS; do
+        times=$(journal_times "kavex-node-tools@$p.service")
+        [ -n "$times" ] || fail "$p did not run"
+        [ "$(head -n 1 <<<"$times")" -ge "$first" ] || first=$(head -n 1 <<<"$times")
+        [ "$(tail -n 1 <<<"$times")" -le "$last" ] || last=$(tail -n 1 <<<"$times")
+    done
+    echo "node down $(( (started - stopped) / 1000 )) ms; purges from the first start to the last end $(( (last - first) / 1000 )) ms"
+    [ "$stopped" -le "$first" ] || fail "a purge started before the node was stopped"
+    [ "$last" -le "$started" ] || fail "the node was started before a purge ended"
+    [ $((first - stopped + started - last)) -lt 10000000 ] || fail "the node was down 10 s longer than the purges"
+    dxnode_records_kept 1
+    node_unit_setting ''
+    no_failed_unit
+}
+
+node_started_after_failed_purge() {
+    dxnode_start dxnode.service
+    chmod 000 /srv/kavex/system/bin/wwv.bin
+    systemctl start kavex-purge.target || true
+    chmod 644 /srv/kavex/system/bin/wwv.bin
+    [ "$(systemctl show -P Result kavex-node-tools@TRABEN.service)" != success ] || fail "TRABEN did not fail"
+    systemctl is-active dxnode.service || fail "the node was not started again after a failed purge"
+    dxnode_records_kept 1
+    node_unit_setting ''
+    systemctl reset-failed
+    no_failed_unit
+}
+
 upgrade() {
     apt purge kavex-node-tools
     serve $out/repo/prev

@@ -35,7 +35,8 @@ git archive "${tree:-HEAD}" | tar -x -C "$out/src"
 if [ "$arch" = amd64 ]; then
     cp "$(cat "$out/previous")" "$out/prev/"
     repositories
-    echo "${VMTEST_SCENARIOS:-autopkgtest_run repo_refusals repo_install unconfigured configured timer_fires failure_shows cron_run upgrade \
+    echo "${VMTEST_SCENARIOS:-autopkgtest_run repo_refusals repo_install unconfigured configured timer_fires failure_shows cron_run node_holds_file \
+        node_stopped_for_purges node_started_after_failed_purge upgrade \
         remove_reinstall purge}" >"$out/scenarios"
     qemu=(qemu-system-x86_64 -M q35 -serial "file:$out/console" -append "console=ttyS0")
 else
