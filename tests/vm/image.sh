@@ -8,12 +8,18 @@
 # tests/vm/guest.sh from src, then powers off.  The guest has no network:
 # apt gets the packages from the share.  The initrd holds only what mounts
 # the disk: building the usual one under qemu-user takes many minutes.
+# The image is kept in DIR for later runs, in other clones too, and made
+# anew when this script changes or after a week.
 #   tests/vm/image.sh amd64|arm64|armhf RELEASE DIR
 set -euo pipefail
 arch=$1 release=$2 dir=$3
 here=$(cd "$(dirname "$0")" && pwd)
 key=$(echo "$arch $release" | cat "$0" "$here/vmtest.service" - | sha256sum | cut -c1-16)
-[ "$(cat "$dir/key" 2>/dev/null)" = "$key" ] && exit 0
+mkdir -p "$(dirname "$dir")"
+# One run at a time makes or takes an image.
+exec 9>"$dir.lock"
+flock 9
+[ "$(cat "$dir/key" 2>/dev/null)" = "$key" ] && [ -n "$(find "$dir/key" -mtime -7)" ] && exit 0
 rm -rf "$dir" && mkdir -p "$dir"
 case $arch in
     amd64) kernel=linux-image-amd64 ;;

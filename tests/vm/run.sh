@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 packages=$1 arch=$2 release=$3
-vm=build/vm/$release-$arch out=$PWD/build/vm/out-$release-$arch
+vm=${KAVEX_CACHE:-/var/cache/kavex-node-tools}/vm/$release-$arch out=$PWD/build/vm/out-$release-$arch
 rm -rf "$out" && mkdir -p "$out/new" "$out/prev" "$out/src"
 # The previous release builds while mmdebstrap mostly waits on the mirror.
 [ "$arch" != amd64 ] || tests/vm/previous.sh >"$out/previous" &
