@@ -2,7 +2,8 @@
 # Builds, once, the package of the previous release for the upgrade tests,
 # and prints its path: from the commit before debian/changelog took this
 # version or, in a clone without that commit, from these sources under the
-# changelog's version below.
+# changelog's version below.  A package built from a commit is kept in
+# /var/cache/kavex-node-tools (KAVEX_CACHE) for later runs and other clones.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 version=$(dpkg-parsechangelog -S Version)
@@ -14,11 +15,13 @@ for commit in $(git rev-list --reverse HEAD -- debian/changelog); do
     fi
 done
 if id=$(git rev-parse -q --verify "$base^{commit}"); then
-    tree=$id
+    tree=$id out=${KAVEX_CACHE:-/var/cache/kavex-node-tools}/previous/$id
 else
-    tree=HEAD id=below-$version
+    tree=HEAD id=below-$version out=build/previous/$id
 fi
-out=build/previous/$id
+mkdir -p "$(dirname "$out")"
+exec 9>"$out.lock"
+flock 9
 deb=$(ls "$out"/kavex-node-tools_*.deb 2>/dev/null | grep -v dbgsym) && { echo "$deb"; exit 0; }
 rm -rf "$out" && mkdir -p "$out/src"
 git archive "$tree" | tar -x -C "$out/src"
