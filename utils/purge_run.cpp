@@ -3,6 +3,7 @@
 #include "age_purge.hpp"
 #include "mail_purge.hpp"
 #include "owner_identity.hpp"
+#include "purge_check.hpp"
 #include "purge_command_line.hpp"
 #include "purge_engine.hpp"
 #include "purge_usage.hpp"
@@ -113,6 +114,10 @@ int purge(const PurgeProgram& program, const PurgeCommand& command, FILE* out,
     // The directory's error is the data file's: its open would fail alike.
     if (identity == Identity::Missing)
         return reportFailedOpen(system.err, program, OpenStep::Data, paths.szBin, kCannotOpenData);
+    if (command.check)
+        return runCheck(program, paths, command.settings,
+                        {system.io, out, system.err, system.clock(), command.verbose,
+                         command.waits.lockSeconds});
     const std::unique_ptr<PurgeRules> rules = makeRules(program, command, out, system.err);
     const PurgeContext context = {system.io, out,           system.err,
                                   system.clock, command.dryRun, command.waits};
@@ -142,15 +147,17 @@ int runPurgeProgram(const PurgeProgram& program, int argc, char* argv[], const P
     }
     FILE* silent = command.quiet ? std::fopen("/dev/null", "w") : nullptr;
     FILE* out = silent ? silent : system.out;
+    // A check changes nothing whatever it is asked: it is no dry run.
+    const bool dryRun = command.dryRun && !command.check;
     // First, so that no line that follows reads as a real run's.
-    if (command.dryRun)
+    if (dryRun)
         std::fprintf(out, "%s: a dry run: nothing will be changed\n", program.name);
     const int status = purge(program, command, out, system);
     if (status == kUsageError)
         printUsage(program, system.err, false);
     if (silent && std::fclose(silent) != 0 && status == kPurged)
         std::fprintf(system.err, "%s: /dev/null: %s\n", program.name, std::strerror(errno));
-    if (command.dryRun)
+    if (dryRun)
         std::fprintf(system.err, "%s: a dry run: nothing was changed\n", program.name);
     return status;
 }

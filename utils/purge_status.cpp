@@ -46,6 +46,9 @@ const StatusMeaning kStatusMeanings[] = {
     {kRefusedAsRoot, GivenBy::AgePurge,
      "run as root, the data file's directory can be written by its group\n"
      "or by others; nothing was touched"},
+    {kDamageFound, GivenBy::EveryPurge,
+     "with --check: damage was found in the files, each fault named on\n"
+     "standard output; nothing was changed"},
 };
 const size_t kStatusMeaningCount = std::size(kStatusMeanings);
 

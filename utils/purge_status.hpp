@@ -20,6 +20,7 @@ enum PurgeStatus : int {
     kUsageError = 12,
     kMessageFilesRemain = 13,
     kRefusedAsRoot = 14,
+    kDamageFound = 15,
 };
 
 // The two kinds of purge: the mail directory's, with its message files, and
