@@ -76,6 +76,11 @@ int main(int argc, char* argv[])
         {"MARKNOTE", mail ? " and the mail prefix, so that the message files of the dropped mail "
                             "are removed then"
                           : ""},
+        {"CHECKMAIL", mail ? " and the mail directory" : ""},
+        {"CHECKMAILFAULTS", mail ? "; message files that no record names (no purge ever removes "
+                                   "them), and records whose message file is missing"
+                                 : ""},
+        {"DIROPTION", mail ? "D= \" and \" M=" : "P="},
         {"CRON", name + (mail ? " --quiet B=30 P=14" : " --quiet D=30")},
         {"SEEALSO", seeAlso},
     };
