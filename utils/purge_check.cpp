@@ -145,28 +145,29 @@ const KindCheck& kindCheck(const PurgeProgram& program)
     std::abort();  // a program without its row here
 }
 
+// In the order in which the kinds' first findings are shown: where they lie.
 enum Finding {
-    kPartRecord,
     kAllZero,
     kNoDate,
     kAhead,
+    kMessageMissing,
+    kPartRecord,
     kBackup,
     kMark,
     kMailDirectory,
-    kMessageMissing,
     kMessageUnnamed,
     kFindingKinds
 };
 // Each kind's name, for one finding and for more.
 const char* const kFindingNames[kFindingKinds][2] = {
-    {"part-record", "part-records"},
     {"record all zero", "records all zero"},
     {"record without a date", "records without a date"},
     {"record dated ahead", "records dated ahead"},
+    {"record whose message file is missing", "records whose message file is missing"},
+    {"part-record", "part-records"},
     {"backup fault", "backup faults"},
     {"mark of an interrupted run", "marks of an interrupted run"},
     {"mail directory fault", "mail directory faults"},
-    {"record whose message file is missing", "records whose message file is missing"},
     {"message file that no record names", "message files that no record names"},
 };
 
@@ -416,10 +417,9 @@ void Check::checkBackup()
                       path, records, program_.recordSize, part, size - part);
     else
         std::fprintf(out(), "%s: %" PRIu64 " records of %zu bytes, a whole number: a whole "
-                            "earlier state of %s as far as its length tells (a purge copies "
-                            "whole records only, and syncs them before it changes the data "
-                            "file)\n",
-                     path, records, program_.recordSize, paths_.szBin);
+                            "earlier state, as far as its length tells (a purge copies whole "
+                            "records only, and syncs them before it changes %s)\n",
+                     path, records, program_.recordSize, programFile(program_, ".bin").text);
 }
 
 // The recovery of a real run decides, reading only; what it would say of a
