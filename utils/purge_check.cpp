@@ -44,9 +44,9 @@ void append(char* text, size_t size, const char* format, unsigned value)
 DateFault textDateFault(const char* field)
 {
     DateFault fault;
-    char shown[64];
-    LineText(shown, sizeof shown).field(field, DateCache::kTextSize);
     const auto say = [&](const char* why) {
+        char shown[64];
+        LineText(shown, sizeof shown).field(field, DateCache::kTextSize);
         std::snprintf(fault.why, sizeof fault.why, "date text \"%s\" %s", shown, why);
         return fault;
     };
@@ -338,14 +338,14 @@ int Check::checkRecords()
 
 void Check::judgeRecord(const unsigned char* record, uint64_t number, uint64_t offset)
 {
-    const size_t size = program_.recordSize;
-    if (allZero(record, size)) {
+    // A record of zeros holds no date either: only then is it looked at whole.
+    const DateFault fault = kind_.dateFault(record);
+    if (fault.found() && allZero(record, program_.recordSize)) {
         findings_.add(kAllZero, "%s: record %" PRIu64 " at byte %" PRIu64 ": all zero, no date "
                                 "(what a power cut leaves of an append)",
                       paths_.szBin, number, offset);
         return;
     }
-    const DateFault fault = kind_.dateFault(record);
     const time_t day = fault.found() ? 0
                        : kind_.day  ? kind_.day(record, dates_)
                                     : program_.recordDay(record, dates_);

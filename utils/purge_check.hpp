@@ -19,7 +19,8 @@
 // Why a date field names no day of the calendar, in the words of a finding;
 // empty when it names one.
 struct DateFault {
-    char why[160] = "";
+    DateFault() { why[0] = '\0'; }
+    char why[160];
     bool found() const { return why[0] != '\0'; }
 };
 
