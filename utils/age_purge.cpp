@@ -134,4 +134,6 @@ const PurgeKind kAgePurge = {
     .pageAfterRewrite = "",
     .pageMarkSettings = "",
     .pageCronOptions = " --quiet D=30",
+    .pageCheckedToo = "",
+    .pageCheckFaults = "",
 };

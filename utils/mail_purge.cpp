@@ -339,4 +339,7 @@ const PurgeKind kMailPurge = {
     .pageMarkSettings = " and the mail prefix, so that the message files of the dropped mail are "
                         "removed then",
     .pageCronOptions = " --quiet B=30 P=14",
+    .pageCheckedToo = " and the mail directory",
+    .pageCheckFaults = "; message files that no record names (no purge ever removes them), and "
+                       "records whose message file is missing",
 };

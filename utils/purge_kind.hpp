@@ -58,6 +58,8 @@ struct PurgeKind {
     const char* pageAfterRewrite;   // @AFTER@
     const char* pageMarkSettings;   // @MARKNOTE@
     const char* pageCronOptions;    // @CRON@, after the program's name
+    const char* pageCheckedToo;     // @CHECKALSO@: what --check reads beside the mark
+    const char* pageCheckFaults;    // @CHECKFAULTS@: the faults it finds there
 };
 
 // The two kinds, made in mail_purge.cpp and age_purge.cpp.

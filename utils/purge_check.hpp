@@ -1,0 +1,52 @@
+// The check of a purge's files, which may run beside a live node: the data
+// file, the backup, the mark and KELDRAN's mail directory are read, never
+// written, and each fault is named with its record's number and byte offset,
+// or with its file's name.  Nothing is created, locked in a file, leased or
+// waited on: every file is opened read-only, without following a link and
+// without blocking, and must be a regular one.
+#pragma once
+
+#include "file_io.hpp"
+#include "purge_settings.hpp"
+#include "purge_paths.hpp"
+#include "purge_programs.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+// Why a date field names no day of the calendar, in the words of a finding;
+// empty when it names one.
+struct DateFault {
+    DateFault() { why[0] = '\0'; }
+    char why[160];
+    bool found() const { return why[0] != '\0'; }
+};
+
+// A 12-byte date text as the node writes it: dd-Mon-yyyy and its NUL, a day
+// below 10 after a blank (or a zero), a month name of the node's own.
+DateFault textDateFault(const char* field);
+// A packed date-time: a day of its month, a month index 0-11, an hour 0-23
+// and a minute 0-59.
+DateFault packedDateFault(uint32_t dateTime);
+
+// Each kind's: where its records keep their date, and in which form.
+DateFault mailDateFault(const unsigned char* record);
+DateFault announcementDateFault(const unsigned char* record);
+DateFault reportDateFault(const unsigned char* record);
+DateFault spotDateFault(const unsigned char* record);
+
+struct CheckContext {
+    FileIo& io;
+    FILE* out;
+    FILE* err;
+    time_t now;
+    bool verbose;       // every finding, not each kind's first
+    double lockSeconds; // how long to wait for a purge of the directory to end
+};
+
+// Returns kPurged when no fault was found, kDamageFound when one was, or the
+// status of the data file that could not be read.
+int runCheck(const PurgeProgram& program, const PurgePaths& paths, const PurgeSettings& settings,
+             const CheckContext& context);
