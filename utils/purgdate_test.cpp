@@ -1,6 +1,6 @@
 #include "date_cache.hpp"
 #include "purgdate.hpp"
-#include "purge_check.hpp"
+#include "record_text.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,15 +1,12 @@
 #include "purge_check.hpp"
 
-#include "age_purge.hpp"
 #include "date_cache.hpp"
 #include "mail_purge.hpp"
-#include "purgdate.hpp"
 #include "purge_guards.hpp"
 #include "purge_recovery.hpp"
 #include "purge_reports.hpp"
 #include "record_copy.hpp"
 #include "record_text.hpp"
-#include "records.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,127 +20,6 @@
 #include <vector>
 
 namespace {
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-int daysInMonth(int month, int year)
-{
-    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return kDays[month] + (month == 1 && leap ? 1 : 0);
-}
-
-void append(char* text, size_t size, const char* format, unsigned value)
-{
-    const size_t used = std::strlen(text);
-    std::snprintf(text + used, size - used, format, used == 0 ? "" : ", ", value);
-}
-
-}  // namespace
-
-DateFault textDateFault(const char* field)
-{
-    DateFault fault;
-    const auto say = [&](const char* why) {
-        char shown[64];
-        LineText(shown, sizeof shown).field(field, DateCache::kTextSize);
-        std::snprintf(fault.why, sizeof fault.why, "date text \"%s\" %s", shown, why);
-        return fault;
-    };
-    if (field[0] == '\0')
-        return say("is empty");
-    const bool form = (field[0] == ' ' || isDigit(field[0])) && isDigit(field[1]) &&
-                      field[2] == '-' && field[6] == '-' && isDigit(field[7]) &&
-                      isDigit(field[8]) && isDigit(field[9]) && isDigit(field[10]) &&
-                      field[11] == '\0';
-    if (!form)
-        return say("is not of the form dd-Mon-yyyy");
-    int month = -1;
-    for (int i = 0; i < 12 && month < 0; ++i)
-        if (std::memcmp(field + 3, DATE_monthName(i), 3) == 0)
-            month = i;
-    // The purges read a name that is not in the node's table as January.
-    if (month < 0)
-        return say("names no month of the node's (the purges read it as January)");
-    const int day = (field[0] == ' ' ? 0 : field[0] - '0') * 10 + field[1] - '0';
-    const int year = std::atoi(field + 7);
-    if (day < 1 || day > daysInMonth(month, year))
-        return say("is no day of the calendar");
-    return fault;
-}
-
-DateFault packedDateFault(uint32_t dateTime)
-{
-    const unsigned day = dateTime & 0x1Fu;
-    const unsigned month = (dateTime >> 5) & 0x0Fu;
-    const unsigned year = ((dateTime >> 9) & 0xFFFu) + 1980u;
-    const unsigned minute = (dateTime >> 21) & 0x3Fu;
-    const unsigned hour = dateTime >> 27;
-    char fields[80] = "";
-    if (month > 11)
-        append(fields, sizeof fields, "%smonth index %u", month);
-    else if (day < 1 || day > static_cast<unsigned>(daysInMonth(static_cast<int>(month),
-                                                                 static_cast<int>(year))))
-        append(fields, sizeof fields, "%sday %u", day);
-    if (hour > 23)
-        append(fields, sizeof fields, "%shour %u", hour);
-    if (minute > 59)
-        append(fields, sizeof fields, "%sminute %u", minute);
-    DateFault fault;
-    if (fields[0] != '\0')
-        std::snprintf(fault.why, sizeof fault.why,
-                      "packed date-time 0x%08" PRIX32 " has fields out of range (%s)", dateTime,
-                      fields);
-    return fault;
-}
-
-DateFault mailDateFault(const unsigned char* record)
-{
-    return textDateFault(reinterpret_cast<const char*>(record + offsetof(DirMesStruct, szDate)));
-}
-
-DateFault announcementDateFault(const unsigned char* record)
-{
-    return packedDateFault(loadLE32(record + offsetof(AnnounceStruct, lDateTime)));
-}
-
-DateFault reportDateFault(const unsigned char* record)
-{
-    return textDateFault(reinterpret_cast<const char*>(record + offsetof(WwvSpotStruct, sDate)));
-}
-
-DateFault spotDateFault(const unsigned char* record)
-{
-    return textDateFault(reinterpret_cast<const char*>(record + offsetof(DxSpotStruct, Date)));
-}
-
-namespace {
-
-time_t mailDay(const unsigned char* record, DateCache& dates)
-{
-    return dates.fromText(reinterpret_cast<const char*>(record + offsetof(DirMesStruct, szDate)));
-}
-
-// How each kind's records are checked, until the kinds' rows say it.
-struct KindCheck {
-    const PurgeProgram* program;
-    DateFault (*dateFault)(const unsigned char* record);
-    time_t (*day)(const unsigned char* record, DateCache& dates);
-};
-const KindCheck kKindChecks[] = {
-    {&kKeldran, mailDateFault, mailDay},
-    {&kVoskil, announcementDateFault, nullptr},
-    {&kTraben, reportDateFault, nullptr},
-    {&kMirkos, spotDateFault, nullptr},
-};
-
-const KindCheck& kindCheck(const PurgeProgram& program)
-{
-    for (const KindCheck& kind : kKindChecks)
-        if (kind.program == &program)
-            return kind;
-    std::abort();  // a program without its row here
-}
 
 // In the order in which the kinds' first findings are shown: where they lie.
 enum Finding {
@@ -239,7 +115,7 @@ class Check {
 public:
     Check(const PurgeProgram& program, const PurgePaths& paths, const PurgeSettings& settings,
           const CheckContext& context)
-        : program_(program), kind_(kindCheck(program)), paths_(paths), settings_(settings),
+        : program_(program), paths_(paths), settings_(settings),
           context_(context), reports_(program, paths, context.err, waits_),
           findings_(context.out, context.verbose), reader_(context.io, program.recordSize)
     {
@@ -269,7 +145,6 @@ private:
     FILE* out() const { return context_.out; }
 
     const PurgeProgram& program_;
-    const KindCheck& kind_;
     const PurgePaths& paths_;
     const PurgeSettings& settings_;
     const CheckContext& context_;
@@ -339,16 +214,14 @@ int Check::checkRecords()
 void Check::judgeRecord(const unsigned char* record, uint64_t number, uint64_t offset)
 {
     // A record of zeros holds no date either: only then is it looked at whole.
-    const DateFault fault = kind_.dateFault(record);
+    const DateFault fault = program_.dateFault(record);
     if (fault.found() && allZero(record, program_.recordSize)) {
         findings_.add(kAllZero, "%s: record %" PRIu64 " at byte %" PRIu64 ": all zero, no date "
                                 "(what a power cut leaves of an append)",
                       paths_.szBin, number, offset);
         return;
     }
-    const time_t day = fault.found() ? 0
-                       : kind_.day  ? kind_.day(record, dates_)
-                                    : program_.recordDay(record, dates_);
+    const time_t day = fault.found() ? 0 : program_.recordDay(record, dates_);
     if (fault.found() || day > context_.now + 86400) {
         char line[256];
         program_.describe(record, line, sizeof line);

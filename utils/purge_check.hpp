@@ -16,27 +16,6 @@
 #include <cstdio>
 #include <ctime>
 
-// Why a date field names no day of the calendar, in the words of a finding;
-// empty when it names one.
-struct DateFault {
-    DateFault() { why[0] = '\0'; }
-    char why[160];
-    bool found() const { return why[0] != '\0'; }
-};
-
-// A 12-byte date text as the node writes it: dd-Mon-yyyy and its NUL, a day
-// below 10 after a blank (or a zero), a month name of the node's own.
-DateFault textDateFault(const char* field);
-// A packed date-time: a day of its month, a month index 0-11, an hour 0-23
-// and a minute 0-59.
-DateFault packedDateFault(uint32_t dateTime);
-
-// Each kind's: where its records keep their date, and in which form.
-DateFault mailDateFault(const unsigned char* record);
-DateFault announcementDateFault(const unsigned char* record);
-DateFault reportDateFault(const unsigned char* record);
-DateFault spotDateFault(const unsigned char* record);
-
 struct CheckContext {
     FileIo& io;
     FILE* out;
