@@ -334,6 +334,7 @@ const PurgeKind kMailPurge = {
     .actAsOwner = actAsMailOwner,
     .openFailureNames = {"fDirMes 1", "fDirOld", "fDirMes 2", nullptr},
     .makeRules = makeRules,
+    .checkBeside = checkMessageFiles,
     .pageTemplate = "mail-purge.8.in",
     .pageAfterRewrite = ", and the message files of the dropped mail are removed",
     .pageMarkSettings = " and the mail prefix, so that the message files of the dropped mail are "

@@ -1,7 +1,7 @@
 #include "purge_check.hpp"
 
 #include "date_cache.hpp"
-#include "mail_purge.hpp"
+#include "held_lines.hpp"
 #include "purge_guards.hpp"
 #include "purge_recovery.hpp"
 #include "purge_reports.hpp"
@@ -21,19 +21,6 @@
 
 namespace {
 
-// In the order in which the kinds' first findings are shown: where they lie.
-enum Finding {
-    kAllZero,
-    kNoDate,
-    kAhead,
-    kMessageMissing,
-    kPartRecord,
-    kBackup,
-    kMark,
-    kMailDirectory,
-    kMessageUnnamed,
-    kFindingKinds
-};
 // Each kind's name, for one finding and for more.
 const char* const kFindingNames[kFindingKinds][2] = {
     {"record all zero", "records all zero"},
@@ -49,62 +36,52 @@ const char* const kFindingNames[kFindingKinds][2] = {
 
 const char* findingName(int kind, uint64_t count) { return kFindingNames[kind][count == 1 ? 0 : 1]; }
 
-// The findings, a line each: with verbose each one as it is found, else
-// each kind's first, then how many more there are.
-class Findings {
-public:
-    Findings(FILE* out, bool verbose) : out_(out), verbose_(verbose) {}
+}  // namespace
 
-    void add(Finding kind, const char* format, ...) __attribute__((format(printf, 3, 4)))
-    {
-        va_list arguments;
-        va_start(arguments, format);
-        if (verbose_) {
-            std::vfprintf(out_, format, arguments);
-            std::fputc('\n', out_);
-        } else if (counts_[kind] == 0) {
-            std::vsnprintf(first_[kind], sizeof first_[kind], format, arguments);
-        }
-        va_end(arguments);
-        ++counts_[kind];
+void Findings::add(Finding kind, const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    if (verbose_) {
+        std::vfprintf(out_, format, arguments);
+        std::fputc('\n', out_);
+    } else if (counts_[kind] == 0) {
+        std::vsnprintf(first_[kind], sizeof first_[kind], format, arguments);
     }
+    va_end(arguments);
+    ++counts_[kind];
+}
 
-    void printFirsts() const
-    {
-        for (int kind = 0; kind < kFindingKinds && !verbose_; ++kind) {
-            if (counts_[kind] == 0)
-                continue;
-            std::fprintf(out_, "%s\n", first_[kind]);
-            if (counts_[kind] > 1)
-                std::fprintf(out_, "  and %" PRIu64 " more %s (--verbose lists every one)\n",
-                             counts_[kind] - 1, findingName(kind, counts_[kind] - 1));
-        }
+void Findings::printFirsts() const
+{
+    for (int kind = 0; kind < kFindingKinds && !verbose_; ++kind) {
+        if (counts_[kind] == 0)
+            continue;
+        std::fprintf(out_, "%s\n", first_[kind]);
+        if (counts_[kind] > 1)
+            std::fprintf(out_, "  and %" PRIu64 " more %s (--verbose lists every one)\n",
+                         counts_[kind] - 1, findingName(kind, counts_[kind] - 1));
     }
+}
 
-    bool any() const
-    {
-        return std::any_of(std::begin(counts_), std::end(counts_), [](uint64_t n) { return n > 0; });
+bool Findings::any() const
+{
+    return std::any_of(std::begin(counts_), std::end(counts_), [](uint64_t n) { return n > 0; });
+}
+
+void Findings::summary(char* text, size_t size) const
+{
+    text[0] = '\0';
+    for (int kind = 0; kind < kFindingKinds; ++kind) {
+        if (counts_[kind] == 0)
+            continue;
+        const size_t used = std::strlen(text);
+        std::snprintf(text + used, size - used, "%s%" PRIu64 " %s", used == 0 ? "" : ", ",
+                      counts_[kind], findingName(kind, counts_[kind]));
     }
+}
 
-    // "1 part-records, 2 records without a date"
-    void summary(char* text, size_t size) const
-    {
-        text[0] = '\0';
-        for (int kind = 0; kind < kFindingKinds; ++kind) {
-            if (counts_[kind] == 0)
-                continue;
-            const size_t used = std::strlen(text);
-            std::snprintf(text + used, size - used, "%s%" PRIu64 " %s", used == 0 ? "" : ", ",
-                          counts_[kind], findingName(kind, counts_[kind]));
-        }
-    }
-
-private:
-    FILE* out_;
-    bool verbose_;
-    uint64_t counts_[kFindingKinds] = {};
-    char first_[kFindingKinds][640] = {};
-};
+namespace {
 
 bool allZero(const unsigned char* record, size_t size)
 {
@@ -138,9 +115,6 @@ private:
     void checkBackup();
     void checkMark();
     void tellMarkDecision(const Recovery& recovery);
-    void listMailDirectory();
-    void checkMessageFile(const unsigned char* record, uint64_t number, uint64_t offset);
-    void findUnnamedMessageFiles();
     int verdict();
     FILE* out() const { return context_.out; }
 
@@ -154,11 +128,8 @@ private:
     RecordReader reader_;
     DateCache dates_;
     int data_ = -1;
-    // KELDRAN's: the numbers of the message files in the mail directory,
-    // sorted, and which of them a record names.
-    bool mailListed_ = false;
-    std::vector<int32_t> messageFiles_;
-    std::vector<bool> named_;
+    // What the kind checks beside the records; null where it checks nothing.
+    std::unique_ptr<KindFilesCheck> beside_;
 };
 
 // A purge of the directory that runs now is waited for: its mark is no
@@ -176,14 +147,14 @@ int Check::run()
     if (data.fd < 0)
         return reports_.failedOpen(OpenStep::Data, paths_.szBin, kCannotOpenData);
     data_ = data.fd;
-    if (&program_.kind == &kMailPurge)
-        listMailDirectory();
+    if (program_.kind.checkBeside)
+        beside_ = program_.kind.checkBeside(context_.io, settings_, paths_.szBin, findings_);
     if (const int status = checkRecords(); status != kPurged)
         return status;
     checkBackup();
     checkMark();
-    if (mailListed_)
-        findUnnamedMessageFiles();
+    if (beside_)
+        beside_->end();
     return verdict();
 }
 
@@ -233,8 +204,8 @@ void Check::judgeRecord(const unsigned char* record, uint64_t number, uint64_t o
                                   "a day ahead of the clock: %s",
                           paths_.szBin, number, offset, line);
     }
-    if (mailListed_)
-        checkMessageFile(record, number, offset);
+    if (beside_)
+        beside_->record(record, number, offset);
 }
 
 // A part-record that grew meanwhile was an append under way.
@@ -355,54 +326,6 @@ void Check::tellMarkDecision(const Recovery& recovery)
     case Recovery::Decision::None:
         break;
     }
-}
-
-// As the purge reads it: the numbers of the message files, 4 bytes each.
-void Check::listMailDirectory()
-{
-    char directory[kPathSize];
-    const char* stem = mailDirectory(settings_.szMailPath, directory);
-    mailListed_ = context_.io.listDirectory(directory, [&](const char* name) {
-        int32_t number = 0;
-        if (messageFileNumber(name, stem, number))
-            messageFiles_.push_back(number);
-    }) == 0;
-    if (!mailListed_) {
-        findings_.add(kMailDirectory, "%s: %s: no message file was checked", directory,
-                      errno == ENOENT ? "the mail directory does not exist"
-                                      : std::strerror(errno));
-        messageFiles_.clear();
-        return;
-    }
-    std::sort(messageFiles_.begin(), messageFiles_.end());
-    named_.assign(messageFiles_.size(), false);
-}
-
-void Check::checkMessageFile(const unsigned char* record, uint64_t number, uint64_t offset)
-{
-    const long message = mailNumber(record);
-    const auto found = std::lower_bound(messageFiles_.begin(), messageFiles_.end(),
-                                        static_cast<int32_t>(message));
-    if (found != messageFiles_.end() && *found == message) {
-        named_[static_cast<size_t>(found - messageFiles_.begin())] = true;
-        return;
-    }
-    char path[kPathSize];
-    if (!buildMessagePath(path, sizeof path, settings_.szMailPath, message))
-        return;
-    findings_.add(kMessageMissing, "%s: record %" PRIu64 " at byte %" PRIu64 ": the file of "
-                                   "message #%ld, %s, is missing",
-                  paths_.szBin, number, offset, message, path);
-}
-
-void Check::findUnnamedMessageFiles()
-{
-    char path[kPathSize];
-    for (size_t i = 0; i < messageFiles_.size(); ++i)
-        if (!named_[i] && buildMessagePath(path, sizeof path, settings_.szMailPath, messageFiles_[i]))
-            findings_.add(kMessageUnnamed, "%s: no record names this message file: no purge ever "
-                                           "removes it",
-                          path);
 }
 
 int Check::verdict()

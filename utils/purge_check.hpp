@@ -16,6 +16,48 @@
 #include <cstdio>
 #include <ctime>
 
+// In the order in which the kinds' first findings are shown: where they lie.
+enum Finding {
+    kAllZero,
+    kNoDate,
+    kAhead,
+    kMessageMissing,
+    kPartRecord,
+    kBackup,
+    kMark,
+    kMailDirectory,
+    kMessageUnnamed,
+    kFindingKinds
+};
+
+// The findings, a line each: with verbose each one as it is found, else
+// each kind's first, then how many more there are.
+class Findings {
+public:
+    Findings(FILE* out, bool verbose) : out_(out), verbose_(verbose) {}
+    void add(Finding kind, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void printFirsts() const;
+    bool any() const;
+    // "1 part-record, 2 records without a date"
+    void summary(char* text, size_t size) const;
+
+private:
+    FILE* out_;
+    bool verbose_;
+    uint64_t counts_[kFindingKinds] = {};
+    char first_[kFindingKinds][640] = {};
+};
+
+// What a kind checks beside the records of the data file (the mail kind:
+// its message files), made before the records are read: told of each
+// record that is not all zero, then ended after the mark is judged.
+class KindFilesCheck {
+public:
+    virtual ~KindFilesCheck() = default;
+    virtual void record(const unsigned char* record, uint64_t number, uint64_t offset) = 0;
+    virtual void end() = 0;
+};
+
 struct CheckContext {
     FileIo& io;
     FILE* out;

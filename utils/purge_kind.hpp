@@ -17,6 +17,9 @@
 struct PurgeProgram;
 struct RulesOutput;
 class PurgeRules;
+class FileIo;
+class Findings;
+class KindFilesCheck;
 
 // Which open of a run failed.
 enum class OpenStep { Data, Backup, DataForWriting, BackupForReading };
@@ -51,6 +54,12 @@ struct PurgeKind {
     std::unique_ptr<PurgeRules> (*makeRules)(const PurgeProgram& program,
                                              const PurgeSettings& settings,
                                              const RulesOutput& output);
+
+    // What --check reads beside the records of the data file, telling its
+    // faults to findings (purge_check.hpp); null for a kind that reads
+    // nothing more.
+    std::unique_ptr<KindFilesCheck> (*checkBeside)(FileIo& io, const PurgeSettings& settings,
+                                                   const char* dataPath, Findings& findings);
 
     // The manual page: its template in man/, and the words that its shared
     // parts take (see man/purge-common.8.in).
