@@ -158,6 +158,11 @@ TEST(PurgePrograms, HelpAndDryRunChangeNothing)
         if (p.mail) {
             EXPECT_NE(help.out.find("\n 13  the purge is complete, but some message files"), std::string::npos);
         }
+        // --check's status comes after the kind's own, and its option is
+        // listed, not put in the synopsis (that of a refusal too).
+        EXPECT_LT(help.out.find("\n 14  run as root"), help.out.find("\n 15  with --check: damage was found"));
+        EXPECT_NE(help.out.find("\n  --check               reads the data file"), std::string::npos);
+        EXPECT_EQ(help.out.find("[--check]"), std::string::npos);
 
         const RunResult dry = runProgram(p.path, {"--dry-run", "V"}, node.at(kTestNow));
         EXPECT_EQ(dry.status, 0);
