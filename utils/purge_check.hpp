@@ -1,9 +1,11 @@
 // The check of a purge's files, which may run beside a live node: the data
-// file, the backup, the mark and KELDRAN's mail directory are read, never
-// written, and each fault is named with its record's number and byte offset,
-// or with its file's name.  Nothing is created, locked in a file, leased or
-// waited on: every file is opened read-only, without following a link and
-// without blocking, and must be a regular one.
+// file, the backup, the mark and what the kind reads beside them (the mail
+// kind's message files) are read, never written, and each fault is named
+// with its record's number and byte offset, or with its file's name.
+// Nothing is created or leased; only a purge of the directory that runs is
+// waited for, through the directory's lock taken shared.  Every file is
+// opened read-only, without following a link and without blocking, and
+// must be a regular one.
 #pragma once
 
 #include "file_io.hpp"
