@@ -31,7 +31,7 @@ std::string readText(const std::string& path)
 std::string statusParagraphs(const PurgeProgram& program)
 {
     std::string roff;
-    for (const auto statuses : {kEveryPurgeStatuses, program.kind.statuses}) {
+    for (const auto statuses : statusTables(program)) {
         for (const StatusMeaning& meaning : statuses) {
             std::string text = meaning.text;
             text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
@@ -81,21 +81,64 @@ std::string paragraphHead(const OptionText& option)
     return parts.argument.empty() ? ".B " + parts.word : ".BI " + parts.word + " " + parts.argument;
 }
 
+// A letter option that names a file: one that sets a directory or a prefix.
+bool namesFiles(const PurgeKind& kind, const OptionText& option)
+{
+    for (const LetterWord& letter : kind.words.letters)
+        if (letter.letter == option.word[0] && option.word[1] == '=')
+            return letter.setting == Setting::DataDirectory ||
+                   letter.setting == Setting::MailPrefix;
+    return false;
+}
+
+// "P=", or "D= \" and \" M=", as the words of .RB.
+std::string fileOptionWords(const PurgeKind& kind)
+{
+    std::string words;
+    for (const OptionText& option : kind.options.options)
+        if (namesFiles(kind, option))
+            words += (words.empty() ? "" : " \" and \" ") + OptionWord(option).word;
+    return words;
+}
+
+// An option of a line of its own, with the kind's options that name the
+// files and the dash options that it takes.
+std::string ownLine(const PurgeProgram& program, const OptionText& own)
+{
+    std::string roffText = std::string(".br\n.B ") + program.name + " " + roff(own.word) + "\n";
+    for (const OptionText& option : program.kind.options.options)
+        if (namesFiles(program.kind, option))
+            roffText += synopsisWord(option);
+    for (const char* taken : own.takes)
+        for (const OptionText& option : kDashOptions.options)
+            if (std::string(option.word) == taken)
+                roffText += synopsisWord(option);
+    return roffText;
+}
+
 std::string synopsis(const PurgeProgram& program)
 {
     std::string roffText = std::string(".B ") + program.name + "\n";
+    std::string ownLines;
     std::string alone;
     for (const OptionTexts& texts : {program.kind.options, kDashOptions}) {
         for (const OptionText& option : texts.options) {
-            if (option.inSynopsis)
+            switch (option.synopsis) {
+            case InSynopsis::Run:
                 roffText += synopsisWord(option);
-            else
+                break;
+            case InSynopsis::OwnLine:
+                ownLines += ownLine(program, option);
+                break;
+            case InSynopsis::Alone:
                 alone += (alone.empty() ? std::string(".br\n.B ") + program.name + " "
                                         : std::string("|\n.B ")) +
                          roff(option.word) + "\n";
+                break;
+            }
         }
     }
-    return roffText + alone;
+    return roffText + ownLines + alone;
 }
 
 // Each option as a tagged paragraph.
@@ -144,13 +187,16 @@ int main(int argc, char* argv[])
         {"AFTER", kind.pageAfterRewrite},
         {"MARKNOTE", kind.pageMarkSettings},
         {"CRON", name + kind.pageCronOptions},
+        {"CHECKALSO", kind.pageCheckedToo},
+        {"CHECKFAULTS", kind.pageCheckFaults},
+        {"FILEOPTIONS", fileOptionWords(kind)},
         {"SEEALSO", seeAlso},
     };
     try {
         values["STATUSES"] = statusParagraphs(*program);
         values["SYNOPSIS"] = synopsis(*program);
-        values["OPTIONS"] =
-            optionParagraphs(*program) + substitute(readText(directory + "purge-status.8.in"), values);
+        values["OPTIONS"] = substitute(
+            optionParagraphs(*program) + readText(directory + "purge-status.8.in"), values);
         const std::string page =
             readText(directory + kind.pageTemplate) +
             readText(directory + "purge-common.8.in");

@@ -60,5 +60,15 @@ bin=../system/bin
 step cat $bin/dx.purging
 step "$build/MIRKOS" D=14
 records MIRKOS
+
+show "--check reads the data file, its backup and the mark, and names each fault; it writes nothing"
+step "$build/MIRKOS" --check
+show "A power cut during the node's own append leaves a record of zeros, or a torn one"
+head -c 88 /dev/zero >>$bin/dx.bin    # a DX spot is 88 bytes
+printf 'F6KDX' >>$bin/dx.bin
+step "$build/MIRKOS" --check || echo "(status $?: damage found)"
+show "KELDRAN --check also looks for message files that no record names, which no purge removes"
+echo "a message whose record was lost" >../mail/m0000999.msg
+step "$build/KELDRAN" --check --verbose || echo "(status $?: damage found)"
 echo
 echo "demo tree left in $tree"

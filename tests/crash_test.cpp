@@ -254,7 +254,8 @@ TEST(LiveNode, PurgesBesideAnAppendingNodeLoseNothing)
 }
 
 // A node that keeps the file open cannot let a lease be had: the purge
-// stops after its wait, changes nothing, and names the node's process.
+// stops after its wait, changes nothing, and names the node's process; a
+// check, which takes no lease, runs.
 TEST(LiveNode, ANodeThatKeepsTheFileOpenIsRefused)
 {
     for (const ProgramUnderTest& p : kProgramsUnderTest) {
@@ -271,7 +272,16 @@ TEST(LiveNode, ANodeThatKeepsTheFileOpenIsRefused)
         const RunResult dry = runProgram(p.path, options, frozen());
         const std::string holder =
             "held open for writing by pid " + std::to_string(writer.pid()) + " (node_server)";
+        // Nor does a check: beside the node it neither waits nor takes the
+        // appends for damage (the mail here lacks most message files, which
+        // is all that it finds).
+        std::vector<std::string> checking = tree.arguments(p, 20);
+        checking.push_back("--check");
+        const RunResult check = runProgram(p.path, checking, frozen());
         writer.stop();
+        EXPECT_EQ(check.status, p.mail ? 15 : 0) << p.name << check.err;
+        for (const char* fault : {"part-record", "all zero", "no date", "date text", "packed", "ahead"})
+            EXPECT_EQ(check.out.find(fault), std::string::npos) << p.name << ": " << fault << "\n" << check.out;
         EXPECT_EQ(dry.status, 0) << p.name << dry.err;
         EXPECT_EQ(result.status, 10) << p.name;
         EXPECT_NE(result.err.find("is kept open by another process"), std::string::npos) << result.err;

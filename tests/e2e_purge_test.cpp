@@ -158,6 +158,11 @@ TEST(PurgePrograms, HelpAndDryRunChangeNothing)
         if (p.mail) {
             EXPECT_NE(help.out.find("\n 13  the purge is complete, but some message files"), std::string::npos);
         }
+        // --check's status comes after the kind's own, and its option is
+        // listed, not put in the synopsis (that of a refusal too).
+        EXPECT_LT(help.out.find("\n 14  run as root"), help.out.find("\n 15  with --check: damage was found"));
+        EXPECT_NE(help.out.find("\n  --check               reads the data file"), std::string::npos);
+        EXPECT_EQ(help.out.find("[--check]"), std::string::npos);
 
         const RunResult dry = runProgram(p.path, {"--dry-run", "V"}, node.at(kTestNow));
         EXPECT_EQ(dry.status, 0);
@@ -475,6 +480,102 @@ TEST(OperatorUse, DryRunFailsWhereTheRealRunWould)
     }
 }
 
+// --check names each planted fault with its place (the record's number and
+// offset, or the file), the first of each kind without --verbose and every
+// one with it, and says on standard error that damage was found (status
+// 15); on a sound tree it says so (status 0).  It never changes a byte of
+// the tree, and never waits on a FIFO.
+TEST(OperatorUse, CheckNamesEachPlantedFault)
+{
+    for (const ProgramUnderTest& p : kProgramsUnderTest) {
+        const Planted planted(p);
+        const std::string bin = "../system/bin/";
+        const std::string data = bin + p.data;
+        const auto at = [&](int number) {
+            return data + ": record " + std::to_string(number) + " at byte " +
+                   std::to_string((number - 1) * static_cast<int>(p.recordSize)) + ": ";
+        };
+        const std::string zero(p.recordSize, '\0');
+        // A record with a date that is no date: 31 February, or a packed month index 13.
+        std::string noDate = p.record({2026, 12, 1}, 3);
+        const bool textDate = noDate.compare(p.dateOffset, 11, dateText(2026, 12, 1), 0, 11) == 0;
+        if (textDate)
+            noDate.replace(p.dateOffset, 12, std::string("31-Fev-2026", 12));
+        else
+            noDate[p.dateOffset] = static_cast<char>(noDate[p.dateOffset] | 0xA0);  // month 13 (or more)
+        const auto append = [&](const std::string& bytes) {
+            return [&, bytes](const Node& n) { writeFile(n.data(p.data), planted.all() + bytes); };
+        };
+        const auto put = [&](const char* file, const std::string& bytes) {
+            return [&, file, bytes](const Node& n) { writeFile(n.data(file), bytes); };
+        };
+        const auto fifo = [&](const char* file) {
+            return [&, file](const Node& n) { ASSERT_EQ(mkfifo(n.data(file).c_str(), 0644), 0); };
+        };
+        const struct {
+            const char* name;
+            std::function<void(const Node&)> plant;
+            std::vector<std::string> found;  // each with --verbose, the first without
+            std::string more = "";           // without --verbose, after the first
+            bool mailOnly = false;
+        } cases[] = {
+            {"a sound tree", [](const Node&) {}, {data + ": 2 records of " + std::to_string(p.recordSize) + " bytes\n"}},
+            {"zero-filled records", append(zero + zero), {at(3) + "all zero, no date", at(4) + "all zero"},
+             "  and 1 more record all zero (--verbose lists every one)\n"},
+            {"a torn part-record", append(std::string(40, 'x')), {at(3) + "a part-record of 40 bytes"}},
+            {"a date that is no date", append(noDate),
+             {at(3) + (textDate ? "date text \"31-Fev-2026\" is no day of the calendar"
+                                : "packed date-time 0x")}},
+            {"dated years ahead", append(p.record({2031, 1, 5}, 3)), {at(3) + "dated more than a day ahead of the clock"}},
+            {"a torn backup", put(p.backup, planted.all() + "torn"),
+             {bin + p.backup + ": 2 records of " + std::to_string(p.recordSize) + " bytes and a part-record of 4 bytes"}},
+            {"a FIFO at the backup", fifo(p.backup), {bin + p.backup + ": a FIFO, not a regular file"}},
+            {"a mark left empty", put(p.mark, std::string(64, '\0')),
+             {bin + p.mark + ": marks an interrupted run that stopped before it changed"}},
+            {"a torn mark", put(p.mark, std::string(p.name) + " is rewriting"),
+             {bin + p.mark + ": the next run stops there with status 8, saying: " + bin + p.mark + " cannot be read"}},
+            {"a FIFO at the mark", fifo(p.mark), {bin + p.mark + ": the next run stops there with status 8"}},
+            {"a message file that no record names", [](const Node& n) { writeFile(n.message(777), "text"); },
+             {"../mail/" + messageName(777) + ": no record names this message file"}, "", true},
+            {"a message file that is missing", [](const Node& n) { unlink(n.message(2).c_str()); },
+             {at(2) + "the file of message #2, ../mail/" + messageName(2) + ", is missing"}, "", true},
+        };
+        for (const auto& c : cases) {
+            if (c.mailOnly && !p.mail)
+                continue;
+            Node node;
+            writeFile(node.data(p.data), planted.all());
+            for (uint32_t number : {1u, 2u})
+                writeFile(node.message(number), "text");
+            c.plant(node);
+            const std::string tree = describeTree(node.dir.path());
+            RunOptions options = node.at(kTestNow);
+            options.timeoutSeconds = 20;
+            const std::string what = std::string(p.name) + ": " + c.name;
+            const bool sound = &c == &cases[0];  // the sound tree
+            for (const bool verbose : {false, true}) {
+                const RunResult result =
+                    runProgram(p.path, verbose ? std::vector<std::string>{"--check", "--verbose"}
+                                               : std::vector<std::string>{"--check"}, options);
+                const std::string said = what + (verbose ? " --verbose\n" : "\n") + result.out + result.err;
+                EXPECT_EQ(result.status, sound ? 0 : 15) << said;
+                EXPECT_EQ(describeTree(node.dir.path()), tree) << said;
+                for (size_t i = 0; i < c.found.size(); ++i)
+                    EXPECT_EQ(contains(result.out, c.found[i]), verbose || i == 0) << c.found[i] << "\n" << said;
+                EXPECT_EQ(!c.more.empty() && contains(result.out, c.more), !c.more.empty() && !verbose) << said;
+                EXPECT_TRUE(contains(result.out, std::string(p.name) + (sound ? ": no damage found\n" : ": damage found: ")))
+                    << said;
+                if (sound) {
+                    EXPECT_EQ(result.err, "") << said;
+                } else {
+                    EXPECT_EQ(result.err.rfind(std::string(p.name) + ": the check found damage beside " + data, 0), 0u)
+                        << said;
+                }
+            }
+        }
+    }
+}
+
 // A message file that cannot be removed is named, the purge completes, and
 // the status says that files remain; a mail directory that does not exist is
 // named once, and its files pass as missing ones do.  A dry run says so
@@ -624,6 +725,10 @@ TEST(RunAsRoot, WorksAsTheOwnerOrRefuses)
              name + ": " + bin + t.data + " is a FIFO", 2, cannotOpen + t.data + ": a FIFO, not a regular file"},
             {"a FIFO at the data file, in a dry run", [&](const Node& n) { fifo(n.data(t.data)); },
              {"--dry-run"}, 1, name + ": " + bin + t.data + " is a FIFO", kNotRun, ""},
+            {"a FIFO at the data file, in a check", [&](const Node& n) { fifo(n.data(t.data)); }, {"--check"}, 1,
+             name + ": " + bin + t.data + " is a FIFO", kNotRun, ""},
+            {"a link at the working file, in a check", [&](const Node& n) { link(secret / "made", n.data(t.working)); },
+             {"--check"}, 15, name + ": the check found damage beside " + bin + t.data, kNotRun, ""},
             {"a FIFO at the written file", [&](const Node& n) { fifo(n.data(t.written)); }, {}, 2,
              name + ": " + bin + t.written + " is a FIFO", 3,
              cannotOpen + t.written + ": a FIFO, not a regular file"},

@@ -219,12 +219,29 @@ void checkRerun(const Program& p, const Expected& e, const FileTree& cut, NodeAp
     writeTree(dir.path(), state);
     for (const char* directory : {"bin", "mail"})
         mkdir((dir / directory).c_str(), 0755);  // where a cut left it empty
+    std::vector<std::string> wrong;
     RunOptions options;
     options.directory = dir.path();
     options.frozenClock = kTestNow;
+    // A check first, in this process, in every other state: it changes
+    // nothing, and tells the way that the rerun takes.
+    std::string check;
+    const bool checked = p.purge && count.states % 2 == 0;
+    if (checked) {
+        std::vector<std::string> checking = p.arguments;
+        checking.push_back("--check");
+        const FileTree before = readTree(dir.path());
+        char previous[4096];
+        FileIo disk;
+        if (getcwd(previous, sizeof previous) && chdir(dir.path().c_str()) == 0) {
+            check = runInProcess(*p.purge, checking, disk, testClock).out;
+            EXPECT_EQ(chdir(previous), 0);
+        }
+        if (readTree(dir.path()) != before)
+            wrong.push_back("the check changed the tree");
+    }
     const RunResult rerun = runProgram(p.binary, p.arguments, options);
     const FileTree after = readTree(dir.path());
-    std::vector<std::string> wrong;
     if (rerun.status != 0)
         wrong.push_back("status " + std::to_string(rerun.status) + ": " + rerun.err);
     if (p.purge)
@@ -235,9 +252,20 @@ void checkRerun(const Program& p, const Expected& e, const FileTree& cut, NodeAp
         if (path.ends_with(".purging") || path.ends_with(".tmp"))
             wrong.push_back(path + " stays");
     ++count.states;
-    count.completed += rerun.out.find("completed the rewrite") != std::string::npos;
-    count.restored += rerun.out.find("never reached the disk") != std::string::npos;
-    count.forgotten += rerun.out.find("stopped before it changed") != std::string::npos;
+    const auto said = [](const std::string& out, const char* words) {
+        return out.find(words) != std::string::npos;
+    };
+    const bool completed = said(rerun.out, "completed the rewrite");
+    const bool restored = said(rerun.out, "never reached the disk");
+    const bool forgotten = said(rerun.out, "stopped before it changed");
+    if (checked && (said(check, "marks an interrupted run that truncated") != completed ||
+                    said(check, "whose truncation of") != restored ||
+                    said(check, "stopped before it changed") != forgotten ||
+                    said(check, "none: no run was interrupted") != (!completed && !restored && !forgotten)))
+        wrong.push_back("the check told another way than the rerun took: " + check);
+    count.completed += completed;
+    count.restored += restored;
+    count.forgotten += forgotten;
     if (!wrong.empty() && ++count.violations <= 3) {
         std::string all;
         for (const std::string& w : wrong)

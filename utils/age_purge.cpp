@@ -130,8 +130,11 @@ const PurgeKind kAgePurge = {
     .actAsOwner = actAsDataOwner,
     .openFailureNames = {"fBinFile 1", "fOldFile 1", "fBinOld 2", "fOldFile 2"},
     .makeRules = makeRules,
+    .checkBeside = nullptr,
     .pageTemplate = "age-purge.8.in",
     .pageAfterRewrite = "",
     .pageMarkSettings = "",
     .pageCronOptions = " --quiet D=30",
+    .pageCheckedToo = "",
+    .pageCheckFaults = "",
 };

@@ -334,9 +334,13 @@ const PurgeKind kMailPurge = {
     .actAsOwner = actAsMailOwner,
     .openFailureNames = {"fDirMes 1", "fDirOld", "fDirMes 2", nullptr},
     .makeRules = makeRules,
+    .checkBeside = checkMessageFiles,
     .pageTemplate = "mail-purge.8.in",
     .pageAfterRewrite = ", and the message files of the dropped mail are removed",
     .pageMarkSettings = " and the mail prefix, so that the message files of the dropped mail are "
                         "removed then",
     .pageCronOptions = " --quiet B=30 P=14",
+    .pageCheckedToo = " and the mail directory",
+    .pageCheckFaults = "; message files that no record names (no purge ever removes them), and "
+                       "records whose message file is missing",
 };

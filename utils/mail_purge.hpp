@@ -39,6 +39,11 @@ const char* mailDirectory(const char* mailPath, char (&directory)[kPathSize]);
 // terminator: the number takes at most 11 characters ("-2147483648").
 size_t longestMessagePath(const char* mailPath);
 
+// --check's look at the mail directory beside the records (mail_check.cpp):
+// message files that no record names, records whose message file is missing.
+std::unique_ptr<KindFilesCheck> checkMessageFiles(FileIo& io, const PurgeSettings& settings,
+                                                  const char* dataPath, Findings& findings);
+
 // A line for each record dropped, and with verbose the line of the cut-off
 // before them and one that tells each record and why it goes; the lines
 // wait until printSummary.

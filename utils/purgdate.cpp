@@ -50,6 +50,8 @@ time_t DATE_hms(const char* pszDate)
     return mktime(&tmDay);
 }
 
+const char* DATE_monthName(int index) { return pszMonth[index]; }
+
 void DATE_dateTime_Long2Str(char* Date, char* Time, uint32_t DateTime)
 {
     const unsigned hour = DateTime >> 27;

@@ -16,6 +16,10 @@ time_t DATE_hms(const char* pszDate);
 // dd-Mon-yyyy into Date (12 bytes).
 void DATE_dateTime_Long2Str(char* Date, char* Time, uint32_t DateTime);
 
+// The three-letter name of a month index 0-11, as date texts hold it
+// ("Fev" for February).
+const char* DATE_monthName(int index);
+
 // The day part of a packed date-time: two values with the same day part give
 // the same date text.
 constexpr uint32_t DATE_packedDay(uint32_t DateTime) { return DateTime & 0x1FFFFFu; }

@@ -1,8 +1,10 @@
 #include "date_cache.hpp"
 #include "purgdate.hpp"
+#include "record_text.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -36,33 +38,43 @@ time_t utc(int year, int month, int day, int hour = 0)
 
 using DateTextTest = ZoneTest;
 
+// What a date text reads as, and whether the check takes it for a day of
+// the calendar in the node's form: a text that the purges read as another
+// day than it names is damage.
 TEST_F(DateTextTest, ReadsFixedColumnsToMidnightOfStandardTime)
 {
     useZone("UTC");
     const struct {
         const char* text;
         time_t expected;
+        bool aDay;
     } cases[] = {
-        {" 5-Jan-1999", utc(1999, 1, 5)},
-        {"05-Jan-1999", utc(1999, 1, 5)},
-        {"12-Fev-2003", utc(2003, 2, 12)},
-        {"12-Feb-2003", utc(2003, 1, 12)},  // not in the table: January
-        {"12-fev-2003", utc(2003, 1, 12)},
-        {" 0-Mar-2001", utc(2001, 2, 28)},  // mktime normalises
-        {"31-Apr-2001", utc(2001, 5, 1)},
-        {" 0-Jan-1980", utc(1979, 12, 31)},
-        {"31-Dec-2026", utc(2026, 12, 31)},
-        {"5-Jan-1999", utc(999, 1, 5)},  // unpadded: month "an-", year 999
-        {"12-Mar-2003xyz", utc(2003, 3, 12)},
+        {" 5-Jan-1999", utc(1999, 1, 5), true},
+        {"05-Jan-1999", utc(1999, 1, 5), true},
+        {"12-Fev-2003", utc(2003, 2, 12), true},
+        {"12-Feb-2003", utc(2003, 1, 12), false},  // not in the table: January
+        {"12-fev-2003", utc(2003, 1, 12), false},
+        {" 0-Mar-2001", utc(2001, 2, 28), false},  // mktime normalises
+        {"31-Apr-2001", utc(2001, 5, 1), false},
+        {"29-Fev-2024", utc(2024, 2, 29), true},
+        {"29-Fev-2100", utc(2100, 3, 1), false},
+        {" 0-Jan-1980", utc(1979, 12, 31), false},
+        {"31-Dec-2026", utc(2026, 12, 31), true},
+        {"5-Jan-1999", utc(999, 1, 5), false},  // unpadded: month "an-", year 999
+        {"12-Mar-2003xyz", utc(2003, 3, 12), false},
         // Around the end of a 32-bit time_t, 19 January 2038 03:14:07, in
         // seconds: a conversion of the test's own would overflow the same way.
-        {"19-Jan-2038", 2147472000},
-        {"20-Jan-2038", 2147558400},
-        {" 1-Jan-2040", 2208988800},
-        {"31-Dec-6075", 129572784000},
+        {"19-Jan-2038", 2147472000, true},
+        {"20-Jan-2038", 2147558400, true},
+        {" 1-Jan-2040", 2208988800, true},
+        {"31-Dec-6075", 129572784000, true},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(DATE_hms(c.text), c.expected) << c.text;
+        char field[DateCache::kTextSize] = {};
+        std::memcpy(field, c.text, std::min(std::strlen(c.text), sizeof field));
+        EXPECT_EQ(!textDateFault(field).found(), c.aDay) << c.text << ": " << textDateFault(field).why;
+    }
 }
 
 // While daylight saving is in force, midnight of standard time is 01:00 by
@@ -100,13 +112,16 @@ TEST(PackedDateTime, WritesTimeAndDateTexts)
         uint32_t value;
         const char* date;
         const char* time;
+        bool inRange;  // as the check judges the fields
     } cases[] = {
-        {0, " 0-Jan-1980", "0000"},
-        {5u | 1u << 5 | 18u << 9 | 30u << 21 | 9u << 27, " 5-Fev-1998", "0930"},
-        {31u | 11u << 5 | 46u << 9 | 61u << 21 | 25u << 27, "31-Dec-2026", "2561"},
-        {1u | 12u << 5, " 1-?\?\?-1980", "0000"},
-        {1u | 15u << 5 | 4095u << 9, " 1-?\?\?-6075", "0000"},
-        {0xFFFFFFFFu, "31-?\?\?-6075", "3163"},
+        {0, " 0-Jan-1980", "0000", false},
+        {5u | 1u << 5 | 18u << 9 | 30u << 21 | 9u << 27, " 5-Fev-1998", "0930", true},
+        {29u | 1u << 5 | 44u << 9 | 59u << 21 | 23u << 27, "29-Fev-2024", "2359", true},
+        {29u | 1u << 5 | 46u << 9, "29-Fev-2026", "0000", false},
+        {31u | 11u << 5 | 46u << 9 | 61u << 21 | 25u << 27, "31-Dec-2026", "2561", false},
+        {1u | 12u << 5, " 1-?\?\?-1980", "0000", false},
+        {1u | 15u << 5 | 4095u << 9, " 1-?\?\?-6075", "0000", false},
+        {0xFFFFFFFFu, "31-?\?\?-6075", "3163", false},
     };
     for (const auto& c : cases) {
         char date[12];
@@ -114,6 +129,7 @@ TEST(PackedDateTime, WritesTimeAndDateTexts)
         DATE_dateTime_Long2Str(date, time, c.value);
         EXPECT_STREQ(date, c.date);
         EXPECT_STREQ(time, c.time);
+        EXPECT_EQ(!packedDateFault(c.value).found(), c.inRange) << c.date << " " << c.time;
     }
 }
 

@@ -38,7 +38,8 @@ void readDashWord(const char* word, PurgeCommand& command)
         bool PurgeCommand::*flag;
     } flags[] = {{"--dry-run", &PurgeCommand::dryRun},
                  {"--quiet", &PurgeCommand::quiet},
-                 {"--verbose", &PurgeCommand::verbose}};
+                 {"--verbose", &PurgeCommand::verbose},
+                 {"--check", &PurgeCommand::check}};
     for (const auto& flag : flags) {
         if (std::strcmp(word, flag.name) == 0) {
             command.*flag.flag = true;

@@ -20,6 +20,7 @@ struct PurgeCommand {
     bool dryRun = false;
     bool quiet = false;
     bool verbose = false;
+    bool check = false;  // reads the files and names their faults, writing nothing
     PurgeWaits waits;
 
     LettersRead letters = LettersRead::Run;

@@ -154,6 +154,7 @@ int Purge::recoverInterruptedRun()
         return kPurged;
     case Recovery::Outcome::NoMark:
     case Recovery::Outcome::Done:
+    case Recovery::Outcome::Judged:  // a run acts
         filesRemain_ = recovery.filesRemain();
         return kPurged;
     }

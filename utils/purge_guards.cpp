@@ -27,7 +27,8 @@ DirectoryLock::~DirectoryLock()
         io_.close(fd_);
 }
 
-DirectoryLock::Outcome DirectoryLock::acquire(const char* directory, double waitSeconds)
+DirectoryLock::Outcome DirectoryLock::acquire(const char* directory, double waitSeconds,
+                                              bool shared)
 {
     fd_ = io_.open(directory, O_RDONLY | O_DIRECTORY);
     if (fd_ < 0) {
@@ -36,7 +37,7 @@ DirectoryLock::Outcome DirectoryLock::acquire(const char* directory, double wait
     }
     const auto deadline = after(waitSeconds);
     for (milliseconds pause(10);; pause = std::min(pause * 2, milliseconds(200))) {
-        if (io_.flock(fd_, LOCK_EX | LOCK_NB) == 0)
+        if (io_.flock(fd_, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0)
             return Outcome::Locked;
         if (errno != EWOULDBLOCK) {
             error_ = errno;

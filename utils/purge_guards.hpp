@@ -26,7 +26,8 @@ public:
     // Tries again and again for waitSeconds while another purge holds it.
     // NoLock: the directory cannot be opened or locked here (error() says
     // why); the run may go on without it.
-    Outcome acquire(const char* directory, double waitSeconds);
+    // A shared lock (a check's) lets other shared ones be taken beside it.
+    Outcome acquire(const char* directory, double waitSeconds, bool shared = false);
     int error() const { return error_; }
     // The directory's descriptor, -1 where it could not be opened.
     int fd() const { return fd_; }

@@ -17,6 +17,9 @@
 struct PurgeProgram;
 struct RulesOutput;
 class PurgeRules;
+class FileIo;
+class Findings;
+class KindFilesCheck;
 
 // Which open of a run failed.
 enum class OpenStep { Data, Backup, DataForWriting, BackupForReading };
@@ -52,12 +55,20 @@ struct PurgeKind {
                                              const PurgeSettings& settings,
                                              const RulesOutput& output);
 
+    // What --check reads beside the records of the data file, telling its
+    // faults to findings (purge_check.hpp); null for a kind that reads
+    // nothing more.
+    std::unique_ptr<KindFilesCheck> (*checkBeside)(FileIo& io, const PurgeSettings& settings,
+                                                   const char* dataPath, Findings& findings);
+
     // The manual page: its template in man/, and the words that its shared
     // parts take (see man/purge-common.8.in).
     const char* pageTemplate;
     const char* pageAfterRewrite;   // @AFTER@
     const char* pageMarkSettings;   // @MARKNOTE@
     const char* pageCronOptions;    // @CRON@, after the program's name
+    const char* pageCheckedToo;     // @CHECKALSO@: what --check reads beside the mark
+    const char* pageCheckFaults;    // @CHECKFAULTS@: the faults it finds there
 };
 
 // The two kinds, made in mail_purge.cpp and age_purge.cpp.

@@ -3,6 +3,8 @@
 
 namespace {
 
+const char* const kCheckTakes[] = {"--quiet", "--verbose"};
+
 const OptionText kDash[] = {
     {"--dry-run",
      "says first that nothing will be changed, then prints\n"
@@ -34,6 +36,49 @@ const OptionText kDash[] = {
      "or its status K.\n"
      "A line before them gives the cut-off, the oldest date that stays under each\n"
      "limit, in days of local standard time.\n"},
+    {"--check",
+     "reads the data file, the backup, the mark (and the\n"
+     "mail directory) and names each fault, with its\n"
+     "record's number and byte offset or its file:\n"
+     "part-records, records all zero, without a date or\n"
+     "dated more than a day ahead, an interrupted run\n"
+     "and what the next run does with it (and message\n"
+     "files that no record names, or that are missing);\n"
+     "writes nothing, and may run beside the node; with\n"
+     "--verbose every fault, else each kind's first",
+     "Reads\n"
+     ".BR @DATA@ ,\n"
+     "its backup\n"
+     ".BR @BACKUP@ ,\n"
+     "the mark\n"
+     ".B @MARK@@CHECKALSO@,\n"
+     "and names each fault that it finds, with the record's number (from 1) and\n"
+     "byte offset, or the file's name; it writes nothing.\n"
+     "It reports the records, and a trailing part-record with its length (a torn\n"
+     "append); records all zero (what a power cut leaves of an append on ext4);\n"
+     "records that hold no date: a date text that is not of the form\n"
+     ".IR dd\\-Mon\\-yyyy ,\n"
+     "names a month that is not the node's\n"
+     ".RB ( Fev\n"
+     "for February; the purges read any other name as January) or no day of the\n"
+     "calendar, or a packed date-time whose fields are out of range; records\n"
+     "dated more than a day ahead of the clock; whether the backup is a whole\n"
+     "earlier state (a purge copies whole records only, so a backup that ends in a\n"
+     "part-record is not); and a mark of an interrupted run, with what the next\n"
+     "run does with it, as that run would decide it@CHECKFAULTS@.\n"
+     "Each kind of fault is shown with its first example and counted; with\n"
+     ".B \\-\\-verbose\n"
+     "every one is listed.\n"
+     "It opens every file read-only, without following a symbolic link and\n"
+     "without waiting on a FIFO, takes no lease, and may run beside the node; it\n"
+     "waits for a purge of the directory that is running (see\n"
+     ".BR \\-\\-lock\\-wait ).\n"
+     "It exits with status 0 when no fault was found, and 15 when one was, saying\n"
+     "so on standard error too.\n"
+     "The options that name the files\n"
+     ".RB ( @FILEOPTIONS@ )\n"
+     "are those of a run.\n",
+     nullptr, InSynopsis::OwnLine, kCheckTakes},
     {"--lease-wait=SECONDS",
      "waits that long at most for the node server to\n"
      "close the data file (default 5); kept open\n"
@@ -57,11 +102,11 @@ const OptionText kDash[] = {
     {"--help",
      "print this text, or the version line, and exit",
      "Prints a usage text and exits with status 0, touching nothing.\n",
-     "--help, --version", false},
+     "--help, --version", InSynopsis::Alone},
     {"--version",
      nullptr,
      "Prints the version line and exits with status 0, touching nothing.\n",
-     nullptr, false},
+     nullptr, InSynopsis::Alone},
 };
 
 }  // namespace

@@ -8,6 +8,13 @@
 
 #include <span>
 
+// Where the synopsis shows an option: in brackets among a run's options;
+// after the others, with a bar between them ("NAME --help | --version"); or,
+// in the manual page only, on a line of its own with the kind's options that
+// name the files and the dash options it takes ("NAME --check [P=directory]
+// [--quiet] [--verbose]").
+enum class InSynopsis { Run, Alone, OwnLine };
+
 struct OptionText {
     // As the synopsis shows it: "B=days", "--lease-wait=SECONDS".
     const char* word;
@@ -18,8 +25,9 @@ struct OptionText {
     const char* page;
     // The usage text's word, where it is not word ("--help, --version").
     const char* usageWord = nullptr;
-    // False for an option given alone ("NAME --help | --version").
-    bool inSynopsis = true;
+    InSynopsis synopsis = InSynopsis::Run;
+    // On a line of its own: the dash options that it takes.
+    std::span<const char* const> takes = {};
 };
 
 struct OptionTexts {

@@ -10,9 +10,24 @@
 
 namespace {
 
+time_t mailDay(const unsigned char* record, DateCache& dates)
+{
+    return dates.fromText(reinterpret_cast<const char*>(record + offsetof(DirMesStruct, szDate)));
+}
+
+DateFault mailDateFault(const unsigned char* record)
+{
+    return textDateFault(reinterpret_cast<const char*>(record + offsetof(DirMesStruct, szDate)));
+}
+
 time_t announcementDay(const unsigned char* record, DateCache& dates)
 {
     return dates.fromPacked(loadLE32(record + offsetof(AnnounceStruct, lDateTime)));
+}
+
+DateFault announcementDateFault(const unsigned char* record)
+{
+    return packedDateFault(loadLE32(record + offsetof(AnnounceStruct, lDateTime)));
 }
 
 time_t reportDay(const unsigned char* record, DateCache& dates)
@@ -20,9 +35,19 @@ time_t reportDay(const unsigned char* record, DateCache& dates)
     return dates.fromText(reinterpret_cast<const char*>(record + offsetof(WwvSpotStruct, sDate)));
 }
 
+DateFault reportDateFault(const unsigned char* record)
+{
+    return textDateFault(reinterpret_cast<const char*>(record + offsetof(WwvSpotStruct, sDate)));
+}
+
 time_t spotDay(const unsigned char* record, DateCache& dates)
 {
     return dates.fromText(reinterpret_cast<const char*>(record + offsetof(DxSpotStruct, Date)));
+}
+
+DateFault spotDateFault(const unsigned char* record)
+{
+    return textDateFault(reinterpret_cast<const char*>(record + offsetof(DxSpotStruct, Date)));
 }
 
 void describeAnnouncement(const unsigned char* record, char* line, size_t size)
@@ -70,7 +95,8 @@ void describeSpot(const unsigned char* record, char* line, size_t size)
 
 }  // namespace
 
-// KELDRAN judges each mail by its status, type and date (MailRules).
+// KELDRAN judges each mail by its status, type and date (MailRules); its
+// day is the check's.
 const PurgeProgram kKeldran = {
     .name = "KELDRAN",
     .kind = kMailPurge,
@@ -79,7 +105,8 @@ const PurgeProgram kKeldran = {
     .recordSize = sizeof(DirMesStruct),
     .recordsName = "messages",
     .countedAs = nullptr,
-    .recordDay = nullptr,
+    .recordDay = mailDay,
+    .dateFault = mailDateFault,
     .describe = describeMail,
 };
 
@@ -92,6 +119,7 @@ const PurgeProgram kVoskil = {
     .recordsName = "announcements",
     .countedAs = "announcements",
     .recordDay = announcementDay,
+    .dateFault = announcementDateFault,
     .describe = describeAnnouncement,
 };
 
@@ -104,6 +132,7 @@ const PurgeProgram kTraben = {
     .recordsName = "WWV propagation reports",
     .countedAs = "spots",
     .recordDay = reportDay,
+    .dateFault = reportDateFault,
     .describe = describeReport,
 };
 
@@ -116,6 +145,7 @@ const PurgeProgram kMirkos = {
     .recordsName = "DX spots",
     .countedAs = "spots",
     .recordDay = spotDay,
+    .dateFault = spotDateFault,
     .describe = describeSpot,
 };
 

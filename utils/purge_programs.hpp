@@ -6,6 +6,7 @@
 
 #include "date_cache.hpp"
 #include "purge_kind.hpp"
+#include "record_text.hpp"
 
 #include <cstddef>
 #include <ctime>
@@ -22,6 +23,8 @@ struct PurgeProgram {
     const char* countedAs;   // "spots": "MIRKOS completed : 4 spots left, 2 deleted."
     // Calendar time of the start of the record's date.
     time_t (*recordDay)(const unsigned char* record, DateCache& dates);
+    // Why that date names no day of the calendar, for --check.
+    DateFault (*dateFault)(const unsigned char* record);
     // The line that --verbose shows of a dropped record: its date and the
     // fields that tell it, without the line end.
     void (*describe)(const unsigned char* record, char* line, size_t size);

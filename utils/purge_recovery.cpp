@@ -24,6 +24,13 @@ Recovery::Outcome Recovery::fail(int status)
     return Outcome::Failed;
 }
 
+Recovery::Outcome Recovery::judged(Decision decision, const char* why)
+{
+    decision_ = decision;
+    forgetWhy_ = why;
+    return Outcome::Judged;
+}
+
 int Recovery::openRegular(const char* path, mode_t& kind)
 {
     const RegularFile file = openRegularFile(view_.io, path, O_RDONLY | O_NOFOLLOW | O_NOCTTY);
@@ -153,6 +160,8 @@ Recovery::Outcome Recovery::recover(const PurgeMark& mark)
         if (!truncated)
             return undoRun(backupLength);
     }
+    if (view_.judgeOnly)
+        return judged(Decision::Complete);
     rules->prepare(view_.io);
     return completeRewrite(*rules, time, backupLength, keptLength);
 }
@@ -186,6 +195,8 @@ bool Recovery::removeMark()
 
 Recovery::Outcome Recovery::forgetMark(const char* why)
 {
+    if (view_.judgeOnly)
+        return judged(Decision::Forget, why);
     const PurgePaths& paths = view_.paths;
     if (!removeMark())
         return fail(reports_.recoveryFailed("remove", paths.szMark));
@@ -200,6 +211,8 @@ Recovery::Outcome Recovery::forgetMark(const char* why)
 // that follows does the work again.
 Recovery::Outcome Recovery::undoRun(uint64_t backupLength)
 {
+    if (view_.judgeOnly)
+        return judged(Decision::Undo);
     const PurgePaths& paths = view_.paths;
     Pass pass = Pass::Failed;
     {

@@ -28,6 +28,9 @@ struct RecoveryView {
     bool dryRun;
     double leaseSeconds;
     std::function<bool()> syncDirectory;
+    // Decide only: what a real run would do with the mark is told by
+    // decision(), and nothing is changed (a check).
+    bool judgeOnly = false;
 };
 
 class Recovery {
@@ -37,6 +40,13 @@ public:
         Done,           // the mark is gone: the interrupted run was completed or undone
         ShownInDryRun,  // said what a real run would do; the dry run shows the backup's purge
         Failed,         // reported; status() says how
+        Judged,         // judgeOnly: decision() says what a real run would do
+    };
+    enum class Decision {
+        None,
+        Forget,    // the run changed nothing: only its mark goes (forgetWhy())
+        Undo,      // its truncation never reached the disk: the data file is restored
+        Complete,  // its truncation did: the rewrite is completed from the backup
     };
 
     explicit Recovery(const RecoveryView& view) : view_(view), reports_(view.reports) {}
@@ -50,9 +60,12 @@ public:
     bool filesRemain() const { return filesRemain_; }
     // The backup, opened for reading, handed over to the dry run that shows its purge.
     int takeBackup();
+    Decision decision() const { return decision_; }
+    const char* forgetWhy() const { return forgetWhy_; }
 
 private:
     Outcome fail(int status);
+    Outcome judged(Decision decision, const char* why = "");
     Outcome readMark(int fd, PurgeMark& mark, MarkKind& kind);
     Outcome showInDryRun(MarkKind kind);
     Outcome recover(const PurgeMark& mark);
@@ -69,4 +82,6 @@ private:
     int backup_ = -1;
     int status_ = kPurged;
     bool filesRemain_ = false;
+    Decision decision_ = Decision::None;
+    const char* forgetWhy_ = "";
 };

@@ -1,6 +1,7 @@
 #include "purge_run.hpp"
 
 #include "held_lines.hpp"
+#include "purge_check.hpp"
 #include "purge_command_line.hpp"
 #include "purge_engine.hpp"
 #include "purge_reports.hpp"
@@ -81,6 +82,10 @@ int purgeAsOwner(const PurgeProgram& program, const PurgeCommand& command, FILE*
     // The directory's error is the data file's: its open would fail alike.
     if (identity == Identity::Missing)
         return reportFailedOpen(system.err, program, OpenStep::Data, paths.szBin, kCannotOpenData);
+    if (command.check)
+        return runCheck(program, paths, command.settings,
+                        {system.io, out, system.err, system.clock(), command.verbose,
+                         command.waits.lockSeconds});
     const RulesOutput output = {program.name, out, system.err, command.quiet,
                                 command.verbose && !command.quiet};
     const std::unique_ptr<PurgeRules> rules = kind.makeRules(program, command.settings, output);
@@ -112,15 +117,17 @@ int answerCommandLine(const PurgeProgram& program, int argc, char* argv[], const
     }
     FILE* silent = command.quiet ? std::fopen("/dev/null", "w") : nullptr;
     FILE* out = silent ? silent : system.out;
+    // A check changes nothing whatever it is asked: it is no dry run.
+    const bool dryRun = command.dryRun && !command.check;
     // First, so that no line that follows reads as a real run's.
-    if (command.dryRun)
+    if (dryRun)
         std::fprintf(out, "%s: a dry run: nothing will be changed\n", program.name);
     const int status = purgeAsOwner(program, command, out, system);
     if (status == kUsageError)
         printUsage(program, system.err, false);
     if (silent && std::fclose(silent) != 0 && status == kPurged)
         std::fprintf(system.err, "%s: /dev/null: %s\n", program.name, std::strerror(errno));
-    if (command.dryRun)
+    if (dryRun)
         std::fprintf(system.err, "%s: a dry run: nothing was changed\n", program.name);
     return status;
 }

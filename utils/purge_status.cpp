@@ -39,6 +39,13 @@ const StatusMeaning kMeanings[] = {
      "a limit is not a whole number; nothing was touched"},
 };
 
+const StatusMeaning kCheckMeanings[] = {
+    {kDamageFound,
+     "with --check: damage was found in the files, each fault named on\n"
+     "standard output; nothing was changed"},
+};
+
 }  // namespace
 
 const std::span<const StatusMeaning> kEveryPurgeStatuses = kMeanings;
+const std::span<const StatusMeaning> kCheckStatuses = kCheckMeanings;

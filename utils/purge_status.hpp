@@ -21,6 +21,7 @@ enum PurgeStatus : int {
     kUsageError = 12,
     kMessageFilesRemain = 13,
     kRefusedAsRoot = 14,
+    kDamageFound = 15,
 };
 
 struct StatusMeaning {
@@ -30,5 +31,7 @@ struct StatusMeaning {
     const char* text;
 };
 
-// The statuses that every purge gives; each kind's own come after them.
+// The statuses that every purge gives; each kind's own come after them, and
+// those of --check last.
 extern const std::span<const StatusMeaning> kEveryPurgeStatuses;
+extern const std::span<const StatusMeaning> kCheckStatuses;

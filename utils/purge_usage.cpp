@@ -27,7 +27,9 @@ void printSynopsis(const PurgeProgram& program, FILE* out)
     std::string alone;
     for (const OptionTexts& texts : {program.kind.options, kDashOptions}) {
         for (const OptionText& option : texts.options) {
-            if (!option.inSynopsis) {
+            if (option.synopsis == InSynopsis::OwnLine)
+                continue;  // the manual page's
+            if (option.synopsis == InSynopsis::Alone) {
                 alone += std::string(alone.empty() ? "" : " | ") + option.word;
                 continue;
             }
@@ -112,9 +114,14 @@ void printUsage(const PurgeProgram& program, FILE* out, bool whole)
 
 void printStatuses(const PurgeProgram& program, FILE* out)
 {
-    for (const auto statuses : {kEveryPurgeStatuses, program.kind.statuses})
+    for (const auto statuses : statusTables(program))
         for (const StatusMeaning& meaning : statuses)
             printStatusLine(out, meaning.status, meaning.text);
+}
+
+std::array<std::span<const StatusMeaning>, 3> statusTables(const PurgeProgram& program)
+{
+    return {kEveryPurgeStatuses, program.kind.statuses, kCheckStatuses};
 }
 
 std::string withNames(const char* text, const PurgeProgram& program)

@@ -5,7 +5,9 @@
 
 #include "purge_programs.hpp"
 
+#include <array>
 #include <cstdio>
+#include <span>
 #include <string>
 
 void printVersionLine(const PurgeProgram& program, FILE* out);
@@ -15,6 +17,9 @@ void printUsage(const PurgeProgram& program, FILE* out, bool whole);
 // them: the number right-aligned in three columns, two blanks, the text,
 // its further lines indented to it.
 void printStatuses(const PurgeProgram& program, FILE* out);
+// The tables of those statuses, in their order: those of every purge, the
+// kind's own, then those of --check.
+std::array<std::span<const StatusMeaning>, 3> statusTables(const PurgeProgram& program);
 
 // A text of the option tables with the program's names in place of @NAME@,
 // @DATA@, @BACKUP@, @MARK@ and @RECORDS@.

@@ -1,9 +1,12 @@
 #include "record_text.hpp"
 
+#include "date_cache.hpp"
 #include "numbers.hpp"
 #include "purgdate.hpp"
 #include "records.hpp"
 
+#include <cinttypes>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -134,4 +137,79 @@ void describeMail(const unsigned char* record, char* line, size_t size)
         .field(record + offsetof(DirMesStruct, szSender), sizeof DirMesStruct::szSender)
         .text("  to ")
         .field(record + offsetof(DirMesStruct, szRecipient), sizeof DirMesStruct::szRecipient);
+}
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+int daysInMonth(int month, int year)
+{
+    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return kDays[month] + (month == 1 && leap ? 1 : 0);
+}
+
+void append(char* text, size_t size, const char* format, unsigned value)
+{
+    const size_t used = std::strlen(text);
+    std::snprintf(text + used, size - used, format, used == 0 ? "" : ", ", value);
+}
+
+}  // namespace
+
+DateFault textDateFault(const char* field)
+{
+    DateFault fault;
+    const auto say = [&](const char* why) {
+        char shown[64];
+        LineText(shown, sizeof shown).field(field, DateCache::kTextSize);
+        std::snprintf(fault.why, sizeof fault.why, "date text \"%s\" %s", shown, why);
+        return fault;
+    };
+    if (field[0] == '\0')
+        return say("is empty");
+    const bool form = (field[0] == ' ' || isDigit(field[0])) && isDigit(field[1]) &&
+                      field[2] == '-' && field[6] == '-' && isDigit(field[7]) &&
+                      isDigit(field[8]) && isDigit(field[9]) && isDigit(field[10]) &&
+                      field[11] == '\0';
+    if (!form)
+        return say("is not of the form dd-Mon-yyyy");
+    int month = -1;
+    for (int i = 0; i < 12 && month < 0; ++i)
+        if (std::memcmp(field + 3, DATE_monthName(i), 3) == 0)
+            month = i;
+    // The purges read a name that is not in the node's table as January.
+    if (month < 0)
+        return say("names no month of the node's (the purges read it as January)");
+    const int day = (field[0] == ' ' ? 0 : field[0] - '0') * 10 + field[1] - '0';
+    const int year = std::atoi(field + 7);
+    if (day < 1 || day > daysInMonth(month, year))
+        return say("is no day of the calendar");
+    return fault;
+}
+
+DateFault packedDateFault(uint32_t dateTime)
+{
+    const unsigned day = dateTime & 0x1Fu;
+    const unsigned month = (dateTime >> 5) & 0x0Fu;
+    const unsigned year = ((dateTime >> 9) & 0xFFFu) + 1980u;
+    const unsigned minute = (dateTime >> 21) & 0x3Fu;
+    const unsigned hour = dateTime >> 27;
+    char fields[80] = "";
+    if (month > 11)
+        append(fields, sizeof fields, "%smonth index %u", month);
+    else if (day < 1 || day > static_cast<unsigned>(daysInMonth(static_cast<int>(month),
+                                                                 static_cast<int>(year))))
+        append(fields, sizeof fields, "%sday %u", day);
+    if (hour > 23)
+        append(fields, sizeof fields, "%shour %u", hour);
+    if (minute > 59)
+        append(fields, sizeof fields, "%sminute %u", minute);
+    DateFault fault;
+    if (fields[0] != '\0')
+        std::snprintf(fault.why, sizeof fault.why,
+                      "packed date-time 0x%08" PRIX32 " has fields out of range (%s)", dateTime,
+                      fields);
+    return fault;
 }

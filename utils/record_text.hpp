@@ -40,3 +40,18 @@ private:
     size_t size_;
     size_t used_ = 0;
 };
+
+// Why a date field names no day of the calendar, in the words of a finding;
+// empty when it names one.
+struct DateFault {
+    DateFault() { why[0] = '\0'; }
+    char why[160];
+    bool found() const { return why[0] != '\0'; }
+};
+
+// A 12-byte date text as the node writes it: dd-Mon-yyyy and its NUL, a day
+// below 10 after a blank (or a zero), a month name of the node's own.
+DateFault textDateFault(const char* field);
+// A packed date-time: a day of its month, a month index 0-11, an hour 0-23
+// and a minute 0-59.
+DateFault packedDateFault(uint32_t dateTime);
