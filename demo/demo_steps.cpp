@@ -6,6 +6,7 @@
 //   demo_steps interrupt-mirkos BIN DAYS    after MIRKOS D=DAYS ran whole on BIN
 #include "purge_mark.hpp"
 #include "purge_programs.hpp"
+#include "sample_records.hpp"
 
 #include <cstddef>
 #include <cstdio>
@@ -13,15 +14,6 @@
 #include <string>
 
 namespace {
-
-bool writeFile(const std::string& path, const void* bytes, size_t size)
-{
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
-    const bool written = std::fwrite(bytes, 1, size, file) == size;
-    return std::fclose(file) == 0 && written;
-}
 
 bool readFile(const std::string& path, std::string& bytes)
 {

@@ -10,6 +10,17 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
+
+// Writes a file of the sample tree whole; false where a step failed.
+inline bool writeFile(const std::string& path, const void* bytes, size_t size)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    const bool written = std::fwrite(bytes, 1, size, file) == size;
+    return std::fclose(file) == 0 && written;
+}
 
 inline struct tm daysAgo(int days)
 {

@@ -24,15 +24,6 @@
 
 namespace {
 
-bool writeFile(const std::string& path, const void* bytes, size_t size)
-{
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
-    const bool written = std::fwrite(bytes, 1, size, file) == size;
-    return std::fclose(file) == 0 && written;
-}
-
 struct Mail {
     char type, status;
     int age;
