@@ -28,8 +28,9 @@
 #                  KAVEX_SIGNING_KEY, else a throwaway key
 #   make repro     reprotest: two builds of the package, with varied build
 #                  path, time, locale and environment, give the same .deb
-#   make trixie    make test and make package in Debian 13, in a chroot that
-#                  mmdebstrap makes (kept in /var/cache/kavex-node-tools)
+#   make trixie    make demo, make test and make package in Debian 13, in a
+#                  chroot that mmdebstrap makes (kept in
+#                  /var/cache/kavex-node-tools)
 # The four build the packages first (make package), but with
 # PACKAGE_BUILT=1 take the ones make package left.
 FUZZ_SECONDS ?= 30

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# make trixie: the README's test command and make package on Debian 13, in a
+# make trixie: the README's two commands and make package on Debian 13, in a
 # chroot that mmdebstrap makes from Debian's packages, with that release's
 # compiler, debhelper and lintian (its own scripts/setup.sh installs them).
 # The chroot is kept in /var/cache/kavex-node-tools (KAVEX_CACHE overrides),
@@ -7,7 +7,7 @@
 # clone too, takes it again; one older than a week is made anew.  The
 # sources are the files that git tracks, as they are now, copied into the
 # chroot as a repository of one commit; the logs go to build/trixie.
-#   tests/trixie.sh [TARGET...]    the make targets to run (test package)
+#   tests/trixie.sh [TARGET...]    the make targets to run (demo test package)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cache=${KAVEX_CACHE:-/var/cache/kavex-node-tools}
@@ -57,7 +57,7 @@ in_chroot() {  # LOG COMMAND...
         sh -c 'cd "$1" && shift && exec "$@"' sh "$src" "$@" >"$log" 2>&1
 }
 targets=("$@")
-[ $# -gt 0 ] || targets=(test package)
+[ $# -gt 0 ] || targets=(demo test package)
 for target in "${targets[@]}"; do
     start=$SECONDS
     rm -f "$logs/$target.log"
