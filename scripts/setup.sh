@@ -112,7 +112,14 @@ export DEBIAN_FRONTEND=noninteractive
 for package in "${missing[@]}"; do
     [[ $package != *:* ]] || dpkg --add-architecture "${package#*:}"
 done
-apt_get update -qq
+# An update fails now and then while a mirror is being synced: it is tried
+# again, then the install goes on with the package lists there are, and
+# says what it cannot find.
+for try in 1 2 3; do
+    apt_get update -qq && break
+    [ "$try" -lt 3 ] || { echo "setup.sh: apt-get update failed 3 times: going on with the lists there are" >&2; break; }
+    sleep 20
+done
 apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 for package in "${missing[@]}"; do
     installed "$package" || { echo "setup.sh: could not install $package" >&2; exit 1; }
