@@ -6,7 +6,7 @@
 #pragma once
 
 #include "console.hpp"
-#include "dbindex_status.hpp"
+#include "dbindex_texts.hpp"
 
 #include <climits>
 #include <cstdio>

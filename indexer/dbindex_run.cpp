@@ -21,35 +21,7 @@
 
 namespace {
 
-
 const char kBanner[] = "Halvik's Kavex DataBase indexation utility v2.0\n";
-
-const char kSynopsis[] =
-    "usage: dbindex [--quiet] NAME\n"
-    "       dbindex [--quiet] --check NAME\n"
-    "       dbindex --help | --version\n";
-
-const char kUsage[] =
-    "\n"
-    "Builds NAME.idx, the index of the text database NAME.ful, in one pass.\n"
-    "The new index is written to NAME.idx.tmp and renamed over NAME.idx once it\n"
-    "is whole and on disk: a reader never sees it half-written.\n"
-    "NAME is cut at its first full stop and folded to lower case, directory\n"
-    "parts included: Base.FUL and base both index base.ful into base.idx.\n"
-    "With --check, builds the index in memory and compares it with NAME.idx,\n"
-    "writing nothing; where they differ it names the first record that does.\n"
-    "With --quiet, nothing goes to standard output unless the run fails; then\n"
-    "all of it does.  Each error is told on standard output, as \"*** Error : \",\n"
-    "and on standard error with the path as the system saw it.\n"
-    "Only regular files are read and written: a FIFO, a device or a directory\n"
-    "at NAME.ful, NAME.idx or NAME.idx.tmp is refused, and NAME.idx.tmp is never\n"
-    "reached through a symbolic link.\n"
-    "Started by root, dbindex works as the owner of the database's directory,\n"
-    "for good, before it opens anything, so that the index belongs to that\n"
-    "user; a directory that root owns keeps it root.  It refuses a directory\n"
-    "that its group or others can write.\n"
-    "\n"
-    "Exit status:\n";
 
 constexpr size_t kPathSize = 256;
 constexpr size_t kSuffixLength = 4;  // ".ful", ".idx"
@@ -284,8 +256,8 @@ bool readOptions(int argc, char* argv[], Options& options)
         if (taken)
             continue;
         if (argument[0] == '-' && argument[1] == '-') {
-            std::fprintf(stderr, "dbindex: unknown option %s: no file was opened\n%s", argument,
-                         kSynopsis);
+            std::fprintf(stderr, "dbindex: unknown option %s: no file was opened\n", argument);
+            printDbindexSynopsis(stderr);
             return false;
         }
         if (options.name)
@@ -337,9 +309,7 @@ int runDbindex(int argc, char* argv[], FileIo& io, ReadAhead readAhead)
     if (!readOptions(argc, argv, options))
         return finish(kUsageError);
     if (options.help) {
-        std::fputs(kSynopsis, stdout);
-        std::fputs(kUsage, stdout);
-        printDbindexStatuses(stdout);
+        printDbindexUsage(stdout);
         return finish(kDone);
     }
     if (options.version) {

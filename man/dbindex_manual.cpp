@@ -1,9 +1,10 @@
 // Writes dbindex's manual page from its template (man/dbindex.8) and the
-// status table, on standard output.  Built for the machine that builds, not
+// tables of its synopsis, options and statuses, on standard output.  Built for the machine that builds, not
 // installed.
 //   dbindex_manual VERSION TEMPLATE
-#include "dbindex_status.hpp"
+#include "dbindex_texts.hpp"
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -15,6 +16,52 @@ void replaceAll(std::string& text, const std::string& name, const std::string& v
 {
     for (size_t at = 0; (at = text.find(name, at)) != std::string::npos; at += value.size())
         text.replace(at, name.size(), value);
+}
+
+// A word as roff shows it: a dash as \-.
+std::string roff(const std::string& word)
+{
+    std::string text;
+    for (const char c : word)
+        text += c == '-' ? std::string("\\-") : std::string(1, c);
+    return text;
+}
+
+// A word of the synopsis as a line of roff: an option in bold, in brackets
+// where it may be left out, an argument in italics and in lower case.
+std::string synopsisWord(const std::string& word)
+{
+    if (word == "|")
+        return "|\n";
+    if (word.front() == '[')
+        return ".RB [ " + roff(word.substr(1, word.size() - 2)) + " ]\n";
+    if (std::isupper(static_cast<unsigned char>(word.front()))) {
+        std::string argument;
+        for (const char c : word)
+            argument += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return ".I " + argument + "\n";
+    }
+    return ".B " + roff(word) + "\n";
+}
+
+std::string synopsis()
+{
+    std::string text;
+    for (const char* line : kDbindexSynopsis) {
+        text += text.empty() ? ".B dbindex\n" : ".br\n.B dbindex\n";
+        std::istringstream words(line);
+        for (std::string word; words >> word;)
+            text += synopsisWord(word);
+    }
+    return text;
+}
+
+std::string options()
+{
+    std::string text;
+    for (const DbindexOption& option : kDbindexOptions)
+        text += ".TP\n.B " + roff(option.word) + "\n" + option.page;
+    return text;
 }
 
 }  // namespace
@@ -38,6 +85,8 @@ int main(int argc, char* argv[])
     std::string text = page.str();
     replaceAll(text, "@PROJECT_VERSION@", argv[1]);
     replaceAll(text, "@STATUSES@", statuses);
+    replaceAll(text, "@SYNOPSIS@\n", synopsis());
+    replaceAll(text, "@OPTIONS@\n", options());
     std::fputs(text.c_str(), stdout);
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
 }
