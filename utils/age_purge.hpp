@@ -1,4 +1,4 @@
-// The age purge that VOSKIL, TRABEN and MIRKOS share: every record older
+// The age purge, shared by every program of the age kind: every record older
 // than a number of days is deleted.  Each program's row gives how a record's
 // date is read and how it is shown.
 #pragma once
