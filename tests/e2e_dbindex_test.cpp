@@ -47,9 +47,34 @@ struct Case {
     std::string err = "";  // "@" stands for the directory of the run
 };
 
+// --check builds the index in memory and compares it with the one on disk.
+const std::string kChecked = "Alpha\nfirst\n&&\nBravo\nsecond\n&&\nCharlie\n&&\n";
+const std::string kCheckedIndex("\xD4\x32\x00\x00\xE8\x32\x0F\x00\x43\x96\x10\x00", 12);
+const std::string kDisagrees = "dbindex: base.idx does not agree with base.ful\n";
+
+std::string checking(const std::string& ending)
+{
+    return kBanner + "\nChecking database index file BASE.IDX ... " + ending;
+}
+
+// A --check of kChecked against index: the index is never changed, and a
+// difference is told on both outputs.
+Case check(const char* name, const std::string& index, int status, const std::string& ending)
+{
+    return {name, {{"base.ful", kChecked}, {"base.idx", index}}, {"--check", "Base"}, status, checking(ending),
+            {{"base.idx", index}}, status == 0 ? "" : kDisagrees};
+}
+
 const std::string kSynopsis = "usage: dbindex [--quiet] NAME\n"
                               "       dbindex [--quiet] --check NAME\n"
                               "       dbindex --help | --version\n";
+
+RunOptions in(const TempDir& dir)
+{
+    RunOptions options;
+    options.directory = dir.path();
+    return options;
+}
 
 // A message with "@" standing for the directory of the run.
 std::string inDirectory(std::string text, const std::string& directory)
@@ -177,6 +202,19 @@ TEST(DbindexProgram, OutputIndexAndStatus)
         {"version", {{"base.ful", "A\n"}}, {"base", "--version"}, 0, kBanner, {}},
         {"unknown option", {{"base.ful", "A\n"}}, {"--dryrun", "base"}, 9, "", {},
          "dbindex: unknown option --dryrun: no file was opened\n" + kSynopsis},
+        check("check: matching", kCheckedIndex, 0, "agrees with the database (3 records).\n"),
+        check("check: pad bytes are ignored", std::string("\xD4\x32\x00\x07\xE8\x32\x0F\x07\x43\x96\x10\x07", 12),
+              0, "agrees with the database (3 records).\n"),
+        check("check: stale, the database grew", kCheckedIndex.substr(0, 8), 8,
+              "\n*** Error : the index ends before the record at offset 31, key line \"Charlie\"\n"),
+        check("check: stale, the database shrank", kCheckedIndex + std::string("\x00\x61\x05\x00", 4), 8,
+              "\n*** Error : the index holds entries after the last record (3 records)\n"),
+        check("check: corrupted hash", std::string("\xD4\x32\x00\x00\xE8\x33\x0F\x00\x43\x96\x10\x00", 12), 8,
+              "\n*** Error : the index differs from the database at the record at offset 15, key line \"Bravo\"\n"),
+        check("check: corrupted step", std::string("\xD4\x32\x00\x00\xE8\x32\x0E\x00\x43\x96\x10\x00", 12), 8,
+              "\n*** Error : the index differs from the database at the record at offset 15, key line \"Bravo\"\n"),
+        check("check: torn last entry", kCheckedIndex + "\x01", 8,
+              "\n*** Error : the index holds entries after the last record (3 records)\n"),
     };
     for (const Case& c : cases) {
         TempDir dir(kOwnersOnly);
@@ -186,10 +224,8 @@ TEST(DbindexProgram, OutputIndexAndStatus)
             if (what == "FIFO")
                 fifos.push_back(dir / name);
         }
-        RunOptions options;
-        options.directory = dir.path();
         bool waited = false;
-        const RunResult result = runWithoutWaiting(c.arguments, options, fifos, waited);
+        const RunResult result = runWithoutWaiting(c.arguments, in(dir), fifos, waited);
         EXPECT_FALSE(waited) << c.name;
         EXPECT_EQ(result.status, c.status) << c.name;
         EXPECT_EQ(result.out, c.out) << c.name;
@@ -218,8 +254,7 @@ TEST(DbindexProgram, ReplacesTheIndexWhole)
     chmod((dir / "real/base.idx").c_str(), 0640);
     ASSERT_EQ(symlink("real/base.idx", (dir / "base.idx").c_str()), 0);
     writeFile(dir / "real/base.idx.tmp", "left by a killed run");
-    RunOptions options;
-    options.directory = dir.path();
+    const RunOptions options = in(dir);
     const RunResult result = runProgram(DBINDEX_PATH, {"base"}, options);
     EXPECT_EQ(result.status, 0) << result.out;
     struct stat link;
@@ -243,9 +278,7 @@ TEST(DbindexProgram, ReplacesTheIndexWhole)
 TEST(DbindexProgram, HelpTouchesNothing)
 {
     TempDir dir(kOwnersOnly);
-    RunOptions options;
-    options.directory = dir.path();
-    const RunResult result = runProgram(DBINDEX_PATH, {"base", "--help"}, options);
+    const RunResult result = runProgram(DBINDEX_PATH, {"base", "--help"}, in(dir));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out.rfind("usage: dbindex [--quiet] NAME\n", 0), 0u);
     EXPECT_FALSE(fileExists(dir / "base.idx"));
@@ -272,57 +305,13 @@ TEST(DbindexProgram, StandardOutputFailsOrKeepsItsOrder)
                                           dir.path() + "/nosuch.ful: No such file or directory\n");
 }
 
-}  // namespace
-
-namespace {
-
-// --check builds the index in memory and compares it with the one on disk.
-TEST(DbindexCheck, AgreesOrNamesTheFirstRecordThatDiffers)
-{
-    const std::string database = "Alpha\nfirst\n&&\nBravo\nsecond\n&&\nCharlie\n&&\n";
-    const std::string good("\xD4\x32\x00\x00\xE8\x32\x0F\x00\x43\x96\x10\x00", 12);
-    struct CheckCase {
-        const char* name;
-        std::string index;
-        int status;
-        std::string ending;
-    };
-    const CheckCase cases[] = {
-        {"matching", good, 0, "agrees with the database (3 records).\n"},
-        {"pad bytes are ignored", std::string("\xD4\x32\x00\x07\xE8\x32\x0F\x07\x43\x96\x10\x07", 12), 0,
-         "agrees with the database (3 records).\n"},
-        {"stale: the database grew", good.substr(0, 8), 8,
-         "\n*** Error : the index ends before the record at offset 31, key line \"Charlie\"\n"},
-        {"stale: the database shrank", good + std::string("\x00\x61\x05\x00", 4), 8,
-         "\n*** Error : the index holds entries after the last record (3 records)\n"},
-        {"corrupted hash", std::string("\xD4\x32\x00\x00\xE8\x33\x0F\x00\x43\x96\x10\x00", 12), 8,
-         "\n*** Error : the index differs from the database at the record at offset 15, key line \"Bravo\"\n"},
-        {"corrupted step", std::string("\xD4\x32\x00\x00\xE8\x32\x0E\x00\x43\x96\x10\x00", 12), 8,
-         "\n*** Error : the index differs from the database at the record at offset 15, key line \"Bravo\"\n"},
-        {"torn last entry", good + "\x01", 8,
-         "\n*** Error : the index holds entries after the last record (3 records)\n"},
-    };
-    for (const CheckCase& c : cases) {
-        TempDir dir(kOwnersOnly);
-        writeFile(dir / "base.ful", database);
-        writeFile(dir / "base.idx", c.index);
-        RunOptions options;
-        options.directory = dir.path();
-        const RunResult result = runProgram(DBINDEX_PATH, {"--check", "Base"}, options);
-        EXPECT_EQ(result.status, c.status) << c.name;
-        EXPECT_EQ(result.out, kBanner + "\nChecking database index file BASE.IDX ... " + c.ending) << c.name;
-        EXPECT_EQ(readFile(dir / "base.idx"), c.index) << c.name << ": the index was changed";
-    }
-}
-
 // What dbindex writes, --check accepts; a key line out of printable ASCII is
 // shown escaped.
 TEST(DbindexCheck, AcceptsWhatABuildWrites)
 {
     TempDir dir(kOwnersOnly);
     writeFile(dir / "base.ful", "K\xE9y\t1\n" + std::string(70000, 'x') + "\n&&\nnext\n&&\n");
-    RunOptions options;
-    options.directory = dir.path();
+    const RunOptions options = in(dir);
     ASSERT_EQ(runProgram(DBINDEX_PATH, {"base"}, options).status, 0);
     EXPECT_EQ(runProgram(DBINDEX_PATH, {"--check", "base"}, options).status, 0);
     std::string index = readFile(dir / "base.idx");

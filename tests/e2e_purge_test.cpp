@@ -49,12 +49,26 @@ std::string summary(const ProgramUnderTest& p, int left, int deleted)
 
 std::string creating(const ProgramUnderTest& p) { return std::string("Creating ") + p.backup + "\n"; }
 
-// The line after the system's text of a failed open: where the default path
-// led from the run directory.
-std::string tried(const Node& node, const std::string& program, const std::string& file,
-                  const std::string& error)
+// One old record, dropped by every limit used here, and one of today.
+struct Planted {
+    std::string old, today;
+    Planted() = default;
+    explicit Planted(const ProgramUnderTest& p) : old(p.record({2026, 1, 1}, 1)), today(p.record({2026, 12, 7}, 2)) {}
+    std::string all() const { return old + today; }
+};
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string dryRunLine(const std::string& program) { return program + ": a dry run: nothing will be changed\n"; }
+
+// A dry run says what the real run says, between its own two lines, and
+// ends with the same status.
+void expectDryRunAlike(const RunResult& dry, const RunResult& real, const std::string& name,
+                       const std::string& what)
 {
-    return program + ": " + node.dir.path() + "/run/../system/bin/" + file + ": " + error + "\n";
+    EXPECT_EQ(dry.status, real.status) << what;
+    EXPECT_EQ(dry.out, dryRunLine(name) + real.out) << what;
+    EXPECT_EQ(dry.err, real.err + name + ": a dry run: nothing was changed\n") << what;
 }
 
 struct AgeCase {
@@ -144,7 +158,7 @@ TEST(PurgePrograms, HelpAndDryRunChangeNothing)
 {
     for (const ProgramUnderTest& p : kProgramsUnderTest) {
         Node node;
-        const std::string records = p.record({2026, 1, 1}, 1) + p.record({2026, 12, 7}, 2);
+        const std::string records = Planted(p).all();
         writeFile(node.data(p.data), records);
         writeFile(node.message(1), "text");
         const RunResult help = runProgram(p.path, {std::string(1, p.limitLetter) + "=1", "--help"}, node.at(kTestNow));
@@ -241,8 +255,7 @@ TEST(MailPurgeProgram, DropsAndRemovesTheMessageFiles)
 TEST(MailPurgeProgram, MailPrefixAsGiven)
 {
     Node node;
-    const std::string records = mailRecord({'B', 'N', 42, dateText(2026, 1, 1), 0});
-    writeFile(node.data(kKeldranTest.data), records);
+    writeFile(node.data(kKeldranTest.data), mailRecord({'B', 'N', 42, dateText(2026, 1, 1), 0}));
     writeFile(node.message(42), "text");
     writeFile(node.dir / "mailm0000042.msg", "text");
 
@@ -252,27 +265,18 @@ TEST(MailPurgeProgram, MailPrefixAsGiven)
     EXPECT_FALSE(fileExists(node.dir / "mailm0000042.msg"));
     EXPECT_TRUE(fileExists(node.message(42)));
     EXPECT_EQ(readFile(node.data(kKeldranTest.data)), "");
-
-    // A mail prefix that leaves no room for the longest message file name is
-    // refused before anything is touched.
-    writeFile(node.data(kKeldranTest.data), records);
-    const std::string backup = readFile(node.data(kKeldranTest.backup));
-    const RunResult tooLong =
-        runProgram(kKeldranTest.path, {"D=" + node.bin, "M=/" + std::string(240, 'm')}, node.at(kTestNow));
-    EXPECT_EQ(tooLong.status, 4);
-    EXPECT_EQ(tooLong.err.rfind("KELDRAN: path too long", 0), 0u);
-    EXPECT_TRUE(readFile(node.data(kKeldranTest.data)) == records);
-    EXPECT_TRUE(readFile(node.data(kKeldranTest.backup)) == backup);
 }
 
 // A run that cannot open what it needs stops with the status of that open,
 // which it names, with the path that the default led to; the data file and
-// the message files stay, and a path that does not fit touches nothing.
+// the message files stay, and a path that does not fit touches nothing.  A
+// dry run, first in the same tree, checks what the real run would need and
+// fails where it would.
 TEST(PurgePrograms, FailedOpensAndTheirStatuses)
 {
     for (const ProgramUnderTest& p : kProgramsUnderTest) {
         const std::string name = p.name;
-        const std::string records = p.record({2026, 1, 1}, 1) + p.record({2026, 12, 7}, 2);
+        const std::string records = Planted(p).all();
         const struct {
             const char* name;
             std::function<void(const Node&)> prepare;
@@ -298,13 +302,17 @@ TEST(PurgePrograms, FailedOpensAndTheirStatuses)
             writeFile(node.data(p.data), records);
             writeFile(node.message(1), "text");
             c.prepare(node);
-            const RunResult result = runProgram(p.path, {}, c.asNobody ? node.asNobody(kTestNow) : node.at(kTestNow));
-            chmod(node.bin.c_str(), 0755);
+            const RunOptions options = c.asNobody ? node.asNobody(kTestNow) : node.at(kTestNow);
+            const RunResult dry = runProgram(p.path, {"--dry-run"}, options);
             const std::string what = name + ": " + c.name;
+            const RunResult result = runProgram(p.path, {}, options);
+            chmod(node.bin.c_str(), 0755);
             EXPECT_EQ(result.status, c.status) << what;
-            EXPECT_EQ(result.err, name + " -> fopen in MAIN (" + c.open + "): " + c.error + "\n" +
-                                      tried(node, name, c.file, c.error)) << what;
+            EXPECT_EQ(result.err, name + " -> fopen in MAIN (" + c.open + "): " + c.error + "\n" + name + ": " +
+                                      node.dir.path() + "/run/../system/bin/" + c.file + ": " + c.error + "\n")
+                << what;
             EXPECT_EQ(result.out, c.backupMade ? creating(p) : "") << what;
+            expectDryRunAlike(dry, result, name, what);
             if (c.status != 1) {
                 EXPECT_TRUE(readFile(node.data(p.data)) == records) << what;
             } else {
@@ -317,28 +325,21 @@ TEST(PurgePrograms, FailedOpensAndTheirStatuses)
         }
         Node node;
         writeFile(node.data(p.data), records);
-        const RunResult result =
-            runProgram(p.path, {std::string(1, p.directoryLetter) + "=" + std::string(250, 'd')}, node.at(kTestNow));
-        EXPECT_EQ(result.status, 4) << name;
-        EXPECT_EQ(result.err.rfind(name + ": path too long", 0), 0u) << result.err;
-        EXPECT_TRUE(readFile(node.data(p.data)) == records) << name;
-        EXPECT_FALSE(fileExists(node.data(p.backup))) << name;
+        std::vector<std::vector<std::string>> tooLong = {{std::string(1, p.directoryLetter) + "=" + std::string(250, 'd')}};
+        // The mail prefix must leave room for the longest message file name.
+        if (p.mail)
+            tooLong.push_back({"D=" + node.bin, "M=/" + std::string(240, 'm')});
+        for (const std::vector<std::string>& words : tooLong) {
+            const RunResult result = runProgram(p.path, words, node.at(kTestNow));
+            EXPECT_EQ(result.status, 4) << name;
+            EXPECT_EQ(result.err.rfind(name + ": path too long", 0), 0u) << result.err;
+            EXPECT_TRUE(readFile(node.data(p.data)) == records) << name;
+            EXPECT_FALSE(fileExists(node.data(p.backup))) << name;
+        }
     }
 }
 
 // --- what an operator meets: mistakes, --quiet, --verbose, dry runs --------
-
-// One old record, dropped by every limit used here, and one of today.
-struct Planted {
-    std::string old, today;
-    Planted() = default;
-    explicit Planted(const ProgramUnderTest& p) : old(p.record({2026, 1, 1}, 1)), today(p.record({2026, 12, 7}, 2)) {}
-    std::string all() const { return old + today; }
-};
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::string dryRunLine(const std::string& program) { return program + ": a dry run: nothing will be changed\n"; }
 
 // A mistyped option, a word with a single dash and a limit that is not a
 // whole number are refused before anything is touched; a limit below 1
@@ -438,45 +439,6 @@ TEST(OperatorUse, QuietVerboseAndTheBackupsMode)
         const std::string reason = mail ? "  (340 days old, limit B=30)" : "  (340 days old, limit 30)";
         EXPECT_EQ(record.substr(record.size() - std::min(record.size(), reason.size())), reason);
         EXPECT_TRUE(contains(lines.back(), "completed")) << p.name;
-    }
-}
-
-// A dry run checks what the real run would need, and fails where it would,
-// with its message and status.
-TEST(OperatorUse, DryRunFailsWhereTheRealRunWould)
-{
-    for (const ProgramUnderTest& p : kProgramsUnderTest) {
-        const Planted planted(p);
-        const struct {
-            const char* name;
-            std::function<void(const Node&)> prepare;
-            int status;
-        } cases[] = {
-            {"no room for the backup", [](const Node& n) { chmod(n.bin.c_str(), 0555); }, 2},
-            {"a data file that cannot be written",
-             [&](const Node& n) { chmod(n.data(p.data).c_str(), 0444); }, 3},
-        };
-        for (const auto& c : cases) {
-            // The dry run first, then the real one, in the same tree.
-            Node node;
-            writeFile(node.data(p.data), planted.all());
-            c.prepare(node);
-            const RunOptions options = node.asNobody(kTestNow);
-            RunResult results[2];
-            for (int dry = 1; dry >= 0; --dry) {
-                results[dry] = runProgram(p.path, dry ? std::vector<std::string>{"--dry-run"}
-                                                      : std::vector<std::string>{},
-                                          options);
-                EXPECT_TRUE(readFile(node.data(p.data)) == planted.all());
-            }
-            chmod(node.bin.c_str(), 0755);
-            const std::string what = std::string(p.name) + ": " + c.name;
-            EXPECT_EQ(results[0].status, c.status) << what << results[0].err;
-            EXPECT_EQ(results[1].status, c.status) << what << results[1].err;
-            EXPECT_EQ(results[1].out, dryRunLine(p.name) + results[0].out) << what;
-            EXPECT_EQ(results[1].err,
-                      results[0].err + p.name + ": a dry run: nothing was changed\n") << what;
-        }
     }
 }
 
@@ -609,9 +571,7 @@ TEST(OperatorUse, MessageFilesThatCannotBeRemoved)
         EXPECT_EQ(real.status, c.status) << c.name << real.err;
         EXPECT_EQ(real.err, c.err) << c.name;
         EXPECT_EQ(real.out, creating(kKeldranTest) + "Deleting message #42 ...\nKELDRAN completed.\n");
-        EXPECT_EQ(dry.status, real.status) << c.name;
-        EXPECT_EQ(dry.err, real.err + "KELDRAN: a dry run: nothing was changed\n") << c.name;
-        EXPECT_EQ(dry.out, dryRunLine("KELDRAN") + real.out) << c.name;
+        expectDryRunAlike(dry, real, "KELDRAN", c.name);
         EXPECT_TRUE(fileExists(node.message(42)));
         EXPECT_EQ(readFile(node.data(kKeldranTest.data)), "");
     }
