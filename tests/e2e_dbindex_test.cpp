@@ -23,10 +23,20 @@ constexpr mode_t kOwnersOnly = 0755;
 
 const std::string kBanner = "Halvik's Kavex DataBase indexation utility v2.0\n";
 const std::string kWorkedExample = "Alpha\nfirst line\n&&\nBravo\nsecond\n&&\n";
+const std::string kWorkedIndex("\xD4\x32\x00\x00\xE8\x32\x14\x00", 8);
+const std::string kOneKeyIndex("\x00\x61\x00\x00", 4);  // of "A\n"
 
 std::string creating(const std::string& index, const std::string& spinner = "")
 {
     return kBanner + "\nCreating database index file " + index + " ... " + spinner + "Done.\n";
+}
+
+// What dbindex says of a file it could not open: on standard output, and
+// on standard error with the file's path.
+std::string unopened(const std::string& shown) { return kBanner + "*** Error : Enable to open " + shown + "\n"; }
+std::string cannotOpen(const std::string& file, const std::string& why)
+{
+    return "dbindex: cannot open @/" + file + ": " + why + "\n";
 }
 
 std::string records(int count)
@@ -127,78 +137,67 @@ TEST(DbindexProgram, OutputIndexAndStatus)
     const std::string longest = std::string(249, 'l');  // in a directory "d": NAME.idx of 253 bytes
     const Case cases[] = {
         {"worked example", {{"base.ful", kWorkedExample}}, {"Base.FUL"}, 0, creating("BASE.IDX"),
-         {{"base.idx", std::string("\xD4\x32\x00\x00\xE8\x32\x14\x00", 8)}}},
+         {{"base.idx", kWorkedIndex}}},
         {"continuations", {{"base.ful", "Alpha\n" + std::string(590, 'b') + "\n&&\nBravo\n"}},
          {"base"}, 0, creating("BASE.IDX"),
          {{"base.idx", std::string("\xD4\x32\x00\x00\x00\x00\xFF\x00\x00\x00\xFF\x00\xE8\x32\x5A\x00", 16)}}},
         {"empty database", {{"base.ful", ""}}, {"base"}, 0, creating("BASE.IDX"), {{"base.idx", ""}}},
         {"key without LF", {{"base.ful", "Alpha"}}, {"base"}, 0, creating("BASE.IDX"), {{"base.idx", ""}}},
         {"cut at the first full stop", {{"data.ful", "A\n"}}, {"Data.Old.FUL", "ignored"}, 0,
-         creating("DATA.IDX"), {{"data.idx", std::string("\x00\x61\x00\x00", 4)}},
-         "dbindex: argument 'ignored' ignored\n"},
+         creating("DATA.IDX"), {{"data.idx", kOneKeyIndex}}, "dbindex: argument 'ignored' ignored\n"},
         {"whole path folded", {{"sub", "DIR"}, {"sub/base.ful", "A\n"}}, {"Sub/BASE"}, 0,
-         creating("SUB/BASE.IDX"), {{"sub/base.idx", std::string("\x00\x61\x00\x00", 4)}}},
+         creating("SUB/BASE.IDX"), {{"sub/base.idx", kOneKeyIndex}}},
         {"dot-dot gives an empty name", {{".ful", "A\n"}}, {"../elsewhere/base"}, 0, creating(".IDX"),
-         {{".idx", std::string("\x00\x61\x00\x00", 4)}}},
+         {{".idx", kOneKeyIndex}}},
         {"50 records, one spinner character", {{"base.ful", records(50)}}, {"base"}, 0,
          creating("BASE.IDX", "|"), {}},
         {"101 records, two", {{"base.ful", records(101)}}, {"base"}, 0, creating("BASE.IDX", "|/"), {}},
-        {"254 records, five", {{"base.ful", records(254)}}, {"base"}, 0,
-         creating("BASE.IDX", "|/-\\|"), {}},
+        {"254 records, five", {{"base.ful", records(254)}}, {"base"}, 0, creating("BASE.IDX", "|/-\\|"), {}},
         {"no name", {}, {}, 1, kBanner + "\n*** Error : can't continue.\nYou must specified the database name\n", {},
          "dbindex: no database name was given\n"},
-        {"missing directory", {}, {"Sub/BASE"}, 2, kBanner + "*** Error : Enable to open SUB/BASE.FUL\n", {},
-         "dbindex: cannot open @/sub/base.ful: No such file or directory\n"},
-        {"missing database", {{"base.idx", "old"}}, {"Base"}, 2,
-         kBanner + "*** Error : Enable to open BASE.FUL\n", {{"base.idx", "old"}},
-         "dbindex: cannot open @/base.ful: No such file or directory\n"},
-        {"index cannot be opened", {{"base.ful", "A\n"}, {"base.idx", "DIR"}}, {"base"}, 3,
-         kBanner + "*** Error : Enable to open BASE.IDX\n", {},
-         "dbindex: cannot open @/base.idx: a directory, not a regular file\n"},
+        {"missing directory", {}, {"Sub/BASE"}, 2, unopened("SUB/BASE.FUL"), {},
+         cannotOpen("sub/base.ful", "No such file or directory")},
+        {"missing database", {{"base.idx", "old"}}, {"Base"}, 2, unopened("BASE.FUL"), {{"base.idx", "old"}},
+         cannotOpen("base.ful", "No such file or directory")},
+        {"index cannot be opened", {{"base.ful", "A\n"}, {"base.idx", "DIR"}}, {"base"}, 3, unopened("BASE.IDX"),
+         {}, cannotOpen("base.idx", "a directory, not a regular file")},
         {"a device index is not written", {{"base.ful", "A\n"}, {"base.idx", "->/dev/full"}}, {"base"}, 3,
-         kBanner + "*** Error : Enable to open BASE.IDX\n", {},
-         "dbindex: cannot open @/base.idx: a character device, not a regular file\n"},
-        {"FIFO database", {{"base.ful", "FIFO"}, {"base.idx", "old"}}, {"base"}, 2,
-         kBanner + "*** Error : Enable to open BASE.FUL\n", {{"base.idx", "old"}},
-         "dbindex: cannot open @/base.ful: a FIFO, not a regular file\n"},
-        {"FIFO index", {{"base.ful", "A\n"}, {"base.idx", "FIFO"}}, {"base"}, 3,
-         kBanner + "*** Error : Enable to open BASE.IDX\n", {{"base.idx.tmp", "GONE"}},
-         "dbindex: cannot open @/base.idx: a FIFO, not a regular file\n"},
+         unopened("BASE.IDX"), {}, cannotOpen("base.idx", "a character device, not a regular file")},
+        {"FIFO database", {{"base.ful", "FIFO"}, {"base.idx", "old"}}, {"base"}, 2, unopened("BASE.FUL"),
+         {{"base.idx", "old"}}, cannotOpen("base.ful", "a FIFO, not a regular file")},
+        {"FIFO index", {{"base.ful", "A\n"}, {"base.idx", "FIFO"}}, {"base"}, 3, unopened("BASE.IDX"),
+         {{"base.idx.tmp", "GONE"}}, cannotOpen("base.idx", "a FIFO, not a regular file")},
         {"FIFO at the temporary index", {{"base.ful", "A\n"}, {"base.idx", "old"}, {"base.idx.tmp", "FIFO"}},
-         {"base"}, 3, kBanner + "*** Error : Enable to open BASE.IDX.TMP\n", {{"base.idx", "old"}},
-         "dbindex: cannot open @/base.idx.tmp: a FIFO, not a regular file\n"},
+         {"base"}, 3, unopened("BASE.IDX.TMP"), {{"base.idx", "old"}},
+         cannotOpen("base.idx.tmp", "a FIFO, not a regular file")},
         {"directory at the temporary index", {{"base.ful", "A\n"}, {"base.idx.tmp", "DIR"}}, {"base"}, 3,
-         kBanner + "*** Error : Enable to open BASE.IDX.TMP\n", {{"base.idx", "GONE"}},
-         "dbindex: cannot open @/base.idx.tmp: a directory, not a regular file\n"},
+         unopened("BASE.IDX.TMP"), {{"base.idx", "GONE"}},
+         cannotOpen("base.idx.tmp", "a directory, not a regular file")},
         {"link at the temporary index", {{"base.ful", "A\n"}, {"base.idx.tmp", "->planted"}}, {"base"}, 3,
-         kBanner + "*** Error : Enable to open BASE.IDX.TMP\n", {{"planted", "GONE"}, {"base.idx", "GONE"}},
-         "dbindex: cannot open @/base.idx.tmp: a symbolic link, not a regular file\n"},
+         unopened("BASE.IDX.TMP"), {{"planted", "GONE"}, {"base.idx", "GONE"}},
+         cannotOpen("base.idx.tmp", "a symbolic link, not a regular file")},
         {"longest name, with what a killed run left", {{"d", "DIR"}, {"d/" + longest + ".ful", "A\n"},
           {"d/" + longest + ".i.tmp", "left by a killed run"}}, {"d/" + longest}, 0,
          creating("D/" + std::string(249, 'L') + ".IDX"),
-         {{"d/" + longest + ".idx", std::string("\x00\x61\x00\x00", 4)}, {"d/" + longest + ".i.tmp", "GONE"}}},
+         {{"d/" + longest + ".idx", kOneKeyIndex}, {"d/" + longest + ".i.tmp", "GONE"}}},
         {"name too long", {}, {std::string(256, 'n')}, 4,
          kBanner + "*** Error : database name too long: at most 255 characters, 251 once cut\n", {},
          "dbindex: the database name does not fit: " + std::string(256, 'n') + "\n"},
         {"cut name too long", {}, {full + ".ful"}, 4,
          kBanner + "*** Error : database name too long: at most 255 characters, 251 once cut\n", {},
          "dbindex: the database name does not fit: " + full + ".ful\n"},
-        {"longest cut name", {}, {full.substr(1) + ".ful"}, 2,
-         kBanner + "*** Error : Enable to open " + std::string(251, 'N') + ".FUL\n", {},
-         "dbindex: cannot open @/" + full.substr(1) + ".ful: No such file or directory\n"},
-        {"directory database", {{"base.ful", "DIR"}, {"base.idx", "old"}}, {"base"}, 2,
-         kBanner + "*** Error : Enable to open BASE.FUL\n", {{"base.idx", "old"}},
-         "dbindex: cannot open @/base.ful: a directory, not a regular file\n"},
+        {"longest cut name", {}, {full.substr(1) + ".ful"}, 2, unopened(std::string(251, 'N') + ".FUL"), {},
+         cannotOpen(full.substr(1) + ".ful", "No such file or directory")},
+        {"directory database", {{"base.ful", "DIR"}, {"base.idx", "old"}}, {"base"}, 2, unopened("BASE.FUL"),
+         {{"base.idx", "old"}}, cannotOpen("base.ful", "a directory, not a regular file")},
         // A regular file whose first bytes cannot be read.
         {"read error", {{"base.ful", "->/proc/self/mem"}, {"base.idx", "old"}}, {"base"}, 5,
          kBanner + "\nCreating database index file BASE.IDX ... \n*** Error : can't read BASE.FUL: "
                    "Input/output error; the index on disk is left as it was\n",
          {{"base.idx", "old"}, {"base.idx.tmp", "GONE"}}, "dbindex: cannot read @/base.ful: Input/output error\n"},
-        {"quiet", {{"base.ful", kWorkedExample}}, {"--quiet", "base"}, 0, "",
-         {{"base.idx", std::string("\xD4\x32\x00\x00\xE8\x32\x14\x00", 8)}}},
-        {"quiet, and a failure shows all", {}, {"base", "--quiet"}, 2,
-         kBanner + "*** Error : Enable to open BASE.FUL\n", {},
-         "dbindex: cannot open @/base.ful: No such file or directory\n"},
+        {"quiet", {{"base.ful", kWorkedExample}}, {"--quiet", "base"}, 0, "", {{"base.idx", kWorkedIndex}}},
+        {"quiet, and a failure shows all", {}, {"base", "--quiet"}, 2, unopened("BASE.FUL"), {},
+         cannotOpen("base.ful", "No such file or directory")},
         {"version", {{"base.ful", "A\n"}}, {"base", "--version"}, 0, kBanner, {}},
         {"unknown option", {{"base.ful", "A\n"}}, {"--dryrun", "base"}, 9, "", {},
          "dbindex: unknown option --dryrun: no file was opened\n" + kSynopsis},
@@ -260,7 +259,7 @@ TEST(DbindexProgram, ReplacesTheIndexWhole)
     struct stat link;
     ASSERT_EQ(lstat((dir / "base.idx").c_str(), &link), 0);
     EXPECT_TRUE(S_ISLNK(link.st_mode));
-    EXPECT_EQ(readFile(dir / "real/base.idx"), std::string("\xD4\x32\x00\x00\xE8\x32\x14\x00", 8));
+    EXPECT_EQ(readFile(dir / "real/base.idx"), kWorkedIndex);
     struct stat index;
     ASSERT_EQ(stat((dir / "real/base.idx").c_str(), &index), 0);
     EXPECT_EQ(index.st_mode & 07777, 0640u);
