@@ -2,44 +2,29 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
-// Sends standard output (or input) to a pipe for the life of the object.
-class Redirect {
+// Feeds standard input from a pipe for the life of the object.
+class PipedInput {
 public:
-    explicit Redirect(int fd) : fd_(fd)
+    PipedInput()
     {
-        std::fflush(stdout);
         if (pipe(ends_) != 0)
             throw std::runtime_error("pipe");
-        saved_ = dup(fd_);
-        dup2(fd_ == 0 ? ends_[0] : ends_[1], fd_);
+        saved_ = dup(0);
+        dup2(ends_[0], 0);
     }
-    ~Redirect()
+    ~PipedInput()
     {
-        std::fflush(stdout);
-        dup2(saved_, fd_);
+        dup2(saved_, 0);
         close(saved_);
         close(ends_[0]);
-        close(ends_[1]);
-    }
-    // What was written to the redirected output so far.
-    std::string written()
-    {
-        std::fflush(stdout);
-        close(ends_[1]);
-        ends_[1] = dup(saved_);  // keeps the pair closable
-        dup2(saved_, fd_);
-        std::string text;
-        char buffer[256];
-        for (ssize_t n; (n = read(ends_[0], buffer, sizeof buffer)) > 0;)
-            text.append(buffer, static_cast<size_t>(n));
-        return text;
+        endInput();
     }
     void feed(const std::string& bytes)
     {
@@ -47,12 +32,12 @@ public:
     }
     void endInput()
     {
-        close(ends_[1]);
-        ends_[1] = dup(saved_);
+        if (ends_[1] >= 0)
+            close(ends_[1]);
+        ends_[1] = -1;
     }
 
 private:
-    int fd_;
     int ends_[2];
     int saved_;
 };
@@ -88,7 +73,7 @@ TEST(ConsoleCursor, StubsAndDirectOutput)
 {
     EXPECT_EQ(CON_column(), 1);
     EXPECT_EQ(CON_row(), 1);
-    Redirect out(1);
+    testing::internal::CaptureStdout();
     CON_moveTo(40, 12);
     EXPECT_EQ(CON_putChar('|'), '|');
     CON_moveTo(1, 1);
@@ -98,13 +83,13 @@ TEST(ConsoleCursor, StubsAndDirectOutput)
     EXPECT_EQ(CON_putCounted(0, counted, 2), 0);
     char empty[4] = "q";
     EXPECT_EQ(CON_putCounted(0, empty, 0), 0);
-    EXPECT_EQ(out.written(), "|/abxy\n\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "|/abxy\n\n");
     EXPECT_STREQ(counted, "xy");
 }
 
 TEST(ConsoleInput, ReadsFromDescriptorZero)
 {
-    Redirect in(0);
+    PipedInput in;
     in.feed("hello\nrest");
     EXPECT_EQ(CON_keyWaiting(), 10);
     char buffer[16];

@@ -1,6 +1,7 @@
 #include "dbindex_run.hpp"
 #include "failing_io.hpp"
 #include "index_builder.hpp"
+#include "programs_under_test.hpp"
 #include "test_files.hpp"
 
 #include <gtest/gtest.h>
@@ -16,12 +17,6 @@ namespace {
 
 // A run of dbindex in this process, in dir, on the database "base", with
 // its output captured.
-struct InProcessRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
 InProcessRun runIn(const TempDir& dir, FileIo& io, ReadAhead readAhead = ReadAhead::Off)
 {
     char here[4096];

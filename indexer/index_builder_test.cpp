@@ -184,6 +184,9 @@ TEST(IndexBuild, EntriesFollowTheRecords)
         {"separator first in body", "A\n&&\n&&\n", {{0x6100, 0}, {0x2626, 5}}},
         {"key of 253 bytes", std::string(253, 'K') + "\n&&\nB\n",
          {{static_cast<uint16_t>(0x6B6B * 126 + 0x6B00), 0}, {0, 255}, {0x6200, 2}}},
+        {"longer key: its 253 first bytes hashed, every byte counted",
+         std::string(253, 'k') + std::string(47, 'z') + "\n&&\nB\n",
+         {{static_cast<uint16_t>(0x6B6B * 126 + 0x6B00), 0}, {0, 255}, {0x6200, 301 + 3 - 255}}},
         {"blank key, no body", "A\n&&\n\n&&\nB\n&&\nC\n", {{0x6100, 0}, {0, 5}, {0x6200, 4}, {0x6300, 5}}},
         // Blocks end inside key lines, and the blocks of the ring are used
         // again, with line ends of earlier records past the end of the data.
@@ -216,27 +219,14 @@ TEST(IndexBuild, EntriesFollowTheRecords)
                     entries[0].step = static_cast<uint8_t>(plainRecord.size());
                 entries.insert(entries.begin(), plainEntry);
             }
-            for (size_t chunk : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{1} << 20}) {
-                for (ReadAhead readAhead : {ReadAhead::Off, ReadAhead::On}) {
-                    const int ahead = readAhead == ReadAhead::On;
-                    EXPECT_EQ(build(database, chunk, 16, readAhead).entries, entries)
-                        << c.name << " chunk " << chunk << " read ahead " << ahead << " behind " << behindARecord;
-                    EXPECT_EQ(build(database, chunk, 1 << 20, readAhead).entries, entries)
-                        << c.name << " chunk " << chunk << " read ahead " << ahead << " behind " << behindARecord;
-                }
-            }
+            for (size_t chunk : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{1} << 20})
+                for (ReadAhead readAhead : {ReadAhead::Off, ReadAhead::On})
+                    for (size_t block : {size_t{16}, size_t{1} << 20})
+                        EXPECT_EQ(build(database, chunk, block, readAhead).entries, entries)
+                            << c.name << " chunk " << chunk << " block " << block << " read ahead "
+                            << (readAhead == ReadAhead::On) << " behind " << behindARecord;
         }
     }
-}
-
-TEST(IndexBuild, LongKeyHashesIts253FirstBytesAndCountsEveryByte)
-{
-    const std::string key = std::string(253, 'k') + std::string(47, 'z');
-    const EntryCollector built = build(key + "\n&&\nB\n");
-    ASSERT_EQ(built.entries.size(), 3u);
-    EXPECT_EQ(built.entries[0].hash, IDX_keyHash(std::string(253, 'k').c_str()));
-    EXPECT_EQ(built.entries[1], (Entry{0, 255}));
-    EXPECT_EQ(built.entries[2], (Entry{0x6200, 301 + 3 - 255}));
 }
 
 // A record of 65,536 bytes or more is carried by continuation entries, so

@@ -23,10 +23,20 @@ constexpr mode_t kOwnersOnly = 0755;
 
 const std::string kBanner = "Halvik's Kavex DataBase indexation utility v2.0\n";
 const std::string kWorkedExample = "Alpha\nfirst line\n&&\nBravo\nsecond\n&&\n";
+const std::string kWorkedIndex("\xD4\x32\x00\x00\xE8\x32\x14\x00", 8);
+const std::string kOneKeyIndex("\x00\x61\x00\x00", 4);  // of "A\n"
 
 std::string creating(const std::string& index, const std::string& spinner = "")
 {
     return kBanner + "\nCreating database index file " + index + " ... " + spinner + "Done.\n";
+}
+
+// What dbindex says of a file it could not open: on standard output, and
+// on standard error with the file's path.
+std::string unopened(const std::string& shown) { return kBanner + "*** Error : Enable to open " + shown + "\n"; }
+std::string cannotOpen(const std::string& file, const std::string& why)
+{
+    return "dbindex: cannot open @/" + file + ": " + why + "\n";
 }
 
 std::string records(int count)
@@ -47,9 +57,34 @@ struct Case {
     std::string err = "";  // "@" stands for the directory of the run
 };
 
+// --check builds the index in memory and compares it with the one on disk.
+const std::string kChecked = "Alpha\nfirst\n&&\nBravo\nsecond\n&&\nCharlie\n&&\n";
+const std::string kCheckedIndex("\xD4\x32\x00\x00\xE8\x32\x0F\x00\x43\x96\x10\x00", 12);
+const std::string kDisagrees = "dbindex: base.idx does not agree with base.ful\n";
+
+std::string checking(const std::string& ending)
+{
+    return kBanner + "\nChecking database index file BASE.IDX ... " + ending;
+}
+
+// A --check of kChecked against index: the index is never changed, and a
+// difference is told on both outputs.
+Case check(const char* name, const std::string& index, int status, const std::string& ending)
+{
+    return {name, {{"base.ful", kChecked}, {"base.idx", index}}, {"--check", "Base"}, status, checking(ending),
+            {{"base.idx", index}}, status == 0 ? "" : kDisagrees};
+}
+
 const std::string kSynopsis = "usage: dbindex [--quiet] NAME\n"
                               "       dbindex [--quiet] --check NAME\n"
                               "       dbindex --help | --version\n";
+
+RunOptions in(const TempDir& dir)
+{
+    RunOptions options;
+    options.directory = dir.path();
+    return options;
+}
 
 // A message with "@" standing for the directory of the run.
 std::string inDirectory(std::string text, const std::string& directory)
@@ -102,81 +137,83 @@ TEST(DbindexProgram, OutputIndexAndStatus)
     const std::string longest = std::string(249, 'l');  // in a directory "d": NAME.idx of 253 bytes
     const Case cases[] = {
         {"worked example", {{"base.ful", kWorkedExample}}, {"Base.FUL"}, 0, creating("BASE.IDX"),
-         {{"base.idx", std::string("\xD4\x32\x00\x00\xE8\x32\x14\x00", 8)}}},
+         {{"base.idx", kWorkedIndex}}},
         {"continuations", {{"base.ful", "Alpha\n" + std::string(590, 'b') + "\n&&\nBravo\n"}},
          {"base"}, 0, creating("BASE.IDX"),
          {{"base.idx", std::string("\xD4\x32\x00\x00\x00\x00\xFF\x00\x00\x00\xFF\x00\xE8\x32\x5A\x00", 16)}}},
         {"empty database", {{"base.ful", ""}}, {"base"}, 0, creating("BASE.IDX"), {{"base.idx", ""}}},
         {"key without LF", {{"base.ful", "Alpha"}}, {"base"}, 0, creating("BASE.IDX"), {{"base.idx", ""}}},
         {"cut at the first full stop", {{"data.ful", "A\n"}}, {"Data.Old.FUL", "ignored"}, 0,
-         creating("DATA.IDX"), {{"data.idx", std::string("\x00\x61\x00\x00", 4)}},
-         "dbindex: argument 'ignored' ignored\n"},
+         creating("DATA.IDX"), {{"data.idx", kOneKeyIndex}}, "dbindex: argument 'ignored' ignored\n"},
         {"whole path folded", {{"sub", "DIR"}, {"sub/base.ful", "A\n"}}, {"Sub/BASE"}, 0,
-         creating("SUB/BASE.IDX"), {{"sub/base.idx", std::string("\x00\x61\x00\x00", 4)}}},
+         creating("SUB/BASE.IDX"), {{"sub/base.idx", kOneKeyIndex}}},
         {"dot-dot gives an empty name", {{".ful", "A\n"}}, {"../elsewhere/base"}, 0, creating(".IDX"),
-         {{".idx", std::string("\x00\x61\x00\x00", 4)}}},
+         {{".idx", kOneKeyIndex}}},
         {"50 records, one spinner character", {{"base.ful", records(50)}}, {"base"}, 0,
          creating("BASE.IDX", "|"), {}},
         {"101 records, two", {{"base.ful", records(101)}}, {"base"}, 0, creating("BASE.IDX", "|/"), {}},
-        {"254 records, five", {{"base.ful", records(254)}}, {"base"}, 0,
-         creating("BASE.IDX", "|/-\\|"), {}},
+        {"254 records, five", {{"base.ful", records(254)}}, {"base"}, 0, creating("BASE.IDX", "|/-\\|"), {}},
         {"no name", {}, {}, 1, kBanner + "\n*** Error : can't continue.\nYou must specified the database name\n", {},
          "dbindex: no database name was given\n"},
-        {"missing directory", {}, {"Sub/BASE"}, 2, kBanner + "*** Error : Enable to open SUB/BASE.FUL\n", {},
-         "dbindex: cannot open @/sub/base.ful: No such file or directory\n"},
-        {"missing database", {{"base.idx", "old"}}, {"Base"}, 2,
-         kBanner + "*** Error : Enable to open BASE.FUL\n", {{"base.idx", "old"}},
-         "dbindex: cannot open @/base.ful: No such file or directory\n"},
-        {"index cannot be opened", {{"base.ful", "A\n"}, {"base.idx", "DIR"}}, {"base"}, 3,
-         kBanner + "*** Error : Enable to open BASE.IDX\n", {},
-         "dbindex: cannot open @/base.idx: a directory, not a regular file\n"},
+        {"missing directory", {}, {"Sub/BASE"}, 2, unopened("SUB/BASE.FUL"), {},
+         cannotOpen("sub/base.ful", "No such file or directory")},
+        {"missing database", {{"base.idx", "old"}}, {"Base"}, 2, unopened("BASE.FUL"), {{"base.idx", "old"}},
+         cannotOpen("base.ful", "No such file or directory")},
+        {"index cannot be opened", {{"base.ful", "A\n"}, {"base.idx", "DIR"}}, {"base"}, 3, unopened("BASE.IDX"),
+         {}, cannotOpen("base.idx", "a directory, not a regular file")},
         {"a device index is not written", {{"base.ful", "A\n"}, {"base.idx", "->/dev/full"}}, {"base"}, 3,
-         kBanner + "*** Error : Enable to open BASE.IDX\n", {},
-         "dbindex: cannot open @/base.idx: a character device, not a regular file\n"},
-        {"FIFO database", {{"base.ful", "FIFO"}, {"base.idx", "old"}}, {"base"}, 2,
-         kBanner + "*** Error : Enable to open BASE.FUL\n", {{"base.idx", "old"}},
-         "dbindex: cannot open @/base.ful: a FIFO, not a regular file\n"},
-        {"FIFO index", {{"base.ful", "A\n"}, {"base.idx", "FIFO"}}, {"base"}, 3,
-         kBanner + "*** Error : Enable to open BASE.IDX\n", {{"base.idx.tmp", "GONE"}},
-         "dbindex: cannot open @/base.idx: a FIFO, not a regular file\n"},
+         unopened("BASE.IDX"), {}, cannotOpen("base.idx", "a character device, not a regular file")},
+        {"FIFO database", {{"base.ful", "FIFO"}, {"base.idx", "old"}}, {"base"}, 2, unopened("BASE.FUL"),
+         {{"base.idx", "old"}}, cannotOpen("base.ful", "a FIFO, not a regular file")},
+        {"FIFO index", {{"base.ful", "A\n"}, {"base.idx", "FIFO"}}, {"base"}, 3, unopened("BASE.IDX"),
+         {{"base.idx.tmp", "GONE"}}, cannotOpen("base.idx", "a FIFO, not a regular file")},
         {"FIFO at the temporary index", {{"base.ful", "A\n"}, {"base.idx", "old"}, {"base.idx.tmp", "FIFO"}},
-         {"base"}, 3, kBanner + "*** Error : Enable to open BASE.IDX.TMP\n", {{"base.idx", "old"}},
-         "dbindex: cannot open @/base.idx.tmp: a FIFO, not a regular file\n"},
+         {"base"}, 3, unopened("BASE.IDX.TMP"), {{"base.idx", "old"}},
+         cannotOpen("base.idx.tmp", "a FIFO, not a regular file")},
         {"directory at the temporary index", {{"base.ful", "A\n"}, {"base.idx.tmp", "DIR"}}, {"base"}, 3,
-         kBanner + "*** Error : Enable to open BASE.IDX.TMP\n", {{"base.idx", "GONE"}},
-         "dbindex: cannot open @/base.idx.tmp: a directory, not a regular file\n"},
+         unopened("BASE.IDX.TMP"), {{"base.idx", "GONE"}},
+         cannotOpen("base.idx.tmp", "a directory, not a regular file")},
         {"link at the temporary index", {{"base.ful", "A\n"}, {"base.idx.tmp", "->planted"}}, {"base"}, 3,
-         kBanner + "*** Error : Enable to open BASE.IDX.TMP\n", {{"planted", "GONE"}, {"base.idx", "GONE"}},
-         "dbindex: cannot open @/base.idx.tmp: a symbolic link, not a regular file\n"},
+         unopened("BASE.IDX.TMP"), {{"planted", "GONE"}, {"base.idx", "GONE"}},
+         cannotOpen("base.idx.tmp", "a symbolic link, not a regular file")},
         {"longest name, with what a killed run left", {{"d", "DIR"}, {"d/" + longest + ".ful", "A\n"},
           {"d/" + longest + ".i.tmp", "left by a killed run"}}, {"d/" + longest}, 0,
          creating("D/" + std::string(249, 'L') + ".IDX"),
-         {{"d/" + longest + ".idx", std::string("\x00\x61\x00\x00", 4)}, {"d/" + longest + ".i.tmp", "GONE"}}},
+         {{"d/" + longest + ".idx", kOneKeyIndex}, {"d/" + longest + ".i.tmp", "GONE"}}},
         {"name too long", {}, {std::string(256, 'n')}, 4,
          kBanner + "*** Error : database name too long: at most 255 characters, 251 once cut\n", {},
          "dbindex: the database name does not fit: " + std::string(256, 'n') + "\n"},
         {"cut name too long", {}, {full + ".ful"}, 4,
          kBanner + "*** Error : database name too long: at most 255 characters, 251 once cut\n", {},
          "dbindex: the database name does not fit: " + full + ".ful\n"},
-        {"longest cut name", {}, {full.substr(1) + ".ful"}, 2,
-         kBanner + "*** Error : Enable to open " + std::string(251, 'N') + ".FUL\n", {},
-         "dbindex: cannot open @/" + full.substr(1) + ".ful: No such file or directory\n"},
-        {"directory database", {{"base.ful", "DIR"}, {"base.idx", "old"}}, {"base"}, 2,
-         kBanner + "*** Error : Enable to open BASE.FUL\n", {{"base.idx", "old"}},
-         "dbindex: cannot open @/base.ful: a directory, not a regular file\n"},
+        {"longest cut name", {}, {full.substr(1) + ".ful"}, 2, unopened(std::string(251, 'N') + ".FUL"), {},
+         cannotOpen(full.substr(1) + ".ful", "No such file or directory")},
+        {"directory database", {{"base.ful", "DIR"}, {"base.idx", "old"}}, {"base"}, 2, unopened("BASE.FUL"),
+         {{"base.idx", "old"}}, cannotOpen("base.ful", "a directory, not a regular file")},
         // A regular file whose first bytes cannot be read.
         {"read error", {{"base.ful", "->/proc/self/mem"}, {"base.idx", "old"}}, {"base"}, 5,
          kBanner + "\nCreating database index file BASE.IDX ... \n*** Error : can't read BASE.FUL: "
                    "Input/output error; the index on disk is left as it was\n",
          {{"base.idx", "old"}, {"base.idx.tmp", "GONE"}}, "dbindex: cannot read @/base.ful: Input/output error\n"},
-        {"quiet", {{"base.ful", kWorkedExample}}, {"--quiet", "base"}, 0, "",
-         {{"base.idx", std::string("\xD4\x32\x00\x00\xE8\x32\x14\x00", 8)}}},
-        {"quiet, and a failure shows all", {}, {"base", "--quiet"}, 2,
-         kBanner + "*** Error : Enable to open BASE.FUL\n", {},
-         "dbindex: cannot open @/base.ful: No such file or directory\n"},
+        {"quiet", {{"base.ful", kWorkedExample}}, {"--quiet", "base"}, 0, "", {{"base.idx", kWorkedIndex}}},
+        {"quiet, and a failure shows all", {}, {"base", "--quiet"}, 2, unopened("BASE.FUL"), {},
+         cannotOpen("base.ful", "No such file or directory")},
         {"version", {{"base.ful", "A\n"}}, {"base", "--version"}, 0, kBanner, {}},
         {"unknown option", {{"base.ful", "A\n"}}, {"--dryrun", "base"}, 9, "", {},
          "dbindex: unknown option --dryrun: no file was opened\n" + kSynopsis},
+        check("check: matching", kCheckedIndex, 0, "agrees with the database (3 records).\n"),
+        check("check: pad bytes are ignored", std::string("\xD4\x32\x00\x07\xE8\x32\x0F\x07\x43\x96\x10\x07", 12),
+              0, "agrees with the database (3 records).\n"),
+        check("check: stale, the database grew", kCheckedIndex.substr(0, 8), 8,
+              "\n*** Error : the index ends before the record at offset 31, key line \"Charlie\"\n"),
+        check("check: stale, the database shrank", kCheckedIndex + std::string("\x00\x61\x05\x00", 4), 8,
+              "\n*** Error : the index holds entries after the last record (3 records)\n"),
+        check("check: corrupted hash", std::string("\xD4\x32\x00\x00\xE8\x33\x0F\x00\x43\x96\x10\x00", 12), 8,
+              "\n*** Error : the index differs from the database at the record at offset 15, key line \"Bravo\"\n"),
+        check("check: corrupted step", std::string("\xD4\x32\x00\x00\xE8\x32\x0E\x00\x43\x96\x10\x00", 12), 8,
+              "\n*** Error : the index differs from the database at the record at offset 15, key line \"Bravo\"\n"),
+        check("check: torn last entry", kCheckedIndex + "\x01", 8,
+              "\n*** Error : the index holds entries after the last record (3 records)\n"),
     };
     for (const Case& c : cases) {
         TempDir dir(kOwnersOnly);
@@ -186,10 +223,8 @@ TEST(DbindexProgram, OutputIndexAndStatus)
             if (what == "FIFO")
                 fifos.push_back(dir / name);
         }
-        RunOptions options;
-        options.directory = dir.path();
         bool waited = false;
-        const RunResult result = runWithoutWaiting(c.arguments, options, fifos, waited);
+        const RunResult result = runWithoutWaiting(c.arguments, in(dir), fifos, waited);
         EXPECT_FALSE(waited) << c.name;
         EXPECT_EQ(result.status, c.status) << c.name;
         EXPECT_EQ(result.out, c.out) << c.name;
@@ -218,14 +253,13 @@ TEST(DbindexProgram, ReplacesTheIndexWhole)
     chmod((dir / "real/base.idx").c_str(), 0640);
     ASSERT_EQ(symlink("real/base.idx", (dir / "base.idx").c_str()), 0);
     writeFile(dir / "real/base.idx.tmp", "left by a killed run");
-    RunOptions options;
-    options.directory = dir.path();
+    const RunOptions options = in(dir);
     const RunResult result = runProgram(DBINDEX_PATH, {"base"}, options);
     EXPECT_EQ(result.status, 0) << result.out;
     struct stat link;
     ASSERT_EQ(lstat((dir / "base.idx").c_str(), &link), 0);
     EXPECT_TRUE(S_ISLNK(link.st_mode));
-    EXPECT_EQ(readFile(dir / "real/base.idx"), std::string("\xD4\x32\x00\x00\xE8\x32\x14\x00", 8));
+    EXPECT_EQ(readFile(dir / "real/base.idx"), kWorkedIndex);
     struct stat index;
     ASSERT_EQ(stat((dir / "real/base.idx").c_str(), &index), 0);
     EXPECT_EQ(index.st_mode & 07777, 0640u);
@@ -243,9 +277,7 @@ TEST(DbindexProgram, ReplacesTheIndexWhole)
 TEST(DbindexProgram, HelpTouchesNothing)
 {
     TempDir dir(kOwnersOnly);
-    RunOptions options;
-    options.directory = dir.path();
-    const RunResult result = runProgram(DBINDEX_PATH, {"base", "--help"}, options);
+    const RunResult result = runProgram(DBINDEX_PATH, {"base", "--help"}, in(dir));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out.rfind("usage: dbindex [--quiet] NAME\n", 0), 0u);
     EXPECT_FALSE(fileExists(dir / "base.idx"));
@@ -272,57 +304,13 @@ TEST(DbindexProgram, StandardOutputFailsOrKeepsItsOrder)
                                           dir.path() + "/nosuch.ful: No such file or directory\n");
 }
 
-}  // namespace
-
-namespace {
-
-// --check builds the index in memory and compares it with the one on disk.
-TEST(DbindexCheck, AgreesOrNamesTheFirstRecordThatDiffers)
-{
-    const std::string database = "Alpha\nfirst\n&&\nBravo\nsecond\n&&\nCharlie\n&&\n";
-    const std::string good("\xD4\x32\x00\x00\xE8\x32\x0F\x00\x43\x96\x10\x00", 12);
-    struct CheckCase {
-        const char* name;
-        std::string index;
-        int status;
-        std::string ending;
-    };
-    const CheckCase cases[] = {
-        {"matching", good, 0, "agrees with the database (3 records).\n"},
-        {"pad bytes are ignored", std::string("\xD4\x32\x00\x07\xE8\x32\x0F\x07\x43\x96\x10\x07", 12), 0,
-         "agrees with the database (3 records).\n"},
-        {"stale: the database grew", good.substr(0, 8), 8,
-         "\n*** Error : the index ends before the record at offset 31, key line \"Charlie\"\n"},
-        {"stale: the database shrank", good + std::string("\x00\x61\x05\x00", 4), 8,
-         "\n*** Error : the index holds entries after the last record (3 records)\n"},
-        {"corrupted hash", std::string("\xD4\x32\x00\x00\xE8\x33\x0F\x00\x43\x96\x10\x00", 12), 8,
-         "\n*** Error : the index differs from the database at the record at offset 15, key line \"Bravo\"\n"},
-        {"corrupted step", std::string("\xD4\x32\x00\x00\xE8\x32\x0E\x00\x43\x96\x10\x00", 12), 8,
-         "\n*** Error : the index differs from the database at the record at offset 15, key line \"Bravo\"\n"},
-        {"torn last entry", good + "\x01", 8,
-         "\n*** Error : the index holds entries after the last record (3 records)\n"},
-    };
-    for (const CheckCase& c : cases) {
-        TempDir dir(kOwnersOnly);
-        writeFile(dir / "base.ful", database);
-        writeFile(dir / "base.idx", c.index);
-        RunOptions options;
-        options.directory = dir.path();
-        const RunResult result = runProgram(DBINDEX_PATH, {"--check", "Base"}, options);
-        EXPECT_EQ(result.status, c.status) << c.name;
-        EXPECT_EQ(result.out, kBanner + "\nChecking database index file BASE.IDX ... " + c.ending) << c.name;
-        EXPECT_EQ(readFile(dir / "base.idx"), c.index) << c.name << ": the index was changed";
-    }
-}
-
 // What dbindex writes, --check accepts; a key line out of printable ASCII is
 // shown escaped.
 TEST(DbindexCheck, AcceptsWhatABuildWrites)
 {
     TempDir dir(kOwnersOnly);
     writeFile(dir / "base.ful", "K\xE9y\t1\n" + std::string(70000, 'x') + "\n&&\nnext\n&&\n");
-    RunOptions options;
-    options.directory = dir.path();
+    const RunOptions options = in(dir);
     ASSERT_EQ(runProgram(DBINDEX_PATH, {"base"}, options).status, 0);
     EXPECT_EQ(runProgram(DBINDEX_PATH, {"--check", "base"}, options).status, 0);
     std::string index = readFile(dir / "base.idx");

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <stdexcept>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,17 +71,13 @@ std::vector<char*> pointers(std::vector<std::string>& texts)
 void removeStaleClockState()
 {
     char digits[24];
-    size_t count = 0;
+    char* first = digits + sizeof digits - 1;
+    *first = '\0';
     for (long pid = getpid(); pid > 0; pid /= 10)
-        digits[count++] = static_cast<char>('0' + pid % 10);
+        *--first = static_cast<char>('0' + pid % 10);
     for (const char* prefix : {"/dev/shm/faketime_shm_", "/dev/shm/sem.faketime_sem_"}) {
         char path[64];
-        size_t at = 0;
-        for (const char* p = prefix; *p != '\0'; ++p)
-            path[at++] = *p;
-        for (size_t i = count; i > 0; --i)
-            path[at++] = digits[i - 1];
-        path[at] = '\0';
+        stpcpy(stpcpy(path, prefix), first);
         unlink(path);
     }
 }

@@ -1,4 +1,5 @@
 #include "mail_purge.hpp"
+#include "failing_io.hpp"
 #include "programs_under_test.hpp"
 #include "test_files.hpp"
 
@@ -7,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -138,26 +138,6 @@ TEST(MailMessagePath, FormatsTheNumberAsSigned32Bits)
     EXPECT_FALSE(buildMessagePath(path, sizeof path, (longest + "m").c_str(), -2147483647L - 1));
 }
 
-// Records the removals; can refuse to read a directory.
-class RemovalLog : public FileIo {
-public:
-    bool unreadable = false;
-    std::vector<std::string> removed;
-    int unlink(const char* path) override
-    {
-        removed.push_back(path);
-        return FileIo::unlink(path);
-    }
-    int listDirectory(const char* path, const std::function<void(const char*)>& visit) override
-    {
-        if (unreadable) {
-            errno = EACCES;
-            return -1;
-        }
-        return FileIo::listDirectory(path, visit);
-    }
-};
-
 // Only the message files that are there are removed, in the order of their
 // records; a mail directory that cannot be read gets a removal for each.
 TEST_F(MailJudgement, RemovesTheMessageFilesThatAreThereInRecordOrder)
@@ -169,8 +149,14 @@ TEST_F(MailJudgement, RemovesTheMessageFilesThatAreThereInRecordOrder)
         PurgeSettings settings;
         std::snprintf(settings.szMailPath, sizeof settings.szMailPath, "%s/", dir.path().c_str());
         MailRules rules(settings, {"KELDRAN", stdout, stderr, true, false});
-        RemovalLog io;
-        io.unreadable = unreadable;
+        FailingIo io;
+        std::vector<std::string> removed;
+        io.before = [&](const std::string& call) {
+            if (call.rfind("unlink ", 0) == 0)
+                removed.push_back(call.substr(7));
+        };
+        if (unreadable)
+            io.refusals["list "] = {EACCES};
         rules.prepare(io);
         for (uint32_t number : {9u, 5u, 3u, 42u}) {
             const std::string record = mailRecord({'B', 'K', number, dateText(2026, 1, 1), 0});
@@ -181,7 +167,7 @@ TEST_F(MailJudgement, RemovesTheMessageFilesThatAreThereInRecordOrder)
             unreadable ? std::vector<std::string>{dir / "m0000009.msg", dir / "m0000005.msg",
                                                   dir / "m0000003.msg", dir / "m0000042.msg"}
                        : std::vector<std::string>{dir / "m0000009.msg", dir / "m0000003.msg"};
-        EXPECT_EQ(io.removed, expected) << unreadable;
+        EXPECT_EQ(removed, expected) << unreadable;
         EXPECT_FALSE(fileExists(dir / "m0000009.msg"));
         EXPECT_TRUE(fileExists(dir / "m42.msg"));
     }
