@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <random>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -13,35 +13,12 @@
 
 // --- trees on disk ----------------------------------------------------------------
 
-namespace {
-
-void readDirectory(const std::string& root, const std::string& relative, FileTree& tree)
-{
-    DIR* directory = opendir((root + "/" + relative).c_str());
-    if (!directory)
-        throw std::runtime_error("cannot list " + root + "/" + relative);
-    while (const dirent* entry = readdir(directory)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        const std::string path = relative.empty() ? name : relative + "/" + name;
-        struct stat status;
-        if (lstat((root + "/" + path).c_str(), &status) != 0)
-            continue;
-        if (S_ISDIR(status.st_mode))
-            readDirectory(root, path, tree);
-        else if (S_ISREG(status.st_mode))
-            tree[path] = readFile(root + "/" + path);
-    }
-    closedir(directory);
-}
-
-}  // namespace
-
 FileTree readTree(const std::string& root)
 {
     FileTree tree;
-    readDirectory(root, "", tree);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        if (entry.is_regular_file() && !entry.is_symlink())
+            tree[entry.path().lexically_relative(root).string()] = readFile(entry.path());
     return tree;
 }
 
@@ -59,19 +36,11 @@ void writeTree(const std::string& root, const FileTree& tree)
 namespace {
 
 // "./bin//x.bin" and "bin/x.bin" are one file; "mail/" is the directory "mail".
-std::string normal(std::string path)
+std::string normal(const std::string& path)
 {
-    std::string out;
-    size_t at = 0;
-    while (at < path.size()) {
-        size_t next = path.find('/', at);
-        if (next == std::string::npos)
-            next = path.size();
-        const std::string part = path.substr(at, next - at);
-        if (!part.empty() && part != ".")
-            out += (out.empty() ? "" : "/") + part;
-        at = next + 1;
-    }
+    std::string out = std::filesystem::path(path).lexically_normal().string();
+    if (out.size() > 1 && out.ends_with('/'))
+        out.pop_back();
     return out.empty() ? "." : out;
 }
 
@@ -514,18 +483,6 @@ void strictStates(const Disk& before, const std::vector<DiskCall>& calls, const 
     }
 }
 
-uint64_t hashOf(const FileTree& tree)
-{
-    uint64_t hash = 14695981039346656037u;
-    for (const auto& [path, bytes] : tree)
-        for (const std::string* part : {&path, &bytes}) {
-            for (const char c : *part)
-                hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
-            hash = (hash ^ 0xff) * 1099511628211u;
-        }
-    return hash;
-}
-
 }  // namespace
 
 void forEachCrashState(const FileTree& before, const std::vector<DiskCall>& calls, DiskModel model,
@@ -543,23 +500,20 @@ void forEachCrashState(const FileTree& before, const std::vector<DiskCall>& call
     std::vector<DiskCall> mapped = calls;
     std::map<uint64_t, uint64_t> real;
     for (DiskCall& call : mapped) {
-        if (call.kind == DiskCall::Write || call.kind == DiskCall::Truncate ||
-            call.kind == DiskCall::SyncFile || call.kind == DiskCall::Rename) {
-            const auto known = disk.names.find(call.path);
-            if (call.kind != DiskCall::Create && known != disk.names.end() && !real.count(call.inode))
-                real[call.inode] = known->second;
-        }
+        const auto known = disk.names.find(call.path);  // never a directory, nor an unlinked file's 0
         if (call.kind == DiskCall::Create)
             real[call.inode] = call.inode;
+        else if (call.kind != DiskCall::Unlink && known != disk.names.end())
+            real.try_emplace(call.inode, known->second);
         if (real.count(call.inode))
             call.inode = real[call.inode];
     }
     const History history = historyOf(disk, mapped);
-    std::set<uint64_t> seen;
+    std::set<FileTree> seen;
     bool going = true;
     for (size_t crash = 0; crash <= mapped.size() && going; ++crash) {
         const auto emit = [&](const FileTree& tree) {
-            if (going && seen.insert(hashOf(tree)).second)
+            if (going && seen.insert(tree).second)
                 going = visit(crash, tree);
         };
         if (model == DiskModel::Ext4Ordered)
