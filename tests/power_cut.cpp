@@ -146,11 +146,10 @@ int RecordingIo::unlink(const char* path)
 int RecordingIo::rename(const char* from, const char* to)
 {
     struct stat moved;
-    const bool known = ::lstat(from, &moved) == 0;
+    const uint64_t inode = ::lstat(from, &moved) == 0 ? static_cast<uint64_t>(moved.st_ino) : 0;
     const int result = FileIo::rename(from, to);
     if (result == 0)
-        calls.push_back({DiskCall::Rename, normal(from), normal(to),
-                         known ? static_cast<uint64_t>(moved.st_ino) : 0, 0, ""});
+        calls.push_back({DiskCall::Rename, normal(from), normal(to), inode, 0, ""});
     return result;
 }
 
@@ -318,16 +317,13 @@ std::vector<Choice> choicesFor(size_t metadata, size_t units, uint64_t seed)
         choices.push_back({prefix, none});
         choices.push_back({prefix, all});
     }
-    for (size_t i = 0; i < units; ++i) {
-        std::vector<bool> alone = none;
-        alone[i] = true;
-        std::vector<bool> allBut = all;
-        allBut[i] = false;
-        for (const std::vector<bool>& set : {alone, allBut}) {
+    for (size_t i = 0; i < units; ++i)
+        for (const bool alone : {true, false}) {  // unit i alone, or all but unit i
+            std::vector<bool> set(units, !alone);
+            set[i] = alone;
             choices.push_back({0, set});
             choices.push_back({metadata, set});
         }
-    }
     if (units < 6 && (metadata + 1) << units <= 64) {
         for (size_t prefix = 0; prefix <= metadata; ++prefix)
             for (uint64_t mask = 0; mask < (uint64_t{1} << units); ++mask) {
@@ -357,10 +353,9 @@ void ext4States(const Disk& before, const std::vector<DiskCall>& calls, const Hi
         if (calls[i].kind == DiskCall::SyncFile || calls[i].kind == DiskCall::SyncDirectory)
             committedBefore = i;
     const auto durableData = [&](const Piece& piece) {
-        for (size_t i = piece.call + 1; i < crash; ++i)
-            if (calls[i].kind == DiskCall::SyncFile && calls[i].inode == piece.inode)
-                return true;
-        return false;
+        return std::any_of(calls.begin() + piece.call + 1, calls.begin() + crash, [&](const DiskCall& call) {
+            return call.kind == DiskCall::SyncFile && call.inode == piece.inode;
+        });
     };
     std::vector<const Piece*> metadata;
     std::vector<const Piece*> data;
@@ -463,14 +458,13 @@ void strictStates(const Disk& before, const std::vector<DiskCall>& calls, const 
         units += 1 + file.pages.size();
     for (const Choice& choice : choicesFor(0, units, crash)) {
         Disk disk = before;
-        size_t unit = 0;
         // The entries: the durable ones, then the pending ones chosen, in order.
         for (size_t i = 0; i < crash; ++i) {
             const auto pending = std::find(entries.begin(), entries.end(), i);
             if (pending == entries.end() || choice.units[static_cast<size_t>(pending - entries.begin())])
                 applyEntry(calls[i], disk);
         }
-        unit = entries.size();
+        size_t unit = entries.size();
         disk.bytes = latest.bytes;
         for (const auto& [inode, file] : files) {
             const bool newSize = choice.units[unit++];
