@@ -37,29 +37,22 @@ protected:
         tzset();
     }
 
-    // Six mail records: old ones, a K, a protected one; three message files each.
+    // Six mail records, numbered 40 to 45: old ones, a K, a protected one.
     static std::string mailDirectory()
     {
         std::string records;
         const int ages[] = {1, 40, 40, 2, 31, 0};
-        for (uint32_t i = 0; i < 6; ++i) {
-            MailRecord r;
-            r.number = 40 + i;
-            r.type = i % 2 ? 'P' : 'B';
-            r.status = i == 3 ? 'K' : 'N';
-            r.noAutoDelete = i == 2;
-            r.date = dateTextDaysBefore(kTestNow, ages[i]);
-            records += mailRecord(r);
-        }
+        for (uint32_t i = 0; i < 6; ++i)
+            records += mailRecord({i % 2 ? 'P' : 'B', i == 3 ? 'K' : 'N', 40 + i,
+                                   dateTextDaysBefore(kTestNow, ages[i]), i == 2});
         return records;
     }
 
     static std::string announcements()
     {
         std::string records;
-        for (int i = 0; i < 9; ++i) {
+        for (int i = 0; i < 9; ++i)
             records += programOf(false).record(dayBefore(kTestNow, 3 * i), static_cast<uint32_t>(i));
-        }
         return records;
     }
 
@@ -179,28 +172,28 @@ protected:
 
     // The files of a run stopped at its rewrite: the backup and the mark on
     // disk, the data file truncated to the kept length and half rewritten,
-    // and a record that the node appended since.
-    static void stoppedMidRewrite(const NodeTree& tree, bool mail)
+    // and a record that the node appended since.  The records that the run
+    // took in under its lease are in the backup, past what the mark counts.
+    static void stoppedMidRewrite(const NodeTree& tree, bool mail, const std::string& takenIn)
     {
-        const std::string all = records(mail);
-        const std::string keep = kept(mail, all);
+        const std::string all = records(mail) + takenIn;
+        const std::string keep = kept(mail, records(mail)) + takenIn;
         const size_t half = keep.size() / 2;
-        writeFile(dataPath(tree, mail), keep.substr(0, half) + all.substr(half, keep.size() - half) +
-                                            fresh(mail));
-        leaveMark(tree, mail, all, keep.size());
+        writeFile(dataPath(tree, mail), keep.substr(0, half) + all.substr(half, keep.size() - half) + fresh(mail, 1));
+        leaveMark(tree, mail, all, keep.size() - takenIn.size(), records(mail).size());
     }
+    static void stoppedMidRewrite(const NodeTree& tree, bool mail) { stoppedMidRewrite(tree, mail, ""); }
 
     // The backup, and a mark that counts the records of its first
     // markedLength bytes (those after them were copied under the lease).
     static void leaveMark(const NodeTree& tree, bool mail, const std::string& backup, size_t keptLength,
-                          size_t markedLength = std::string::npos, bool durable = false)
+                          size_t markedLength = std::string::npos)
     {
         writeFile(tree.data(programOf(mail).backup), backup);
         PurgeMark mark;
         mark.backupLength = std::min(markedLength, backup.size());
         mark.keptLength = keptLength;
         mark.judgementTime = kTestNow;
-        mark.truncationDurable = durable;
         std::snprintf(mark.settings, sizeof mark.settings, mail ? "B=30 P=30 M=%s/" : "D=10",
                       tree.mail.c_str());
         char text[4096];
@@ -293,16 +286,11 @@ TEST_F(EngineTest, RecoveryJudgesTheRecordsTakenInUnderTheLease)
     for (bool mail : {true, false}) {
         NodeTree tree;
         plant(tree, mail, records(mail));
-        const std::string all = records(mail) + fresh(mail, 0);
-        const std::string keep = kept(mail, records(mail)) + fresh(mail, 0);
-        const size_t half = keep.size() / 2;
-        writeFile(dataPath(tree, mail),
-                  keep.substr(0, half) + all.substr(half, keep.size() - half) + fresh(mail, 1));
-        leaveMark(tree, mail, all, keep.size() - fresh(mail).size(), records(mail).size());
+        stoppedMidRewrite(tree, mail, fresh(mail, 0));
         FileIo io;
         const Outcome outcome = run(tree, mail, io);
         EXPECT_EQ(outcome.status, kPurged) << outcome.err;
-        EXPECT_TRUE(outcome.data == keep + fresh(mail, 1));
+        EXPECT_TRUE(outcome.data == kept(mail, records(mail)) + fresh(mail, 0) + fresh(mail, 1));
         EXPECT_FALSE(outcome.mark);
         EXPECT_EQ(outcome.out.rfind(std::string(programOf(mail).name) + ": completed the rewrite", 0), 0u)
             << outcome.out;
