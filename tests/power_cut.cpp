@@ -391,22 +391,17 @@ struct PendingFile {
     std::vector<size_t> pages;  // those that differ
 };
 
-std::string persisted(const PendingFile& file, bool newSize, const std::vector<bool>& pages)
+// The pages that the two share need no choice; fromLatest[i] chooses the
+// source of the i-th page that differs, zeros past the end of its bytes.
+std::string persisted(const PendingFile& file, bool newSize, std::vector<bool>::const_iterator fromLatest)
 {
-    std::string bytes = (newSize ? file.latest : file.synced);
-    const size_t size = bytes.size();
-    std::string synced = file.synced;
-    std::string latest = file.latest;
-    synced.resize(std::max<size_t>(size, synced.size()) + kPage, '\0');
-    latest.resize(std::max<size_t>(size, latest.size()) + kPage, '\0');
-    for (size_t page = 0; page * kPage < size; ++page) {
-        const auto chosen = std::find(file.pages.begin(), file.pages.end(), page);
-        const bool fromLatest =
-            chosen != file.pages.end() && pages[static_cast<size_t>(chosen - file.pages.begin())];
-        const std::string& source = fromLatest ? latest : synced;
-        std::copy_n(source.begin() + static_cast<long>(page * kPage),
-                    std::min<size_t>(kPage, size - page * kPage),
-                    bytes.begin() + static_cast<long>(page * kPage));
+    std::string bytes = newSize ? file.latest : file.synced;
+    for (size_t i = 0; i < file.pages.size(); ++i) {
+        const size_t at = file.pages[i] * kPage;
+        std::string source = fromLatest[static_cast<long>(i)] ? file.latest : file.synced;
+        source.resize(std::max(source.size(), at + kPage), '\0');
+        if (at < bytes.size())
+            bytes.replace(at, std::min(kPage, bytes.size() - at), source, at, std::min(kPage, bytes.size() - at));
     }
     return bytes;
 }
@@ -468,10 +463,8 @@ void strictStates(const Disk& before, const std::vector<DiskCall>& calls, const 
         disk.bytes = latest.bytes;
         for (const auto& [inode, file] : files) {
             const bool newSize = choice.units[unit++];
-            const std::vector<bool> pages(choice.units.begin() + static_cast<long>(unit),
-                                          choice.units.begin() + static_cast<long>(unit + file.pages.size()));
+            disk.bytes[inode] = persisted(file, newSize, choice.units.begin() + static_cast<long>(unit));
             unit += file.pages.size();
-            disk.bytes[inode] = persisted(file, newSize, pages);
         }
         emit(disk.tree());
     }
