@@ -107,24 +107,19 @@ protected:
     // data file, or the backup with the mark, holds every record meanwhile.
     static int sweep(bool mail, void (*prepare)(const NodeTree&, bool))
     {
-        NodeTree reference;
-        plant(reference, mail, records(mail));
-        prepare(reference, mail);
-        FileIo real;
-        const Outcome expected = run(reference, mail, real);
-        EXPECT_EQ(expected.status, kPurged) << expected.err;
-
-        FailingIo counter;
-        {
-            NodeTree tree;
+        const auto start = [&](const NodeTree& tree) {
             plant(tree, mail, records(mail));
             prepare(tree, mail);
-            run(tree, mail, counter);
-        }
+        };
+        NodeTree reference;
+        start(reference);
+        FailingIo counter;  // that fails no call
+        const Outcome expected = run(reference, mail, counter);
+        EXPECT_EQ(expected.status, kPurged) << expected.err;
+        FileIo real;
         for (int k = 1; k <= counter.calls; ++k) {
             NodeTree tree;
-            plant(tree, mail, records(mail));
-            prepare(tree, mail);
+            start(tree);
             const std::string planted = readFile(dataPath(tree, mail));
             FailingIo io;
             io.failAt = k;
