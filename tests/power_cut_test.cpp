@@ -150,8 +150,9 @@ Expected plant(const Program& p)
         const bool dropped = days >= 20 || (p.purge->mail && n % 20 == 7);
         if (!p.purge->mail || n % 4 != 0)
             continue;
-        e.before["mail/" + messageName(static_cast<int32_t>(n))] = "text";
-        (dropped ? e.messagesDropped : e.messagesKept).insert("mail/" + messageName(static_cast<int32_t>(n)));
+        const std::string message = "mail/" + messageName(static_cast<int32_t>(n));
+        e.before[message] = "text";
+        (dropped ? e.messagesDropped : e.messagesKept).insert(message);
     }
     e.before[p.data] = data;
     e.fresh = recordOf(*p.purge, 0, 900000);
@@ -168,10 +169,8 @@ bool tornOf(const std::string& bytes, const std::string& record)
 // The file is start followed by nothing, or by the node's record.
 bool startsWithThenNode(const std::string& file, const std::string& start, const std::string& fresh)
 {
-    return file.compare(0, start.size(), start) == 0 &&
-           (file.size() == start.size() || tornOf(file.substr(start.size()), fresh));
+    return file.starts_with(start) && (file.size() == start.size() || tornOf(file.substr(start.size()), fresh));
 }
-
 
 // What is wrong with the files of a purge that ran again after a cut.
 void checkPurge(const Program& p, const Expected& e, const FileTree& after, NodeAppends node,
