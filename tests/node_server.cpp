@@ -29,11 +29,6 @@ NodeProcess::Shared* sharedCounters()
     return new (memory) NodeProcess::Shared;
 }
 
-bool writeWhole(int fd, const std::string& bytes)
-{
-    return write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-}
-
 std::string readWhole(int fd)
 {
     std::string bytes;
@@ -59,7 +54,7 @@ NodeProcess NodeProcess::appender(const std::string& path, std::function<std::st
             const int fd = holdOpen ? held : open(path.c_str(), O_WRONLY | O_APPEND);
             // A record that is not written whole is not counted, so that a
             // failure shows as a record missing from the file.
-            if (fd < 0 || !writeWhole(fd, bytes))
+            if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
                 _exit(1);
             shared.appended = n + 1;
             if (!holdOpen)

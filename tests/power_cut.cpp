@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <random>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -13,35 +13,12 @@
 
 // --- trees on disk ----------------------------------------------------------------
 
-namespace {
-
-void readDirectory(const std::string& root, const std::string& relative, FileTree& tree)
-{
-    DIR* directory = opendir((root + "/" + relative).c_str());
-    if (!directory)
-        throw std::runtime_error("cannot list " + root + "/" + relative);
-    while (const dirent* entry = readdir(directory)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        const std::string path = relative.empty() ? name : relative + "/" + name;
-        struct stat status;
-        if (lstat((root + "/" + path).c_str(), &status) != 0)
-            continue;
-        if (S_ISDIR(status.st_mode))
-            readDirectory(root, path, tree);
-        else if (S_ISREG(status.st_mode))
-            tree[path] = readFile(root + "/" + path);
-    }
-    closedir(directory);
-}
-
-}  // namespace
-
 FileTree readTree(const std::string& root)
 {
     FileTree tree;
-    readDirectory(root, "", tree);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        if (entry.is_regular_file() && !entry.is_symlink())
+            tree[entry.path().lexically_relative(root).string()] = readFile(entry.path());
     return tree;
 }
 
@@ -59,19 +36,11 @@ void writeTree(const std::string& root, const FileTree& tree)
 namespace {
 
 // "./bin//x.bin" and "bin/x.bin" are one file; "mail/" is the directory "mail".
-std::string normal(std::string path)
+std::string normal(const std::string& path)
 {
-    std::string out;
-    size_t at = 0;
-    while (at < path.size()) {
-        size_t next = path.find('/', at);
-        if (next == std::string::npos)
-            next = path.size();
-        const std::string part = path.substr(at, next - at);
-        if (!part.empty() && part != ".")
-            out += (out.empty() ? "" : "/") + part;
-        at = next + 1;
-    }
+    std::string out = std::filesystem::path(path).lexically_normal().string();
+    if (out.size() > 1 && out.ends_with('/'))
+        out.pop_back();
     return out.empty() ? "." : out;
 }
 
@@ -177,11 +146,10 @@ int RecordingIo::unlink(const char* path)
 int RecordingIo::rename(const char* from, const char* to)
 {
     struct stat moved;
-    const bool known = ::lstat(from, &moved) == 0;
+    const uint64_t inode = ::lstat(from, &moved) == 0 ? static_cast<uint64_t>(moved.st_ino) : 0;
     const int result = FileIo::rename(from, to);
     if (result == 0)
-        calls.push_back({DiskCall::Rename, normal(from), normal(to),
-                         known ? static_cast<uint64_t>(moved.st_ino) : 0, 0, ""});
+        calls.push_back({DiskCall::Rename, normal(from), normal(to), inode, 0, ""});
     return result;
 }
 
@@ -349,16 +317,13 @@ std::vector<Choice> choicesFor(size_t metadata, size_t units, uint64_t seed)
         choices.push_back({prefix, none});
         choices.push_back({prefix, all});
     }
-    for (size_t i = 0; i < units; ++i) {
-        std::vector<bool> alone = none;
-        alone[i] = true;
-        std::vector<bool> allBut = all;
-        allBut[i] = false;
-        for (const std::vector<bool>& set : {alone, allBut}) {
+    for (size_t i = 0; i < units; ++i)
+        for (const bool alone : {true, false}) {  // unit i alone, or all but unit i
+            std::vector<bool> set(units, !alone);
+            set[i] = alone;
             choices.push_back({0, set});
             choices.push_back({metadata, set});
         }
-    }
     if (units < 6 && (metadata + 1) << units <= 64) {
         for (size_t prefix = 0; prefix <= metadata; ++prefix)
             for (uint64_t mask = 0; mask < (uint64_t{1} << units); ++mask) {
@@ -388,10 +353,9 @@ void ext4States(const Disk& before, const std::vector<DiskCall>& calls, const Hi
         if (calls[i].kind == DiskCall::SyncFile || calls[i].kind == DiskCall::SyncDirectory)
             committedBefore = i;
     const auto durableData = [&](const Piece& piece) {
-        for (size_t i = piece.call + 1; i < crash; ++i)
-            if (calls[i].kind == DiskCall::SyncFile && calls[i].inode == piece.inode)
-                return true;
-        return false;
+        return std::any_of(calls.begin() + piece.call + 1, calls.begin() + crash, [&](const DiskCall& call) {
+            return call.kind == DiskCall::SyncFile && call.inode == piece.inode;
+        });
     };
     std::vector<const Piece*> metadata;
     std::vector<const Piece*> data;
@@ -427,22 +391,17 @@ struct PendingFile {
     std::vector<size_t> pages;  // those that differ
 };
 
-std::string persisted(const PendingFile& file, bool newSize, const std::vector<bool>& pages)
+// The pages that the two share need no choice; fromLatest[i] chooses the
+// source of the i-th page that differs, zeros past the end of its bytes.
+std::string persisted(const PendingFile& file, bool newSize, std::vector<bool>::const_iterator fromLatest)
 {
-    std::string bytes = (newSize ? file.latest : file.synced);
-    const size_t size = bytes.size();
-    std::string synced = file.synced;
-    std::string latest = file.latest;
-    synced.resize(std::max<size_t>(size, synced.size()) + kPage, '\0');
-    latest.resize(std::max<size_t>(size, latest.size()) + kPage, '\0');
-    for (size_t page = 0; page * kPage < size; ++page) {
-        const auto chosen = std::find(file.pages.begin(), file.pages.end(), page);
-        const bool fromLatest =
-            chosen != file.pages.end() && pages[static_cast<size_t>(chosen - file.pages.begin())];
-        const std::string& source = fromLatest ? latest : synced;
-        std::copy_n(source.begin() + static_cast<long>(page * kPage),
-                    std::min<size_t>(kPage, size - page * kPage),
-                    bytes.begin() + static_cast<long>(page * kPage));
+    std::string bytes = newSize ? file.latest : file.synced;
+    for (size_t i = 0; i < file.pages.size(); ++i) {
+        const size_t at = file.pages[i] * kPage;
+        std::string source = fromLatest[static_cast<long>(i)] ? file.latest : file.synced;
+        source.resize(std::max(source.size(), at + kPage), '\0');
+        if (at < bytes.size())
+            bytes.replace(at, std::min(kPage, bytes.size() - at), source, at, std::min(kPage, bytes.size() - at));
     }
     return bytes;
 }
@@ -494,36 +453,21 @@ void strictStates(const Disk& before, const std::vector<DiskCall>& calls, const 
         units += 1 + file.pages.size();
     for (const Choice& choice : choicesFor(0, units, crash)) {
         Disk disk = before;
-        size_t unit = 0;
         // The entries: the durable ones, then the pending ones chosen, in order.
         for (size_t i = 0; i < crash; ++i) {
             const auto pending = std::find(entries.begin(), entries.end(), i);
             if (pending == entries.end() || choice.units[static_cast<size_t>(pending - entries.begin())])
                 applyEntry(calls[i], disk);
         }
-        unit = entries.size();
+        size_t unit = entries.size();
         disk.bytes = latest.bytes;
         for (const auto& [inode, file] : files) {
             const bool newSize = choice.units[unit++];
-            const std::vector<bool> pages(choice.units.begin() + static_cast<long>(unit),
-                                          choice.units.begin() + static_cast<long>(unit + file.pages.size()));
+            disk.bytes[inode] = persisted(file, newSize, choice.units.begin() + static_cast<long>(unit));
             unit += file.pages.size();
-            disk.bytes[inode] = persisted(file, newSize, pages);
         }
         emit(disk.tree());
     }
-}
-
-uint64_t hashOf(const FileTree& tree)
-{
-    uint64_t hash = 14695981039346656037u;
-    for (const auto& [path, bytes] : tree)
-        for (const std::string* part : {&path, &bytes}) {
-            for (const char c : *part)
-                hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
-            hash = (hash ^ 0xff) * 1099511628211u;
-        }
-    return hash;
 }
 
 }  // namespace
@@ -543,23 +487,20 @@ void forEachCrashState(const FileTree& before, const std::vector<DiskCall>& call
     std::vector<DiskCall> mapped = calls;
     std::map<uint64_t, uint64_t> real;
     for (DiskCall& call : mapped) {
-        if (call.kind == DiskCall::Write || call.kind == DiskCall::Truncate ||
-            call.kind == DiskCall::SyncFile || call.kind == DiskCall::Rename) {
-            const auto known = disk.names.find(call.path);
-            if (call.kind != DiskCall::Create && known != disk.names.end() && !real.count(call.inode))
-                real[call.inode] = known->second;
-        }
+        const auto known = disk.names.find(call.path);  // never a directory, nor an unlinked file's 0
         if (call.kind == DiskCall::Create)
             real[call.inode] = call.inode;
+        else if (call.kind != DiskCall::Unlink && known != disk.names.end())
+            real.try_emplace(call.inode, known->second);
         if (real.count(call.inode))
             call.inode = real[call.inode];
     }
     const History history = historyOf(disk, mapped);
-    std::set<uint64_t> seen;
+    std::set<FileTree> seen;
     bool going = true;
     for (size_t crash = 0; crash <= mapped.size() && going; ++crash) {
         const auto emit = [&](const FileTree& tree) {
-            if (going && seen.insert(hashOf(tree)).second)
+            if (going && seen.insert(tree).second)
                 going = visit(crash, tree);
         };
         if (model == DiskModel::Ext4Ordered)

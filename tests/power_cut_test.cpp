@@ -15,12 +15,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
 
 // The n-th record of a program's file, days old; the mail is private or
 // not, some of it killed, and has its message file where n % 4 == 0.
@@ -43,6 +44,18 @@ struct Program {
     std::function<int(FileIo&)> run;  // the run in this process, in the tree
     const ProgramUnderTest* purge;    // null for dbindex
 };
+// The runs in this process take their paths from the current directory:
+// run there, then come back.
+template <typename Run>
+auto inDirectory(const std::string& directory, Run run)
+{
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(directory);
+    const auto result = run();
+    std::filesystem::current_path(previous);
+    return result;
+}
+
 int runIndex(FileIo& io)
 {
     char program[] = "dbindex";
@@ -116,9 +129,7 @@ std::string oldIndex(const Program& p)
     TempDir dir(0755);
     mkdir((dir / "bin").c_str(), 0755);
     writeFile(dir / p.data, callBook(p.count, 0));
-    RunOptions options;
-    options.directory = dir.path();
-    EXPECT_EQ(runProgram(p.binary, p.arguments, options).status, 0);
+    EXPECT_EQ(runProgram(p.binary, p.arguments, {.directory = dir.path()}).status, 0);
     return readFile(dir / p.result);
 }
 
@@ -139,8 +150,9 @@ Expected plant(const Program& p)
         const bool dropped = days >= 20 || (p.purge->mail && n % 20 == 7);
         if (!p.purge->mail || n % 4 != 0)
             continue;
-        e.before["mail/" + messageName(static_cast<int32_t>(n))] = "text";
-        (dropped ? e.messagesDropped : e.messagesKept).insert("mail/" + messageName(static_cast<int32_t>(n)));
+        const std::string message = "mail/" + messageName(static_cast<int32_t>(n));
+        e.before[message] = "text";
+        (dropped ? e.messagesDropped : e.messagesKept).insert(message);
     }
     e.before[p.data] = data;
     e.fresh = recordOf(*p.purge, 0, 900000);
@@ -150,21 +162,15 @@ Expected plant(const Program& p)
 // The node's record as a cut may leave it: whole, or with bytes zeroed.
 bool tornOf(const std::string& bytes, const std::string& record)
 {
-    if (bytes.size() != record.size())
-        return false;
-    for (size_t i = 0; i < bytes.size(); ++i)
-        if (bytes[i] != record[i] && bytes[i] != '\0')
-            return false;
-    return true;
+    return bytes.size() == record.size() &&
+           std::equal(bytes.begin(), bytes.end(), record.begin(), [](char b, char r) { return b == r || b == '\0'; });
 }
 
 // The file is start followed by nothing, or by the node's record.
 bool startsWithThenNode(const std::string& file, const std::string& start, const std::string& fresh)
 {
-    return file.compare(0, start.size(), start) == 0 &&
-           (file.size() == start.size() || tornOf(file.substr(start.size()), fresh));
+    return file.starts_with(start) && (file.size() == start.size() || tornOf(file.substr(start.size()), fresh));
 }
-
 
 // What is wrong with the files of a purge that ran again after a cut.
 void checkPurge(const Program& p, const Expected& e, const FileTree& after, NodeAppends node,
@@ -200,7 +206,6 @@ void checkIndex(const Program& p, const Expected& e, const FileTree& cut, const 
 }
 
 struct Count {
-    size_t crashPoints = 0;
     size_t states = 0;
     size_t violations = 0;
     size_t completed = 0;  // reruns that completed an interrupted rewrite
@@ -220,9 +225,7 @@ void checkRerun(const Program& p, const Expected& e, const FileTree& cut, NodeAp
     for (const char* directory : {"bin", "mail"})
         mkdir((dir / directory).c_str(), 0755);  // where a cut left it empty
     std::vector<std::string> wrong;
-    RunOptions options;
-    options.directory = dir.path();
-    options.frozenClock = kTestNow;
+    const RunOptions options = {.directory = dir.path(), .frozenClock = kTestNow};
     // A check first, in this process, in every other state: it changes
     // nothing, and tells the way that the rerun takes.
     std::string check;
@@ -231,12 +234,8 @@ void checkRerun(const Program& p, const Expected& e, const FileTree& cut, NodeAp
         std::vector<std::string> checking = p.arguments;
         checking.push_back("--check");
         const FileTree before = readTree(dir.path());
-        char previous[4096];
         FileIo disk;
-        if (getcwd(previous, sizeof previous) && chdir(dir.path().c_str()) == 0) {
-            check = runInProcess(*p.purge, checking, disk, testClock).out;
-            EXPECT_EQ(chdir(previous), 0);
-        }
+        check = inDirectory(dir.path(), [&] { return runInProcess(*p.purge, checking, disk, testClock).out; });
         if (readTree(dir.path()) != before)
             wrong.push_back("the check changed the tree");
     }
@@ -266,13 +265,9 @@ void checkRerun(const Program& p, const Expected& e, const FileTree& cut, NodeAp
     count.completed += completed;
     count.restored += restored;
     count.forgotten += forgotten;
-    if (!wrong.empty() && ++count.violations <= 3) {
-        std::string all;
-        for (const std::string& w : wrong)
-            all += "\n  " + w;
-        ADD_FAILURE() << p.name << ":" << all << "\n  rerun said: " << rerun.out.substr(0, 200)
-                      << rerun.err;
-    }
+    if (!wrong.empty() && ++count.violations <= 3)
+        ADD_FAILURE() << p.name << ": " << testing::PrintToString(wrong)
+                      << "\n  rerun said: " << rerun.out.substr(0, 200) << rerun.err;
 }
 
 // Under an emulator each rerun is slow: a fixed share of the states.
@@ -291,58 +286,50 @@ TEST_P(PowerCut, EveryStateACutCanLeaveEndsAsOneRun)
         // The node appends to the purges' files, not to the call book.
         if (!p.purge && scenario.node != NodeAppends::Never)
             continue;
-        {
-            const Expected planted = plant(p);
-            TempDir dir(0755);
-            writeTree(dir.path(), planted.before);
-            char previous[4096];
-            ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-            ASSERT_EQ(chdir(dir.path().c_str()), 0);
-            RecordingIo io;
-            bool appended = false;
-            io.aroundSync = [&](const std::string& path, bool leased, bool after) {
-                const bool now = after ? scenario.node == NodeAppends::AfterTheSync
-                                       : scenario.node == NodeAppends::BeforeTheSync;
-                if (path == p.data && !leased && now && !appended) {
-                    appended = true;
-                    io.recordAppend(p.data, planted.fresh);
-                }
-            };
-            const int status = p.run(io);
-            Expected e = planted;
-            e.result = readFile(p.result);
-            if (appended)
-                e.result.resize(e.result.size() - e.fresh.size());
-            ASSERT_EQ(chdir(previous), 0);
-            ASSERT_EQ(status, 0) << p.name;
-            EXPECT_EQ(appended, scenario.node == NodeAppends::BeforeTheSync ||
-                                    scenario.node == NodeAppends::AfterTheSync)
-                << p.name;
-            ASSERT_NE(e.result, planted.before.at(p.result)) << p.name;
-            for (DiskModel model : {DiskModel::Ext4Ordered, DiskModel::Strict}) {
-                Count count;
-                count.crashPoints = io.calls.size() + 1;
-                size_t seen = 0;
-                forEachCrashState(planted.before, io.calls, model, [&](size_t, const FileTree& state) {
-                    if (sampled(seen++))
-                        checkRerun(p, e, state, scenario.node, count);
-                    return true;
-                });
-                std::printf("%s, %s, %s: %zu crash points, %zu states, %zu violations; %zu "
-                            "rewrites completed, %zu lost truncations restored, %zu marks of untouched "
-                            "files removed\n",
-                            p.name.c_str(), model == DiskModel::Ext4Ordered ? "ext4 ordered" : "strict",
-                            scenario.name, count.crashPoints, count.states, count.violations,
-                            count.completed, count.restored, count.forgotten);
-                EXPECT_GT(count.states, 0u) << p.name;
-                // Every way of the recovery is taken where a cut can lead to it.
-                if (p.purge && kTestEmulator[0] == nullptr) {
-                    EXPECT_GT(count.completed, 0u) << p.name;
-                    EXPECT_GT(count.restored, 0u) << p.name;
-                    EXPECT_GT(count.forgotten, 0u) << p.name;
-                }
-                EXPECT_EQ(count.violations, 0u) << p.name << ", " << scenario.name;
+        const Expected planted = plant(p);
+        TempDir dir(0755);
+        writeTree(dir.path(), planted.before);
+        RecordingIo io;
+        bool appended = false;
+        io.aroundSync = [&](const std::string& path, bool leased, bool after) {
+            const bool now = after ? scenario.node == NodeAppends::AfterTheSync
+                                   : scenario.node == NodeAppends::BeforeTheSync;
+            if (path == p.data && !leased && now && !appended) {
+                appended = true;
+                io.recordAppend(p.data, planted.fresh);
             }
+        };
+        ASSERT_EQ(inDirectory(dir.path(), [&] { return p.run(io); }), 0) << p.name;
+        Expected e = planted;
+        e.result = readFile(dir / p.result);
+        if (appended)
+            e.result.resize(e.result.size() - e.fresh.size());
+        EXPECT_EQ(appended, scenario.node == NodeAppends::BeforeTheSync ||
+                                scenario.node == NodeAppends::AfterTheSync)
+            << p.name;
+        ASSERT_NE(e.result, planted.before.at(p.result)) << p.name;
+        for (DiskModel model : {DiskModel::Ext4Ordered, DiskModel::Strict}) {
+            Count count;
+            size_t seen = 0;
+            forEachCrashState(planted.before, io.calls, model, [&](size_t, const FileTree& state) {
+                if (sampled(seen++))
+                    checkRerun(p, e, state, scenario.node, count);
+                return true;
+            });
+            std::printf("%s, %s, %s: %zu crash points, %zu states, %zu violations; %zu "
+                        "rewrites completed, %zu lost truncations restored, %zu marks of untouched "
+                        "files removed\n",
+                        p.name.c_str(), model == DiskModel::Ext4Ordered ? "ext4 ordered" : "strict",
+                        scenario.name, io.calls.size() + 1, count.states, count.violations,
+                        count.completed, count.restored, count.forgotten);
+            EXPECT_GT(count.states, 0u) << p.name;
+            // Every way of the recovery is taken where a cut can lead to it.
+            if (p.purge && kTestEmulator[0] == nullptr) {
+                EXPECT_GT(count.completed, 0u) << p.name;
+                EXPECT_GT(count.restored, 0u) << p.name;
+                EXPECT_GT(count.forgotten, 0u) << p.name;
+            }
+            EXPECT_EQ(count.violations, 0u) << p.name << ", " << scenario.name;
         }
     }
 }

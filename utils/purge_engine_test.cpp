@@ -18,16 +18,6 @@
 
 namespace {
 
-
-// The node server appending one record, as it does: open, write, close.
-void append(const std::string& path, const std::string& record)
-{
-    const int node = ::open(path.c_str(), O_WRONLY | O_APPEND);
-    ASSERT_GE(node, 0);
-    EXPECT_EQ(::write(node, record.data(), record.size()), static_cast<ssize_t>(record.size()));
-    ::close(node);
-}
-
 // The two purges the engine is tried with: mail, with its message files,
 // and records dated by a packed date-time.
 const ProgramUnderTest& programOf(bool mail) { return programUnderTest(mail ? "KELDRAN" : "VOSKIL"); }
@@ -47,29 +37,22 @@ protected:
         tzset();
     }
 
-    // Six mail records: old ones, a K, a protected one; three message files each.
+    // Six mail records, numbered 40 to 45: old ones, a K, a protected one.
     static std::string mailDirectory()
     {
         std::string records;
         const int ages[] = {1, 40, 40, 2, 31, 0};
-        for (uint32_t i = 0; i < 6; ++i) {
-            MailRecord r;
-            r.number = 40 + i;
-            r.type = i % 2 ? 'P' : 'B';
-            r.status = i == 3 ? 'K' : 'N';
-            r.noAutoDelete = i == 2;
-            r.date = dateTextDaysBefore(kTestNow, ages[i]);
-            records += mailRecord(r);
-        }
+        for (uint32_t i = 0; i < 6; ++i)
+            records += mailRecord({i % 2 ? 'P' : 'B', i == 3 ? 'K' : 'N', 40 + i,
+                                   dateTextDaysBefore(kTestNow, ages[i]), i == 2});
         return records;
     }
 
     static std::string announcements()
     {
         std::string records;
-        for (int i = 0; i < 9; ++i) {
+        for (int i = 0; i < 9; ++i)
             records += programOf(false).record(dayBefore(kTestNow, 3 * i), static_cast<uint32_t>(i));
-        }
         return records;
     }
 
@@ -81,10 +64,7 @@ protected:
         return programOf(mail).record(dayBefore(kTestNow, 0), static_cast<uint32_t>(99 + n));
     }
 
-    static std::string dataPath(const NodeTree& tree, bool mail)
-    {
-        return tree.data(programOf(mail).data);
-    }
+    static std::string dataPath(const NodeTree& tree, bool mail) { return tree.data(programOf(mail).data); }
 
     static void plant(const NodeTree& tree, bool mail, const std::string& records)
     {
@@ -94,30 +74,18 @@ protected:
                 writeFile(tree.message(i), "text");
     }
 
-    static Outcome run(const NodeTree& tree, bool mail, FileIo& io, bool dryRun = false,
-                       PurgeWaits waits = {0.05, 0.05, false})
+    static Outcome run(const NodeTree& tree, bool mail, FileIo& io, const char* option = nullptr)
     {
-        PurgePaths paths;
         const ProgramUnderTest& p = programOf(mail);
-        EXPECT_TRUE(buildPurgePaths(tree.bin.c_str(), p.data, paths));
         std::vector<std::string> words = tree.arguments(p, mail ? 30 : 10);
-        char wait[64];
-        std::snprintf(wait, sizeof wait, "--lease-wait=%g", waits.leaseSeconds);
-        words.emplace_back(wait);
-        std::snprintf(wait, sizeof wait, "--lock-wait=%g", waits.lockSeconds);
-        words.emplace_back(wait);
-        if (waits.withoutLease)
-            words.emplace_back("--without-lease");
-        if (dryRun)
-            words.emplace_back("--dry-run");
+        words.insert(words.end(), {"--lease-wait=0.05", "--lock-wait=0.05"});
+        if (option)
+            words.emplace_back(option);
         const InProcessRun run = runInProcess(p, words, io, testClock);
-        Outcome outcome = {run.status,
-                           readFile(paths.szBin),
-                           fileExists(paths.szOld) ? readFile(paths.szOld) : "(none)",
-                           run.out,
-                           run.err,
-                           fileExists(paths.szMark),
-                           {}};
+        const std::string backup = tree.data(p.backup);
+        Outcome outcome = {run.status, readFile(tree.data(p.data)),
+                           fileExists(backup) ? readFile(backup) : "(none)", run.out, run.err,
+                           fileExists(tree.data(p.mark)), {}};
         for (int i = 40; i < 46; ++i)
             if (fileExists(tree.message(i)))
                 outcome.messages.insert(std::to_string(i));
@@ -139,24 +107,19 @@ protected:
     // data file, or the backup with the mark, holds every record meanwhile.
     static int sweep(bool mail, void (*prepare)(const NodeTree&, bool))
     {
-        NodeTree reference;
-        plant(reference, mail, records(mail));
-        prepare(reference, mail);
-        FileIo real;
-        const Outcome expected = run(reference, mail, real);
-        EXPECT_EQ(expected.status, kPurged) << expected.err;
-
-        FailingIo counter;
-        {
-            NodeTree tree;
+        const auto start = [&](const NodeTree& tree) {
             plant(tree, mail, records(mail));
             prepare(tree, mail);
-            run(tree, mail, counter);
-        }
+        };
+        NodeTree reference;
+        start(reference);
+        FailingIo counter;  // that fails no call
+        const Outcome expected = run(reference, mail, counter);
+        EXPECT_EQ(expected.status, kPurged) << expected.err;
+        FileIo real;
         for (int k = 1; k <= counter.calls; ++k) {
             NodeTree tree;
-            plant(tree, mail, records(mail));
-            prepare(tree, mail);
+            start(tree);
             const std::string planted = readFile(dataPath(tree, mail));
             FailingIo io;
             io.failAt = k;
@@ -204,28 +167,28 @@ protected:
 
     // The files of a run stopped at its rewrite: the backup and the mark on
     // disk, the data file truncated to the kept length and half rewritten,
-    // and a record that the node appended since.
-    static void stoppedMidRewrite(const NodeTree& tree, bool mail)
+    // and a record that the node appended since.  The records that the run
+    // took in under its lease are in the backup, past what the mark counts.
+    static void stoppedMidRewrite(const NodeTree& tree, bool mail, const std::string& takenIn)
     {
-        const std::string all = records(mail);
-        const std::string keep = kept(mail, all);
+        const std::string all = records(mail) + takenIn;
+        const std::string keep = kept(mail, records(mail)) + takenIn;
         const size_t half = keep.size() / 2;
-        writeFile(dataPath(tree, mail), keep.substr(0, half) + all.substr(half, keep.size() - half) +
-                                            fresh(mail));
-        leaveMark(tree, mail, all, keep.size());
+        writeFile(dataPath(tree, mail), keep.substr(0, half) + all.substr(half, keep.size() - half) + fresh(mail, 1));
+        leaveMark(tree, mail, all, keep.size() - takenIn.size(), records(mail).size());
     }
+    static void stoppedMidRewrite(const NodeTree& tree, bool mail) { stoppedMidRewrite(tree, mail, ""); }
 
     // The backup, and a mark that counts the records of its first
     // markedLength bytes (those after them were copied under the lease).
     static void leaveMark(const NodeTree& tree, bool mail, const std::string& backup, size_t keptLength,
-                          size_t markedLength = std::string::npos, bool durable = false)
+                          size_t markedLength = std::string::npos)
     {
         writeFile(tree.data(programOf(mail).backup), backup);
         PurgeMark mark;
         mark.backupLength = std::min(markedLength, backup.size());
         mark.keptLength = keptLength;
         mark.judgementTime = kTestNow;
-        mark.truncationDurable = durable;
         std::snprintf(mark.settings, sizeof mark.settings, mail ? "B=30 P=30 M=%s/" : "D=10",
                       tree.mail.c_str());
         char text[4096];
@@ -318,16 +281,11 @@ TEST_F(EngineTest, RecoveryJudgesTheRecordsTakenInUnderTheLease)
     for (bool mail : {true, false}) {
         NodeTree tree;
         plant(tree, mail, records(mail));
-        const std::string all = records(mail) + fresh(mail, 0);
-        const std::string keep = kept(mail, records(mail)) + fresh(mail, 0);
-        const size_t half = keep.size() / 2;
-        writeFile(dataPath(tree, mail),
-                  keep.substr(0, half) + all.substr(half, keep.size() - half) + fresh(mail, 1));
-        leaveMark(tree, mail, all, keep.size() - fresh(mail).size(), records(mail).size());
+        stoppedMidRewrite(tree, mail, fresh(mail, 0));
         FileIo io;
         const Outcome outcome = run(tree, mail, io);
         EXPECT_EQ(outcome.status, kPurged) << outcome.err;
-        EXPECT_TRUE(outcome.data == keep + fresh(mail, 1));
+        EXPECT_TRUE(outcome.data == kept(mail, records(mail)) + fresh(mail, 0) + fresh(mail, 1));
         EXPECT_FALSE(outcome.mark);
         EXPECT_EQ(outcome.out.rfind(std::string(programOf(mail).name) + ": completed the rewrite", 0), 0u)
             << outcome.out;
@@ -422,7 +380,7 @@ TEST_F(EngineTest, DryRunChangesNothingAndPrintsTheSame)
         plant(dry, mail, records(mail));
         FileIo io;
         const Outcome done = run(real, mail, io);
-        const Outcome shown = run(dry, mail, io, true);
+        const Outcome shown = run(dry, mail, io, "--dry-run");
         EXPECT_EQ(shown.status, kPurged);
         const char* name = programOf(mail).name;
         EXPECT_EQ(shown.out, std::string(name) + ": a dry run: nothing will be changed\n" + done.out);
@@ -437,7 +395,7 @@ TEST_F(EngineTest, DryRunChangesNothingAndPrintsTheSame)
         plant(marked, mail, records(mail));
         stoppedMidRewrite(marked, mail);
         const std::string partial = readFile(dataPath(marked, mail));
-        const Outcome recovering = run(marked, mail, io, true);
+        const Outcome recovering = run(marked, mail, io, "--dry-run");
         EXPECT_EQ(recovering.status, kPurged);
         EXPECT_NE(recovering.out.find("marks an interrupted run"), std::string::npos);
         EXPECT_NE(recovering.out.find(done.out), std::string::npos);
@@ -446,9 +404,10 @@ TEST_F(EngineTest, DryRunChangesNothingAndPrintsTheSame)
     }
 }
 
-// The node server appends while a run works: before the lease, the record is
-// taken into the backup and judged; after the truncation (the lease lost,
-// or none to be had) it lands beyond the kept length and stays.
+// The node server appends while a run works, and may hold the data file
+// open, so it is rewritten in place: before the lease, the record is taken
+// into the backup and judged; after the truncation (the lease lost, or none
+// to be had) it lands beyond the kept length and stays.
 TEST_F(EngineTest, RecordsAppendedDuringTheRunAreKept)
 {
     for (bool mail : {true, false}) {
@@ -470,10 +429,19 @@ TEST_F(EngineTest, RecordsAppendedDuringTheRunAreKept)
                 truncated = truncated || call == "ftruncate " + path;
                 if (now && !appended) {
                     appended = true;
-                    append(path, fresh(mail));
+                    const std::string record = fresh(mail);
+                    const int node = ::open(path.c_str(), O_WRONLY | O_APPEND);
+                    ASSERT_GE(node, 0);
+                    EXPECT_EQ(::write(node, record.data(), record.size()), static_cast<ssize_t>(record.size()));
+                    ::close(node);
                 }
             };
+            struct stat before;
+            struct stat after;
+            ASSERT_EQ(stat(path.c_str(), &before), 0);
             const Outcome outcome = run(tree, mail, io);
+            ASSERT_EQ(stat(path.c_str(), &after), 0);
+            EXPECT_EQ(before.st_ino, after.st_ino) << moment;
             EXPECT_TRUE(appended) << moment;
             EXPECT_EQ(outcome.status, kPurged) << moment << outcome.err;
             EXPECT_TRUE(outcome.data == kept(mail, records(mail)) + fresh(mail)) << moment;
@@ -482,72 +450,58 @@ TEST_F(EngineTest, RecordsAppendedDuringTheRunAreKept)
     }
 }
 
-// The lease, the lock and the truncation, each refused: what the run does.
+// The lease, the lock, the truncation and the backup's reading back, each
+// refused: what the run does.  The backup is opened for reading back before
+// the data file is emptied, so a failure there leaves the data file whole.
 TEST_F(EngineTest, EachRefusalHasItsOutcome)
 {
-    struct Case {
+    const struct {
         const char* name;
         const char* call;
         FailingIo::Refusal refusal;
-        bool withoutLease;
+        const char* option;
         int status;
         bool purged;
         const char* says;
-    };
-    const Case cases[] = {
-        {"the node keeps the file open", "lease ", {EAGAIN}, false, kDataKeptOpen, false,
+    } cases[] = {
+        {"the node keeps the file open", "lease ", {EAGAIN}, nullptr, kDataKeptOpen, false,
          "is kept open by another process"},
-        {"kept open, purged all the same", "lease ", {EAGAIN}, true, kPurged, true,
+        {"kept open, purged all the same", "lease ", {EAGAIN}, "--without-lease", kPurged, true,
          "purging without the lease"},
-        {"the node closes it in time", "lease ", {EAGAIN, 3}, false, kPurged, true, ""},
-        {"not the file's owner", "lease ", {EACCES}, false, kPurged, true, "no lease on"},
-        {"a file system without leases", "lease ", {EINVAL}, false, kPurged, true, "no lease on"},
-        {"another purge of the directory runs", "flock ", {EWOULDBLOCK}, false,
+        {"the node closes it in time", "lease ", {EAGAIN, 3}, nullptr, kPurged, true, ""},
+        {"not the file's owner", "lease ", {EACCES}, nullptr, kPurged, true, "no lease on"},
+        {"a file system without leases", "lease ", {EINVAL}, nullptr, kPurged, true, "no lease on"},
+        {"another purge of the directory runs", "flock ", {EWOULDBLOCK}, nullptr,
          kLockedByAnotherPurge, false, "another purge of"},
-        {"no locks on this file system", "flock ", {ENOLCK}, false, kPurged, true, "cannot lock"},
-        {"a truncation that fails", "ftruncate DATA", {EIO}, false, kFailedDataUnchanged, false,
+        {"no locks on this file system", "flock ", {ENOLCK}, nullptr, kPurged, true, "cannot lock"},
+        {"a truncation that fails", "ftruncate announce.bin", {EIO}, nullptr, kFailedDataUnchanged, false,
          "truncate"},
+        {"the backup cannot be read back", "open announce.old", {EACCES, 1, 1}, nullptr, kCannotOpenBackup,
+         false, "VOSKIL -> fopen in MAIN (fOldFile 2): Permission denied\n"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         NodeTree tree;
         // A trailing part-record stays with a data file that is not purged.
         const std::string planted = announcements() + "part";
         plant(tree, false, planted);
         FailingIo io;
-        std::string call = c.call;
-        if (call.ends_with("DATA"))
-            call.replace(call.size() - 4, 4, dataPath(tree, false));
-        io.refusals[call] = c.refusal;
-        const Outcome outcome = run(tree, false, io, false, {0.05, 0.05, c.withoutLease});
+        const std::string call = c.call;
+        const size_t file = call.find(' ') + 1;  // the calls on a file name it by its path
+        io.refusals[file < call.size() ? call.substr(0, file) + tree.data(call.substr(file)) : call] = c.refusal;
+        const Outcome outcome = run(tree, false, io, c.option);
         EXPECT_EQ(outcome.status, c.status) << c.name << outcome.err;
         EXPECT_TRUE(outcome.data == (c.purged ? kept(false, announcements()) : planted)) << c.name;
         EXPECT_FALSE(outcome.mark) << c.name;
         EXPECT_NE(outcome.err.find(c.says), std::string::npos) << c.name << ": " << outcome.err;
         EXPECT_EQ(outcome.err.empty(), c.says[0] == '\0') << c.name << ": " << outcome.err;
+        if (c.status == kCannotOpenBackup) {
+            EXPECT_EQ(outcome.err.substr(0, outcome.err.find('\n') + 1), c.says);
+        }
         if (c.status == kLockedByAnotherPurge) {
             EXPECT_EQ(outcome.backup, "(none)");
             EXPECT_EQ(outcome.out, "");
         }
     }
-}
-
-}  // namespace
-namespace {
-
-// The backup is opened for reading back before the data file is emptied: a
-// failure there keeps its message and status and leaves the data file whole.
-TEST_F(EngineTest, BackupThatCannotBeReadBackLeavesTheDataFile)
-{
-    NodeTree tree;
-    plant(tree, false, announcements());
-    FailingIo io;
-    io.refusals["open " + tree.data(programOf(false).backup)] = {EACCES, 1, 1};  // its second open
-    const Outcome outcome = run(tree, false, io);
-    EXPECT_EQ(outcome.status, kCannotOpenBackup);
-    EXPECT_EQ(outcome.err.substr(0, outcome.err.find('\n') + 1),
-              "VOSKIL -> fopen in MAIN (fOldFile 2): Permission denied\n");
-    EXPECT_TRUE(outcome.data == announcements());
-    EXPECT_FALSE(outcome.mark);
 }
 
 // A file put in the backup's place between its copy and its reading back
@@ -570,21 +524,6 @@ TEST_F(EngineTest, ABackupReplacedBeforeItIsReadBackStopsTheRun)
     EXPECT_NE(outcome.err.find("was replaced by another file"), std::string::npos) << outcome.err;
     EXPECT_TRUE(outcome.data == announcements());
     EXPECT_FALSE(outcome.mark);
-}
-
-// The data file is rewritten in place: the node server may hold it open.
-TEST_F(EngineTest, DataFileKeepsItsInode)
-{
-    NodeTree tree;
-    plant(tree, true, mailDirectory());
-    struct stat before;
-    struct stat after;
-    ASSERT_EQ(stat(dataPath(tree, true).c_str(), &before), 0);
-    FileIo io;
-    EXPECT_EQ(run(tree, true, io).status, kPurged);
-    ASSERT_EQ(stat(dataPath(tree, true).c_str(), &after), 0);
-    EXPECT_EQ(before.st_ino, after.st_ino);
-    EXPECT_LT(after.st_size, before.st_size);
 }
 
 // Offsets past 2 GiB, in a sparse file of 2 GiB and a record: a 32-bit
