@@ -105,7 +105,9 @@ protected:
     // (but where the call's failure is allowed by design), and a normal run
     // then ends where an uninterrupted run ends.  From a plain start, the
     // data file, or the backup with the mark, holds every record meanwhile.
-    static int sweep(bool mail, void (*prepare)(const NodeTree&, bool))
+    // Where the node appends, it does so once in each tree, just before the
+    // run's lease, so that the run takes the record in at its tail.
+    static int sweep(bool mail, void (*prepare)(const NodeTree&, bool), bool nodeAppends = false)
     {
         const auto start = [&](const NodeTree& tree) {
             plant(tree, mail, records(mail));
@@ -114,15 +116,18 @@ protected:
         NodeTree reference;
         start(reference);
         FailingIo counter;  // that fails no call
+        bool appended = !nodeAppends;
+        counter.before = appendBeforeLease(reference, mail, appended);
         const Outcome expected = run(reference, mail, counter);
         EXPECT_EQ(expected.status, kPurged) << expected.err;
-        FileIo real;
         for (int k = 1; k <= counter.calls; ++k) {
             NodeTree tree;
             start(tree);
             const std::string planted = readFile(dataPath(tree, mail));
+            appended = !nodeAppends;
             FailingIo io;
             io.failAt = k;
+            io.before = appendBeforeLease(tree, mail, appended);
             const Outcome failed = run(tree, mail, io);
             if (allowedByDesign(io.failed, tree, failed, prepare != nothing)) {
                 const bool leftMessage = io.failed.rfind("unlink " + tree.mail, 0) == 0;
@@ -132,11 +137,13 @@ protected:
             }
             EXPECT_NE(failed.status, kPurged) << io.failed;
             if (prepare == nothing) {
-                const bool backupWhole = failed.backup == planted && failed.mark;
+                const std::string whole = planted + (nodeAppends && appended ? fresh(mail) : "");
+                const bool backupWhole = failed.backup == whole && failed.mark;
                 const bool done = failed.data == expected.data && !failed.mark;
-                EXPECT_TRUE(failed.data == planted || backupWhole || done)
-                    << io.failed << " status " << failed.status;
+                EXPECT_TRUE(failed.data == whole || backupWhole || done) << io.failed << " status " << failed.status;
             }
+            FailingIo real;  // that fails no call
+            real.before = appendBeforeLease(tree, mail, appended);
             const Outcome after = run(tree, mail, real);
             EXPECT_EQ(after.status, kPurged) << io.failed << after.err;
             EXPECT_TRUE(after.data == expected.data) << io.failed;
@@ -144,6 +151,22 @@ protected:
             EXPECT_EQ(after.messages, expected.messages) << io.failed;
         }
         return counter.calls;
+    }
+
+    // The node's append of a fresh record, once, just before the run's lease.
+    static std::function<void(const std::string&)> appendBeforeLease(const NodeTree& tree, bool mail,
+                                                                     bool& appended)
+    {
+        return [path = dataPath(tree, mail), mail, &appended](const std::string& call) {
+            if (appended || call != "lease " + path)
+                return;
+            appended = true;
+            const std::string record = fresh(mail);
+            const int node = ::open(path.c_str(), O_WRONLY | O_APPEND);
+            ASSERT_GE(node, 0);
+            EXPECT_EQ(::write(node, record.data(), record.size()), static_cast<ssize_t>(record.size()));
+            ::close(node);
+        };
     }
 
     // A message file that cannot be removed is named, and the purge goes on;
@@ -259,15 +282,19 @@ TEST(PurgePaths, DirectoryTextsGiveTheirPaths)
 // The sweep from a run stopped mid-rewrite fails the calls of a recovery:
 // the power-cut harness cuts the first run only, and its reruns never see
 // a call fail, so a recovery that went on past a failed call would pass it.
+// The sweep beside a node that appends fails the copy of its record to the
+// backup's tail and that copy's sync, which a run without appends never makes.
 TEST_F(EngineTest, EveryFailedCallLosesNothing)
 {
     int calls = 0;
     for (bool mail : {true, false}) {
         const int plain = sweep(mail, nothing);
+        const int appending = sweep(mail, nothing, true);
         const int recovering = sweep(mail, stoppedMidRewrite);
         EXPECT_GT(plain, 25);
+        EXPECT_GT(appending, plain);  // the tail's copy and its sync
         EXPECT_GT(recovering, 35);
-        calls += plain + recovering;
+        calls += plain + appending + recovering;
     }
     std::printf("faults injected: %d\n", calls);
 }
