@@ -161,12 +161,18 @@ protected:
             if (appended || call != "lease " + path)
                 return;
             appended = true;
-            const std::string record = fresh(mail);
-            const int node = ::open(path.c_str(), O_WRONLY | O_APPEND);
-            ASSERT_GE(node, 0);
-            EXPECT_EQ(::write(node, record.data(), record.size()), static_cast<ssize_t>(record.size()));
-            ::close(node);
+            appendFresh(path, mail);
         };
+    }
+
+    // The node server's append: a fresh record, in one write.
+    static void appendFresh(const std::string& path, bool mail)
+    {
+        const std::string record = fresh(mail);
+        const int node = ::open(path.c_str(), O_WRONLY | O_APPEND);
+        ASSERT_GE(node, 0);
+        EXPECT_EQ(::write(node, record.data(), record.size()), static_cast<ssize_t>(record.size()));
+        ::close(node);
     }
 
     // A message file that cannot be removed is named, and the purge goes on;
@@ -456,11 +462,7 @@ TEST_F(EngineTest, RecordsAppendedDuringTheRunAreKept)
                 truncated = truncated || call == "ftruncate " + path;
                 if (now && !appended) {
                     appended = true;
-                    const std::string record = fresh(mail);
-                    const int node = ::open(path.c_str(), O_WRONLY | O_APPEND);
-                    ASSERT_GE(node, 0);
-                    EXPECT_EQ(::write(node, record.data(), record.size()), static_cast<ssize_t>(record.size()));
-                    ::close(node);
+                    appendFresh(path, mail);
                 }
             };
             struct stat before;
