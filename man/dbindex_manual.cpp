@@ -1,8 +1,9 @@
 // Writes dbindex's manual page from its template (man/dbindex.8) and the
-// tables of its synopsis, options and statuses, on standard output.  Built for the machine that builds, not
-// installed.
+// tables of its synopsis, options and statuses, on standard output.  Built
+// for the machine that builds, not installed.
 //   dbindex_manual VERSION TEMPLATE
 #include "dbindex_texts.hpp"
+#include "manual_text.hpp"
 
 #include <cctype>
 #include <cstdio>
@@ -12,21 +13,6 @@
 
 namespace {
 
-void replaceAll(std::string& text, const std::string& name, const std::string& value)
-{
-    for (size_t at = 0; (at = text.find(name, at)) != std::string::npos; at += value.size())
-        text.replace(at, name.size(), value);
-}
-
-// A word as roff shows it: a dash as \-.
-std::string roff(const std::string& word)
-{
-    std::string text;
-    for (const char c : word)
-        text += c == '-' ? std::string("\\-") : std::string(1, c);
-    return text;
-}
-
 // A word of the synopsis as a line of roff: an option in bold, in brackets
 // where it may be left out, an argument in italics and in lower case.
 std::string synopsisWord(const std::string& word)
@@ -35,12 +21,8 @@ std::string synopsisWord(const std::string& word)
         return "|\n";
     if (word.front() == '[')
         return ".RB [ " + roff(word.substr(1, word.size() - 2)) + " ]\n";
-    if (std::isupper(static_cast<unsigned char>(word.front()))) {
-        std::string argument;
-        for (const char c : word)
-            argument += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return ".I " + argument + "\n";
-    }
+    if (std::isupper(static_cast<unsigned char>(word.front())))
+        return ".I " + roff(word, true) + "\n";
     return ".B " + roff(word) + "\n";
 }
 

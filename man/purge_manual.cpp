@@ -5,6 +5,7 @@
 #include "purge_programs.hpp"
 #include "purge_options.hpp"
 #include "purge_usage.hpp"
+#include "manual_text.hpp"
 
 #include <cctype>
 #include <cstdio>
@@ -39,17 +40,6 @@ std::string statusParagraphs(const PurgeProgram& program)
         }
     }
     return roff;
-}
-
-// A word of a table as roff shows it: a dash as \-, and an argument
-// ("SECONDS") in lower case.
-std::string roff(const std::string& word, bool argument = false)
-{
-    std::string text;
-    for (const char c : word)
-        text += c == '-' ? std::string("\\-")
-                         : std::string(1, argument ? static_cast<char>(std::tolower(c)) : c);
-    return text;
 }
 
 // The parts of an option's word: "D=" and its argument "days"; "V" and
@@ -155,9 +145,7 @@ std::string optionParagraphs(const PurgeProgram& program)
 std::string substitute(std::string text, const std::map<std::string, std::string>& values)
 {
     for (const auto& [name, value] : values)
-        for (size_t at = 0; (at = text.find("@" + name + "@", at)) != std::string::npos;
-             at += value.size())
-            text.replace(at, name.size() + 2, value);
+        replaceAll(text, "@" + name + "@", value);
     return text;
 }
 
